@@ -1,0 +1,10 @@
+// The resource cache: font and image slots in flash, the cache command, and
+// the chunked uploads staged in packet_cache.
+#pragma once
+#include <cstdint>
+#include "host/config.h"
+
+// Upload staging, shared with the authentication handshake's reassembly.
+extern uint8_t packet_cache[PACKET_CACHE_SIZE_BYTES];
+
+void initCache();

@@ -1,0 +1,34 @@
+// Drawing commands: drawing state, clearing, shapes, text and logo screens,
+// and the packed half-pixel coordinates they share.
+#pragma once
+#include <cstdint>
+
+// Two 12-bit values in three bytes: byte 0 holds bits 11-8 of A (low nibble)
+// and of B (high nibble), bytes 1 and 2 the low bits of A and B.
+struct PackedPair {
+    int32_t a;
+    int32_t b;
+};
+
+static inline PackedPair readPackedPairUnsigned(const uint8_t *p) {
+    return PackedPair{(int32_t)(((p[0] & 0x0F) << 8) | p[1]), (int32_t)(((p[0] & 0xF0) << 4) | p[2])};
+}
+
+static inline int32_t _SignExtend12(int32_t v) { return (v & 0x800) ? v - 0x1000 : v; }
+
+static inline PackedPair readPackedPairSigned(const uint8_t *p) {
+    PackedPair u = readPackedPairUnsigned(p);
+    return PackedPair{_SignExtend12(u.a), _SignExtend12(u.b)};
+}
+
+// Half pixels to whole pixels, halves rounding up (arithmetic shift).
+static inline int32_t halfToPixel(int32_t v) { return (v + 1) >> 1; }
+// Half pixels to the quarter pixels of the antialiased primitives.
+static inline int32_t halfToQuarter(int32_t v) { return 2 * v; }
+
+void initDraw();
+
+int32_t CMD_setColor(const uint8_t *command, uint32_t remaining);
+int32_t CMD_setPenStyle(const uint8_t *command, uint32_t remaining);
+int32_t CMD_clearRect(const uint8_t *command, uint32_t remaining);
+int32_t CMD_drawLogo(const uint8_t *command, uint32_t remaining);

@@ -1,0 +1,3 @@
+#include "host/main.h"
+
+int main(int argc, char **argv) { return simMain(argc, argv); }

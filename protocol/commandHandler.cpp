@@ -1,0 +1,123 @@
+// The dispatcher holds no state between calls, so the logo screens and the
+// compressed command blocks may run nested payloads through it.
+#include "protocol/commandHandler.h"
+
+#include "host/main.h"
+#include "protocol/eventHandler.h"
+
+alignas(8) uint8_t scratch[SCRATCH_SIZE_BYTES];
+
+// Handlers live in their own modules. They are referenced weakly so that a
+// build without a module still links; its slots then behave as empty ones.
+#define WEAK_HANDLER(name) extern int32_t name(const uint8_t *, uint32_t) __attribute__((weak))
+WEAK_HANDLER(CMD_copyToScreen);
+WEAK_HANDLER(CMD_clearRect);
+WEAK_HANDLER(CMD_loadImage);
+WEAK_HANDLER(CMD_drawImage);
+WEAK_HANDLER(CMD_loadFont);
+WEAK_HANDLER(CMD_drawLogo);
+WEAK_HANDLER(CMD_drawText);
+WEAK_HANDLER(CMD_setColor);
+WEAK_HANDLER(CMD_Zlib);
+WEAK_HANDLER(CMD_setPenStyle);
+WEAK_HANDLER(CMD_drawRect);
+WEAK_HANDLER(CMD_drawPath);
+WEAK_HANDLER(CMD_drawEllipse);
+WEAK_HANDLER(CMD_drawLine);
+WEAK_HANDLER(CMD_drawArc);
+WEAK_HANDLER(CMD_videoPlay);
+WEAK_HANDLER(CMD_drawPolygon);
+WEAK_HANDLER(CMD_videoUpload);
+WEAK_HANDLER(CMD_setTickRate);
+WEAK_HANDLER(CMD_CacheInfo);
+WEAK_HANDLER(CMD_SystemInfo);
+WEAK_HANDLER(CMD_clipRect);
+WEAK_HANDLER(CMD_drawSprite);
+WEAK_HANDLER(CMD_setSessionParams);
+WEAK_HANDLER(CMD_otaUpload);
+WEAK_HANDLER(CMD_otaStart);
+WEAK_HANDLER(CMD_handShake);
+WEAK_HANDLER(CMD_enableDevice);
+WEAK_HANDLER(CMD_connect_disconnect);
+WEAK_HANDLER(CMD_seekTo);
+WEAK_HANDLER(CMD_eof);
+
+const CommandHandler opcodeHandlers[51] = {
+    /* 0x00 */ nullptr,
+    /* 0x01 */ nullptr,
+    /* 0x02 */ CMD_copyToScreen,
+    /* 0x03 */ CMD_clearRect,
+    /* 0x04 */ CMD_loadImage,
+    /* 0x05 */ CMD_drawImage,
+    /* 0x06 */ CMD_loadFont,
+    /* 0x07 */ CMD_drawLogo,
+    /* 0x08 */ CMD_drawText,
+    /* 0x09 */ CMD_setColor,
+    /* 0x0A */ CMD_Zlib,
+    /* 0x0B */ CMD_setPenStyle,
+    /* 0x0C */ CMD_drawRect,
+    /* 0x0D */ CMD_drawPath,
+    /* 0x0E */ CMD_drawEllipse,
+    /* 0x0F */ CMD_drawLine,
+    /* 0x10 */ CMD_drawArc,
+    /* 0x11 */ CMD_videoPlay,
+    /* 0x12 */ CMD_drawPolygon,
+    /* 0x13 */ CMD_videoUpload,
+    /* 0x14 */ CMD_setTickRate,
+    /* 0x15 */ nullptr,
+    /* 0x16 */ CMD_CacheInfo,
+    /* 0x17 */ CMD_SystemInfo,
+    /* 0x18 */ CMD_clipRect,
+    /* 0x19 */ CMD_drawSprite,
+    /* 0x1A */ nullptr,
+    /* 0x1B */ CMD_setSessionParams,
+    /* 0x1C */ CMD_otaUpload,
+    /* 0x1D */ CMD_otaStart,
+    /* 0x1E */ CMD_handShake,
+    /* 0x1F */ CMD_enableDevice,
+    /* 0x20 */ nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    /* 0x28 */ nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    /* 0x30 */ CMD_connect_disconnect,
+    /* 0x31 */ CMD_seekTo,
+    /* 0x32 */ CMD_eof,
+};
+
+int32_t handleCommand(const uint8_t *payload, uint32_t size) {
+    const uint8_t *p = payload;
+    uint32_t rem = size;
+    while (rem != 0) {
+        uint8_t op = *p;
+        SIM_LOG("%s: opcode: 0x%02x rem_size: %d\n", "handleCommand", op, (int)rem);
+        if (op > 50 || opcodeHandlers[op] == nullptr) {
+            setBIT(5);
+            return -1;
+        }
+        int32_t n = opcodeHandlers[op](p, rem);
+        if (n <= 0) {
+            setBIT(5);
+            return -1;
+        }
+        if ((uint32_t)n > rem) {
+            SIM_LOG("%s: ERROR from handler opcode: 0x%02x read: %d\n", "handleCommand", op, n);
+            return -1;
+        }
+        rem -= (uint32_t)n;
+        p += n;
+    }
+    if (logfd) fflush(logfd);
+    return 0;
+}
+
+void handleCommandError(uint32_t opcode, uint32_t code, uint8_t misc) {
+    uint8_t report[4] = {0x04, (uint8_t)opcode, (uint8_t)code, misc};
+    sendData(report, sizeof report);
+    SIM_LOG("command error: opcode=0x%02x errorCode=0x%02x  misc=0x%02x\n", opcode & 0xFF, code & 0xFF, misc);
+}
+
+void setBIT(uint32_t n) { orvState.statusBits |= 1u << (n & 31); }
+
+uint32_t getBIT() {
+    uint32_t bits = orvState.statusBits;
+    orvState.statusBits = 0;
+    return bits;
+}

@@ -1,0 +1,20 @@
+// The command dispatcher: walks a payload of commands through the opcode
+// table, plus the one result report and the status bits.
+#pragma once
+#include <cstdint>
+
+// A handler takes the command (at its opcode) and the payload bytes left
+// from there; it returns the bytes the command occupies, or -1.
+using CommandHandler = int32_t (*)(const uint8_t *command, uint32_t remaining);
+
+extern const CommandHandler opcodeHandlers[51];
+
+int32_t handleCommand(const uint8_t *payload, uint32_t size);
+void handleCommandError(uint32_t opcode, uint32_t code, uint8_t misc);
+void setBIT(uint32_t n);
+uint32_t getBIT();
+
+#include "host/config.h"
+// The shared 1024-byte work buffer: point lists, the prepared text line,
+// reply chunks. One command uses it at a time.
+extern uint8_t scratch[SCRATCH_SIZE_BYTES];

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the simulator, its tools and its tests need,
+# when any is missing. Used by run.sh and test.sh.
+set -euo pipefail
+packages=(build-essential cmake pkg-config libgtest-dev zlib1g-dev libpng-dev libmbedtls-dev
+          libfreetype-dev fonts-dejavu-core)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  $SUDO apt-get update
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+fi
