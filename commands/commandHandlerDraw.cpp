@@ -63,6 +63,12 @@ int32_t CMD_clearRect(const uint8_t *command, uint32_t remaining) {
     return 7;
 }
 
+// ------------------------------------------------------------- shape commands
+
+
+// ---------------------------------------------------------------- text command
+
+
 // ------------------------------------------------------------- logo screens
 
 int32_t CMD_drawLogo(const uint8_t *command, uint32_t remaining) {

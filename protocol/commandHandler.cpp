@@ -121,3 +121,12 @@ uint32_t getBIT() {
     orvState.statusBits = 0;
     return bits;
 }
+
+// --------------------------------------------- link, session and system commands
+
+
+// ---------------------------------------------------------- firmware update stream
+
+
+// -------------------------------------------------------- authentication handshake
+
