@@ -18,3 +18,7 @@ uint32_t getBIT();
 // The shared 1024-byte work buffer: point lists, the prepared text line,
 // reply chunks. One command uses it at a time.
 extern uint8_t scratch[SCRATCH_SIZE_BYTES];
+
+// The authentication handshake: reassembles a signed message from chunks and
+// sets orvState.authenticated when its signature checks.
+int32_t CMD_handShake(const uint8_t *command, uint32_t remaining);
