@@ -64,8 +64,10 @@ Bytes ZlibBlockWriter::_Wrap(const Bytes &compressed, bool execute) {
 }
 
 Bytes ZlibBlockWriter::block(const uint8_t *bytes, size_t n, bool execute) {
-    if (n == 0 || n > kZlibMaxBlockInputBytes) throw std::invalid_argument("block size out of range");
-    return _Wrap(_Compress(bytes, n, Z_SYNC_FLUSH), execute);
+    if (n == 0) throw std::invalid_argument("a block must carry at least one byte");
+    Bytes compressed = _Compress(bytes, n, Z_SYNC_FLUSH);
+    if (compressed.size() > kZlibMaxBlockBytes) throw std::length_error("compressed block does not fit a record");
+    return _Wrap(compressed, execute);
 }
 
 Bytes ZlibBlockWriter::finishBlock(const Bytes &bytes, bool execute) {

@@ -16,8 +16,10 @@ constexpr size_t kZlibBlockHeaderBytes = 4;
 // The device inflates into a buffer of this size and runs it in pieces of at
 // most this size; commands kept within one piece are never cut.
 constexpr size_t kZlibDeviceBufferBytes = 3072;
-// Command bytes one block may carry: even stored uncompressed, with the
-// stream header and the flush marker, they fit one record.
+// The compressed bytes of one block: the command then fills a record.
+constexpr size_t kZlibMaxBlockBytes = 2048 - kZlibBlockHeaderBytes;
+// Command bytes that always fit one block: even stored uncompressed, with the
+// stream header and the flush marker, they stay under kZlibMaxBlockBytes.
 constexpr size_t kZlibMaxBlockInputBytes = 1900;
 
 // A compressed-block command with the given flag byte around `compressed`.
@@ -31,9 +33,11 @@ public:
     ZlibBlockWriter(const ZlibBlockWriter &) = delete;
     ZlibBlockWriter &operator=(const ZlibBlockWriter &) = delete;
 
-    // One block carrying `bytes` (1 to kZlibMaxBlockInputBytes; throws
-    // std::invalid_argument otherwise), sync-flushed so that the device can
-    // inflate all of it at once.
+    // One block carrying `bytes` (at least one), sync-flushed so that the
+    // device can inflate all of it at once. Throws std::invalid_argument for
+    // no bytes, and std::length_error when the compressed block would not fit
+    // a record (never for up to kZlibMaxBlockInputBytes); the stream must
+    // then be restarted.
     Bytes block(const uint8_t *bytes, size_t n, bool execute);
     Bytes block(const Bytes &bytes, bool execute) { return block(bytes.data(), bytes.size(), execute); }
 
