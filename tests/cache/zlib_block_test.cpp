@@ -344,3 +344,32 @@ TEST_F(ZlibBlockTest, WriterGroupsCommandsWithoutCuttingThem) {
     }
     EXPECT_LE(nimbra::ZlibBlockWriter().block(noise, false).size(), nimbra::kMaxRecordPayload);
 }
+
+// Random blocks after a good start: every one is answered with at most a
+// report, the pool is untouched, and a start block always recovers.
+TEST_F(ZlibBlockTest, RandomBlocksNeverBreakTheDevice) {
+    uint32_t x = 77;
+    auto next = [&x](uint32_t range) {
+        x = x * 1664525u + 1013904223u;
+        return (x >> 8) % range;
+    };
+    for (int round = 0; round < 200; round++) {
+        nimbra::ZlibBlockWriter w((uint8_t)next(64));
+        send(w.block(ticks(1 + next(10)), true));
+        for (int i = 0; i < 5; i++) {
+            Bytes data(1 + next(60));
+            for (auto &b : data) b = (uint8_t)next(256);
+            // Half of them are real continuations with one damaged byte.
+            if (next(2) == 0) {
+                data = w.block(ticks(1 + next(400)), next(2) == 0);
+                data[4 + next((uint32_t)data.size() - 4)] ^= (uint8_t)(1 + next(255));
+                data.erase(data.begin(), data.begin() + 4);
+            }
+            uint8_t flags = (uint8_t)next(256) & 0xBF;
+            send(nimbra::zlibBlockCommand(flags, data));
+            ASSERT_EQ(ALLOC_buffer_idx, 0u);
+        }
+        w.restart((uint8_t)next(64));
+        EXPECT_EQ(countTicks(send(w.block(ticks(3), true))), 3u);
+    }
+}

@@ -347,3 +347,28 @@ TEST(HandshakeTool, RecordsAuthenticateTheSimulator) {
     remove(records.c_str());
     remove(replies.c_str());
 }
+
+// Random chunks, well-formed or not, in any order: the device answers each
+// with at most one report and keeps the pool where it was.
+TEST_F(HandshakeTest, RandomChunksNeverBreakTheDevice) {
+    Bytes message = signedMessage(7);
+    uint32_t x = 2024;
+    auto next = [&x](uint32_t range) {
+        x = x * 1664525u + 1013904223u;
+        return (x >> 8) % range;
+    };
+    for (int i = 0; i < 3000; i++) {
+        uint16_t total = (uint16_t)(next(3) == 0 ? 285 : next(1100));
+        uint16_t offset = (uint16_t)next(total + 2u);
+        uint16_t n = (uint16_t)next(300);
+        Bytes data(n);
+        for (uint16_t k = 0; k < n; k++) data[k] = offset + k < 285 ? message[(offset + k) % 285] : (uint8_t)next(256);
+        Bytes chunk = nimbra::handshakeChunk(next(4) + (uint32_t)i / 4, offset, total, data.data(), n);
+        // Sometimes the payload ends early.
+        if (next(5) == 0) chunk.resize(next((uint32_t)chunk.size()) + 1);
+        testsupport::clearCaptures();
+        testsupport::run(chunk);
+        EXPECT_LE(testsupport::packets().size(), 1u);
+        ASSERT_EQ(ALLOC_buffer_idx, 0u);
+    }
+}
