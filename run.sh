@@ -12,7 +12,6 @@ root="$PWD"
 if [ $# -ge 1 ]; then
   recording="$(realpath "$1")"
 else
-  ./build/nimbra-make-demo examples/demo.rec >/dev/null
   recording="$root/examples/demo.rec"
 fi
 out="out/$(basename "${recording%.*}")"
