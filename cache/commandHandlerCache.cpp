@@ -45,7 +45,7 @@ struct ZlibBlockStream {
     uint32_t fill;                       // bytes waiting in output
     uint32_t broken = 1;                 // 0: in order; else blocks refused since it broke
     uint32_t lastSequence;               // 0 to 63
-    uint8_t running;                     // set while the inflated commands run
+    uint8_t executing;                   // set while the inflated commands run
     uint8_t stateAreaInUse;
     uint8_t windowInUse;
     z_stream inflater;
@@ -108,9 +108,9 @@ static int32_t _BreakZlibStream(uint8_t sequence, int32_t length) {
 // it; the dispatcher reports that as any truncated command.
 static void _RunInflatedCommands(uint8_t sequence) {
     if (zstate.fill == 0) return;
-    zstate.running = 1;
+    zstate.executing = 1;
     int32_t result = handleCommand(zstate.output, zstate.fill);
-    zstate.running = 0;
+    zstate.executing = 0;
     if (result < 0) handleCommandError(ZLIB_OPCODE, RESULT_DECODE_FAILED, sequence);
     zstate.fill = 0;
 }
@@ -132,7 +132,7 @@ int32_t CMD_Zlib(const uint8_t *command, uint32_t remaining) {
     // A block among the inflated commands of another block would inflate into
     // the buffer that is being run and replace the stream under it. It is
     // refused as not supported, and the commands after it go on.
-    if (zstate.running) {
+    if (zstate.executing) {
         handleCommandError(ZLIB_OPCODE, RESULT_UNSUPPORTED, sequence);
         return length;
     }
