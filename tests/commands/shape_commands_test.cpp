@@ -293,7 +293,10 @@ TEST_F(ShapeCommands, RandomShapesNeverDrawOutsideTheClip) {
                 b.pair(std::max(-2048, std::min(2047, x)), u(4096) - 2048);
             }
         } else {
-            for (int k = 0; k < 9; k++) b.u8((uint8_t)rng());
+            // Exactly the command's own length, so that no stray byte is
+            // taken as another command.
+            int fieldBytes = op == 0x0F ? 6 : op == 0x10 ? 9 : 8;
+            for (int k = 0; k < fieldBytes; k++) b.u8((uint8_t)rng());
         }
         testsupport::run(b);
         ASSERT_TRUE(enginesIdle()) << "command " << i;
