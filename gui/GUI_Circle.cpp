@@ -88,7 +88,7 @@ void GUI_FillEllipse(int32_t cx, int32_t cy, int32_t rx, int32_t ry) {
 }
 
 void GUI_DrawEllipse(int32_t cx, int32_t cy, int32_t rx, int32_t ry) {
-    if (ry == 0) return;
+    if (ry == 0) return;   // as the fill: no rows to solve (and no division by zero)
     AA_Init(cx - rx, cx + rx);
     const int32_t pen = (int32_t)GUI_Context.penSize;
     // The band is one subpixel narrower than the pen.
