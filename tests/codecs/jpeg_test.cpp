@@ -792,12 +792,18 @@ TEST_F(JpegClip, IntoSmallerOffScreenBuffer) {
 
 class JpegPool : public BareDeviceTest {
 protected:
-    // Leaves exactly `bytes` free (the pool starts empty in a bare device).
-    void leaveFree(uint32_t bytes) {
-        GUI_AllocEnd(0);
-        GUI_AllocNoInit(POOL_SIZE_BYTES - bytes);
+    void SetUp() override {
+        BareDeviceTest::SetUp();
+        start = GUI_AllocStart();
     }
-    void TearDown() override { GUI_AllocEnd(0); }
+    void TearDown() override { GUI_AllocEnd(start); }
+    // Leaves exactly `bytes` free above whatever the pool held at the start.
+    void leaveFree(uint32_t bytes) {
+        GUI_AllocEnd(start);
+        ASSERT_GE(GUI_GetNumFreeBytes(), bytes);
+        GUI_AllocNoInit(GUI_GetNumFreeBytes() - bytes);
+    }
+    uint32_t start = 0;
 };
 
 TEST_F(JpegPool, RowBuffersNeedRoomInThePool) {
@@ -844,11 +850,12 @@ TEST_F(JpegPool, RecordAtAnyPoolPosition) {
     // fill, and the pool comes back to the same place.
     Bytes small = flatGray(8, 8, {50});
     for (uint32_t used : {0u, 4u, 8u, 12u}) {
-        GUI_AllocEnd(0);
+        GUI_AllocEnd(start);
         GUI_AllocNoInit(used);
+        uint32_t freeBefore = GUI_GetNumFreeBytes();
         ASSERT_EQ(draw(small), 0) << used;
         EXPECT_TRUE(regionIs(0, 0, 8, 8, grayIndex(50)));
-        EXPECT_EQ(GUI_GetNumFreeBytes(), POOL_SIZE_BYTES - used);
+        EXPECT_EQ(GUI_GetNumFreeBytes(), freeBefore);
     }
 }
 
