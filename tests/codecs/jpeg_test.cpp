@@ -643,6 +643,22 @@ TEST_F(JpegDecode, HuffmanSegments) {
     tooMany.counts[10] = 1;
     tooMany.symbols.resize(256);
     EXPECT_EQ(draw(withAcTable(1, 1, tooMany)), 1);
+    // Up to 16 bytes after the last table of a segment are left unread.
+    {
+        Bytes payload{0x11};
+        HuffSpec spec = acFlat();
+        for (int l = 1; l <= 16; l++) payload.push_back(spec.counts[l]);
+        payload.insert(payload.end(), spec.symbols.begin(), spec.symbols.end());
+        payload.insert(payload.end(), 16, 0x42);
+        Stream s;
+        s.soi().dqt8(0, unitQuant()).sof(0xC0, 8, 8, {{1, 0x11, 0}}).dht(0, 0, dcFlat()).segment(0xC4, payload);
+        s.sos({{1, 0x01}});
+        EntropyWriter e(dcFlat(), acFlat());
+        e.block(dcForSample(99));
+        s.raw(e.flush()).eoi();
+        ASSERT_EQ(draw(s.bytes), 0);
+        EXPECT_TRUE(regionIs(0, 0, 8, 8, grayIndex(99)));
+    }
     // More codes than the segment holds.
     HuffSpec short_ = acFlat();
     short_.symbols.resize(100);
