@@ -8,12 +8,19 @@ bash scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc)"
 
-recording="${1:-examples/demo.rec}"
+root="$PWD"
+if [ $# -ge 1 ]; then
+  recording="$(realpath "$1")"
+else
+  recording="$root/examples/demo.rec"
+fi
 out="out/$(basename "${recording%.*}")"
 rm -rf "$out"
 mkdir -p "$out"
 echo "Replaying $recording"
-(cd "$out" && "$OLDPWD/build/nimbra-sim" -l -r "$OLDPWD/$recording" 2>replies.bin \
-  | "$OLDPWD/build/nimbra-frames" --prefix frame_) 
-"build/nimbra-packets" < "$out/replies.bin" > "$out/replies.txt" || true
+# The log option needs a value (unused: the log always goes to "sim.log",
+# here inside $out).
+(cd "$out" && "$root/build/nimbra-sim" -l sim.log -r "$recording" 2>replies.bin \
+  | "$root/build/nimbra-frames" --prefix frame_)
+"$root/build/nimbra-packets" < "$out/replies.bin" > "$out/replies.txt" || true
 echo "Frames written to $out/ (frame_NNNN.png); replies decoded in $out/replies.txt; log in $out/sim.log"

@@ -5,8 +5,12 @@
 #include "gui/GUIDRV_Lin_8.h"
 #include <cstring>
 #include "gui/GUI_Common.h"
+#include "host/main.h"
 
 alignas(16) uint8_t fb[FB_SIZE_BYTES];
+
+static void _ResetFrameBuffer() { memset(fb, 0, sizeof fb); }
+SIM_REGISTER_RESET(_ResetFrameBuffer);
 
 uint8_t *GetPixelAddr_8bit(int32_t x, int32_t y) {
     return GUI_Context.device.vram + (intptr_t)x + (intptr_t)GUI_Context.device.xSize * y;

@@ -7,6 +7,9 @@
 alignas(16) uint8_t ALLOC_buffer[POOL_SIZE_BYTES];
 uint32_t ALLOC_buffer_idx = 0;
 
+static void _ResetPool() { ALLOC_buffer_idx = 0; }
+SIM_REGISTER_RESET(_ResetPool);
+
 uint32_t GUI_AllocStart() { return ALLOC_buffer_idx; }
 
 void GUI_AllocEnd(uint32_t mark) {

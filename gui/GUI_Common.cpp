@@ -5,10 +5,17 @@
 #include "gui/GUICC_M332.h"
 #include "gui/GUI_AALib.h"
 #include "host/GUI_Driver.h"
+#include "host/main.h"
 
 GUI_ContextRecord GUI_Context;
 GUI_ContextRecord *const pContext = &GUI_Context;
 GUI_Device *pDevice = nullptr;
+
+static void _ResetContext() {
+    memset(&GUI_Context, 0, sizeof GUI_Context);
+    pDevice = nullptr;
+}
+SIM_REGISTER_RESET(_ResetContext);
 
 void GUI_Init() {
     pDevice = &GUI_Context.device;

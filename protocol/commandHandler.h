@@ -18,3 +18,14 @@ uint32_t getBIT();
 // The shared 1024-byte work buffer: point lists, the prepared text line,
 // reply chunks. One command uses it at a time.
 extern uint8_t scratch[SCRATCH_SIZE_BYTES];
+
+int32_t CMD_connect_disconnect(const uint8_t *command, uint32_t remaining);
+int32_t CMD_eof(const uint8_t *command, uint32_t remaining);
+int32_t CMD_seekTo(const uint8_t *command, uint32_t remaining);
+int32_t CMD_setTickRate(const uint8_t *command, uint32_t remaining);
+int32_t CMD_setSessionParams(const uint8_t *command, uint32_t remaining);
+int32_t CMD_enableDevice(const uint8_t *command, uint32_t remaining);
+int32_t CMD_SystemInfo(const uint8_t *command, uint32_t remaining);
+void CMD_sendCalibrationData();
+int32_t CMD_otaStart(const uint8_t *command, uint32_t remaining);
+int32_t CMD_otaUpload(const uint8_t *command, uint32_t remaining);

@@ -8,15 +8,16 @@ DEMO_SCENE(100, basics) {
     nimbra::appendRecord(stream, b.payload());
     b.clear();
 
-    // Stripes of colour: rectangles in half pixels.
-    const uint32_t colours[] = {0xFFFF0000, 0xFFFF8000, 0xFFFFFF00, 0xFF00FF00, 0xFF00FFFF, 0xFF0000FF, 0xFFFF00FF, 0xFFFFFFFF};
-    b.clearRect(0, 0, 1280, 800);
+    // The clear command paints black whatever the current colour, and keeps
+    // that colour for the drawing commands that follow. Cut a staircase out
+    // of the boot screen, one clear per step (rectangles in half pixels).
+    const uint32_t colours[] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFFFF};
     for (int i = 0; i < 8; i++) {
-        b.setColor(colours[i]);
-        // The clear command always paints black; a coloured block is drawn by
-        // painting the stripe black, then the shapes of later scenes.
-        b.clearRect(i * 160, 0, 158, 800);
+        b.setColor(colours[i % 4]);
+        b.clearRect(i * 160, 0, 158, 100 * (i + 1));
     }
+    demo::showFrame(stream, b, frameId);
+    b.clearRect(0, 0, 1280, 800);
     demo::showFrame(stream, b, frameId);
 
     b.setTickRate(50, 0).setTickRate(50, 1);

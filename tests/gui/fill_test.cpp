@@ -1,0 +1,79 @@
+// Word-wise solid fills against a byte-by-byte model.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "gui/GUIDRV_Lin_8.h"
+#include "gui/GUI_Common.h"
+#include "gui/GUI_Rect.h"
+#include "tests/support/device_fixture.h"
+
+class Fills : public BareDeviceTest {};
+
+TEST_F(Fills, HorizontalLineChangesExactlyItsPixelsForEveryAlignment) {
+    GUI_SetColor(0xFFFFFFFF);
+    for (int x0 = 0; x0 < 70; x0++) {
+        for (int x1 = x0; x1 < 75; x1++) {
+            memset(fb, 0x11, 640 * 2);
+            FillHLineOpt8(x0, 1, x1);
+            for (int x = 0; x < 640; x++) {
+                ASSERT_EQ(fb[x], 0x11);
+                ASSERT_EQ(fb[640 + x], (x >= x0 && x <= x1) ? 0xFF : 0x11) << x0 << ".." << x1 << " at " << x;
+            }
+        }
+    }
+}
+
+TEST_F(Fills, FullRowAndSinglePixel) {
+    GUI_SetColor(0xFF00FF00);
+    FillHLineOpt8(0, 399, 639);
+    for (int x = 0; x < 640; x++) ASSERT_EQ(fb[399 * 640 + x], 0x1C);
+    FillHLineOpt8(5, 0, 5);
+    EXPECT_EQ(fb[4], 0);
+    EXPECT_EQ(fb[5], 0x1C);
+    EXPECT_EQ(fb[6], 0);
+}
+
+TEST_F(Fills, RectangleMatchesModelForWideAndNarrowShapes) {
+    GUI_SetColor(0xFF0000FF);
+    const int cases[][4] = {{0, 0, 639, 399}, {3, 7, 3, 7}, {1, 2, 66, 9}, {5, 5, 200, 6}, {63, 10, 127, 20}};
+    for (auto &c : cases) {
+        memset(fb, 0, sizeof fb);
+        FillRectOpt8(c[0], c[1], c[2], c[3]);
+        for (int y = 0; y < 400; y++)
+            for (int x = 0; x < 640; x++) {
+                bool inside = x >= c[0] && x <= c[2] && y >= c[1] && y <= c[3];
+                ASSERT_EQ(fb[y * 640 + x], inside ? 0x03 : 0x00) << x << "," << y;
+            }
+    }
+}
+
+TEST_F(Fills, FillRectClipsToTheClipRectangle) {
+    GUI_SetColor(0xFFFFFFFF);
+    GUI_SetClipRect(10, 20, 30, 40);
+    GUI_FillRect(-100, -100, 1000, 1000);
+    int count = 0;
+    for (int y = 0; y < 400; y++)
+        for (int x = 0; x < 640; x++)
+            if (fb[y * 640 + x]) {
+                count++;
+                ASSERT_TRUE(x >= 10 && x <= 30 && y >= 20 && y <= 40);
+            }
+    EXPECT_EQ(count, 21 * 21);
+    memset(fb, 0, sizeof fb);
+    GUI_FillRect(31, 20, 40, 40);   // entirely right of the clip
+    GUI_FillRect(20, 30, 10, 35);   // inverted
+    for (uint8_t b : fb) ASSERT_EQ(b, 0);
+}
+
+TEST_F(Fills, FillsGoToTheRedirectedBuffer) {
+    alignas(4) static uint8_t other[100 * 50];
+    memset(other, 0, sizeof other);
+    GUI_SetColor(0xFFFFFFFF);
+    GUI_SetFrameBufferBase(other, 100, 50);
+    GUI_FillRect(0, 0, 1000, 1000);
+    GUI_RestoreFrameBufferBase();
+    for (uint8_t b : other) ASSERT_EQ(b, 0xFF);
+    for (uint8_t b : fb) ASSERT_EQ(b, 0);
+}
