@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 
 #include "codecs/mpeg.h"
 #include "gui/GUIDRV_Lin_8.h"
@@ -313,6 +314,53 @@ TEST_F(VideoTest, PartlyBufferedPictureIsNotShown) {
     upload(Bytes(groups[1].begin(), groups[1].begin() + (long)groups[1].size() / 2));
     EXPECT_EQ(play(nimbra::kVideoDraw), std::vector<Bytes>{report(0x11, 0x02, 0x03)});
     EXPECT_EQ(0, memcmp(fb, shown.data(), FB_SIZE_BYTES));
+}
+
+// Random runs of video commands over damaged real streams (run under the
+// sanitizers too): whatever arrives, the pool below the video's mark and the
+// pool's level after a stop stay as they were.
+TEST_F(VideoTest, RandomCommandRunsKeepScreenAndPoolIntact) {
+    std::mt19937 rng(11);
+    mpegtest::Stream s = mpegtest::load("ipb_176x120_q4");
+    std::vector<Bytes> groups = nimbra::splitVideoGroups(s.bytes);
+    uint8_t *below = (uint8_t *)GUI_AllocNoInit(64);
+    memset(below, 0x77, 64);
+    uint32_t top = GUI_AllocStart();
+    for (int step = 0; step < 400; step++) {
+        switch (rng() % 8) {
+        case 0:
+            play(nimbra::kVideoStart);
+            break;
+        case 1:
+            if (rng() % 4 == 0) play(nimbra::kVideoStop);
+            break;
+        case 2:
+        case 3: {
+            Bytes g = groups[rng() % groups.size()];
+            for (int k = (int)(rng() % 4); k > 0; k--) g[rng() % g.size()] = (uint8_t)rng();
+            if (rng() % 5 == 0) g.resize(rng() % g.size() + 1);
+            std::vector<Bytes> chunks = nimbra::videoUploadCommands(g, 1 + rng() % 2000);
+            if (!chunks.empty() && rng() % 6 == 0) chunks.erase(chunks.begin() + (long)(rng() % chunks.size()));
+            runAll(chunks);
+            break;
+        }
+        case 4: {
+            Bytes raw(1 + rng() % 40);
+            for (auto &v : raw) v = (uint8_t)rng();
+            raw[0] = rng() % 2 ? 0x13 : 0x11;
+            testsupport::run(raw);
+            testsupport::clearCaptures();
+            break;
+        }
+        default:
+            play(nimbra::kVideoDraw, 2 * (int)(rng() % (640 - 176)), 2 * (int)(rng() % (400 - 120)));
+            break;
+        }
+        ASSERT_GE(GUI_AllocStart(), top) << "step " << step;
+    }
+    play(nimbra::kVideoStop);
+    EXPECT_EQ(GUI_AllocStart(), top);
+    for (int i = 0; i < 64; i++) ASSERT_EQ(below[i], 0x77);
 }
 
 // ------------------------------------------------------------------- pool
