@@ -2,6 +2,7 @@
 
 #include <png.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include "gui/GUIDRV_Lin_8.h"
 #include "gui/GUI_AALib.h"
 #include "gui/GUI_AALibSimple.h"
+#include "gui/GUI_Common.h"
 
 namespace guitest {
 
@@ -34,40 +36,70 @@ uint8_t refCoverage(uint8_t fore, uint8_t back, int coverage) {
 }
 
 void fillFrame(uint8_t index) { memset(fb, index, sizeof fb); }
-std::vector<uint8_t> snapshot() { return std::vector<uint8_t>(fb, fb + sizeof fb); }
+Frame snapshot() { return Frame(fb, fb + sizeof fb); }
 uint8_t pixel(int x, int y) { return fb[y * W + x]; }
 
-int countDiffInside(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b, int x0, int y0, int x1, int y1) {
-    int n = 0;
-    for (int y = y0; y <= y1; y++)
-        for (int x = x0; x <= x1; x++) n += a[y * W + x] != b[y * W + x];
-    return n;
-}
+static bool _Inside(Box r, int x, int y) { return x >= r.x0 && x <= r.x1 && y >= r.y0 && y <= r.y1; }
 
-int countDiffOutside(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b, int x0, int y0, int x1, int y1) {
+int diffIn(const Frame &a, const Frame &b, Box r) {
     int n = 0;
     for (int y = 0; y < H; y++)
-        for (int x = 0; x < W; x++) {
-            bool inside = x >= x0 && x <= x1 && y >= y0 && y <= y1;
-            if (!inside) n += a[y * W + x] != b[y * W + x];
-        }
+        for (int x = 0; x < W; x++) n += _Inside(r, x, y) && a[y * W + x] != b[y * W + x];
     return n;
 }
 
-bool paintedBox(uint8_t background, int *x0, int *y0, int *x1, int *y1) {
-    *x0 = W;
-    *y0 = H;
-    *x1 = -1;
-    *y1 = -1;
+int diffOut(const Frame &a, const Frame &b, Box r) {
+    int n = 0;
+    for (int y = 0; y < H; y++)
+        for (int x = 0; x < W; x++) n += !_Inside(r, x, y) && a[y * W + x] != b[y * W + x];
+    return n;
+}
+
+Box painted(uint8_t background) {
+    Box b{W, H, -1, -1};
     for (int y = 0; y < H; y++)
         for (int x = 0; x < W; x++) {
             if (fb[y * W + x] == background) continue;
-            if (x < *x0) *x0 = x;
-            if (x > *x1) *x1 = x;
-            if (y < *y0) *y0 = y;
-            if (y > *y1) *y1 = y;
+            b = {std::min(b.x0, x), std::min(b.y0, y), std::max(b.x1, x), std::max(b.y1, y)};
         }
-    return *x1 >= 0;
+    return b;
+}
+
+Frame drawnAlone(const std::function<void()> &draw) {
+    Frame saved = snapshot();
+    fillFrame(BG);
+    draw();
+    Frame result = snapshot();
+    memcpy(fb, saved.data(), sizeof fb);
+    return result;
+}
+
+::testing::AssertionResult clipsExactly(const std::function<void()> &draw, Box clip) {
+    Frame full = drawnAlone(draw);
+    fillFrame(BG);
+    GUI_SetClipRect(clip.x0, clip.y0, clip.x1, clip.y1);
+    draw();
+    GUI_SetClipRect(0, 0, W - 1, H - 1);
+    Frame clipped = snapshot();
+    if (int n = diffIn(full, clipped, clip)) return ::testing::AssertionFailure() << n << " pixels differ inside";
+    if (int n = diffOut(Frame(W * H, BG), clipped, clip))
+        return ::testing::AssertionFailure() << n << " pixels drawn outside";
+    if (!enginesIdle()) return enginesIdle();
+    return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult frameIs(const Frame &expected, const uint8_t *actual) {
+    if (!actual) actual = fb;
+    for (int i = 0; i < W * H; i++) {
+        if (actual[i] == expected[i]) continue;
+        int x = i % W, y = i / W;
+        return ::testing::AssertionFailure()
+               << "first difference at (" << x << ", " << y << "): got " << (int)actual[i] << ", expected "
+               << (int)expected[i] << "\n"
+               << testsupport::describeRegion(actual, W, std::max(0, std::min(x - 4, W - 12)),
+                                              std::max(0, std::min(y - 2, H - 6)), 12, 6);
+    }
+    return ::testing::AssertionSuccess();
 }
 
 ::testing::AssertionResult enginesIdle() {
@@ -153,3 +185,9 @@ static bool _ReadPng(const std::string &path, std::vector<uint8_t> &rgb, int *w,
 }
 
 }  // namespace guitest
+
+void ShapeTest::SetUp() {
+    BareDeviceTest::SetUp();
+    guitest::fillFrame(guitest::BG);
+    GUI_SetColor(0xFFFFFFFF);
+}

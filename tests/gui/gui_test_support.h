@@ -5,13 +5,24 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "tests/support/device_fixture.h"
 
 namespace guitest {
 
 constexpr int W = 640;
 constexpr int H = 400;
+constexpr uint8_t BG = 0x49;   // a mid colour, so that mixes in both directions show
+constexpr uint8_t FG = 0xFF;
+
+using Frame = std::vector<uint8_t>;
+struct Box {
+    int x0, y0, x1, y1;   // inclusive pixel corners
+};
+constexpr Box kScreen{0, 0, W - 1, H - 1};
 
 // The blend of fore over back with weight f eighths, computed channel by
 // channel: red and green move by floor((fore - back) * f / 8), blue the same
@@ -20,16 +31,21 @@ uint8_t refMix(uint8_t fore, uint8_t back, int f);
 // What the engines make of a pixel of coverage c (1..16) over back.
 uint8_t refCoverage(uint8_t fore, uint8_t back, int coverage);
 
-// Fills the whole frame buffer with one index.
 void fillFrame(uint8_t index);
-std::vector<uint8_t> snapshot();
+Frame snapshot();
 uint8_t pixel(int x, int y);
-// Pixels that differ between two snapshots inside / outside a rectangle
-// (inclusive pixel corners).
-int countDiffInside(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b, int x0, int y0, int x1, int y1);
-int countDiffOutside(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b, int x0, int y0, int x1, int y1);
-// Bounding box of the pixels that are not `background`; false when none.
-bool paintedBox(uint8_t background, int *x0, int *y0, int *x1, int *y1);
+// Pixels that differ between two snapshots inside / outside a box.
+int diffIn(const Frame &a, const Frame &b, Box r = kScreen);
+int diffOut(const Frame &a, const Frame &b, Box r);
+// Bounding box of the pixels that are not `background`; x1 < 0 when none.
+Box painted(uint8_t background = BG);
+inline bool nothingPainted(uint8_t background = BG) { return painted(background).x1 < 0; }
+// The frame `draw` leaves on a screen of BG; the frame buffer is kept.
+Frame drawnAlone(const std::function<void()> &draw);
+// Drawing under a clip gives the unclipped pixels inside it and BG outside.
+::testing::AssertionResult clipsExactly(const std::function<void()> &draw, Box clip);
+// The frame buffer equals `expected`; the failure shows the first difference.
+::testing::AssertionResult frameIs(const Frame &expected, const uint8_t *actual = nullptr);
 // Both engines idle and the coverage buffer all zero.
 ::testing::AssertionResult enginesIdle();
 // Frame-buffer region equals its golden PNG under tests/golden/ (RGB of the
@@ -39,3 +55,9 @@ bool paintedBox(uint8_t background, int *x0, int *y0, int *x1, int *y1);
 ::testing::AssertionResult matchesGolden(const std::string &name, int x0, int y0, int w, int h);
 
 }  // namespace guitest
+
+// A reset device with the frame buffer painted BG and the colour white.
+class ShapeTest : public BareDeviceTest {
+protected:
+    void SetUp() override;
+};

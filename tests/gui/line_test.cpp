@@ -2,28 +2,21 @@
 // joins and caps of paths, and clipping of lines far outside the screen.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "gui/GUI_Circle.h"
 #include "gui/GUI_Common.h"
 #include "gui/GUI_Line.h"
 #include "tests/gui/gui_test_support.h"
-#include "tests/support/device_fixture.h"
 
 using namespace guitest;
 
 namespace {
 
-constexpr uint8_t BG = 0x49;
-constexpr uint8_t FG = 0xFF;
-
-class Lines : public BareDeviceTest {
+class Lines : public ShapeTest {
 protected:
-    void SetUp() override {
-        BareDeviceTest::SetUp();
+    void path(std::vector<GUI_POINT> v) {
         fillFrame(BG);
-        GUI_SetColor(0xFFFFFFFF);
-    }
-    void path(std::initializer_list<GUI_POINT> pts) {
-        std::vector<GUI_POINT> v(pts);
         GUI_DrawPath(v.data(), (int32_t)v.size());
     }
     void style(uint32_t pen, uint8_t shape, uint8_t lineStyle) {
@@ -33,80 +26,69 @@ protected:
     }
 };
 
-// Rows [y0, y1] and columns [x0, x1] solid, everything else untouched.
-::testing::AssertionResult solidBlock(int x0, int y0, int x1, int y1) {
-    for (int y = 0; y < H; y++)
-        for (int x = 0; x < W; x++) {
-            bool inside = x >= x0 && x <= x1 && y >= y0 && y <= y1;
-            uint8_t want = inside ? FG : BG;
-            if (pixel(x, y) != want)
-                return ::testing::AssertionFailure() << "pixel (" << x << ", " << y << ") is " << (int)pixel(x, y);
-        }
-    return ::testing::AssertionSuccess();
+// A screen of BG with one solid block.
+Frame block(Box b) {
+    Frame f(W * H, BG);
+    for (int y = b.y0; y <= b.y1; y++)
+        for (int x = b.x0; x <= b.x1; x++) f[y * W + x] = FG;
+    return f;
 }
 
 TEST_F(Lines, PixelAlignedAxisParallelSegmentsAreSolidRectangles) {
-    path({{40, 40}, {80, 40}});   // pen 4: two rows, both ends included
-    EXPECT_TRUE(solidBlock(10, 10, 20, 11));
-    fillFrame(BG);
-    path({{80, 40}, {40, 40}});   // either direction
-    EXPECT_TRUE(solidBlock(10, 10, 20, 11));
-    fillFrame(BG);
-    style(2, 1, 0);
-    path({{40, 40}, {80, 40}});
-    EXPECT_TRUE(solidBlock(10, 10, 20, 10));
-    fillFrame(BG);
-    style(8, 1, 0);
-    path({{40, 40}, {40, 80}});   // vertical, three columns
-    EXPECT_TRUE(solidBlock(9, 10, 11, 20));
+    struct Case {
+        uint32_t pen;
+        GUI_POINT a, b;
+        Box solid;
+    } cases[] = {
+        {4, {40, 40}, {80, 40}, {10, 10, 20, 11}},   // two rows, both ends included
+        {4, {80, 40}, {40, 40}, {10, 10, 20, 11}},   // either direction
+        {2, {40, 40}, {80, 40}, {10, 10, 20, 10}},
+        {8, {40, 40}, {40, 80}, {9, 10, 11, 20}},    // vertical, three columns
+    };
+    for (const auto &c : cases) {
+        style(c.pen, 1, 0);
+        path({c.a, c.b});
+        EXPECT_TRUE(frameIs(block(c.solid))) << "pen " << c.pen << " from x " << c.a.x;
+    }
     EXPECT_TRUE(enginesIdle());
 }
 
-TEST_F(Lines, UnalignedSegmentIsAntialiased) {
+TEST_F(Lines, UnalignedAndDiagonalSegmentsAreAntialiased) {
     path({{41, 40}, {81, 40}});
     int blended = 0, solid = 0;
     for (int y = 8; y < 14; y++)
         for (int x = 8; x < 23; x++) {
-            if (pixel(x, y) == FG) solid++;
-            else if (pixel(x, y) != BG) blended++;
+            solid += pixel(x, y) == FG;
+            blended += pixel(x, y) != FG && pixel(x, y) != BG;
         }
     EXPECT_GT(solid, 0);
     EXPECT_GT(blended, 0);
-    EXPECT_TRUE(enginesIdle());
-}
-
-TEST_F(Lines, DiagonalStrokeIsAboutOneAndAHalfPixelsWide) {
     // pen + 2 = 6 quarter pixels across the stroke, so each row of a 45
     // degree line crosses about 2.1 pixels' worth of coverage.
     path({{400, 400}, {800, 800}});
     for (int y = 110; y < 190; y += 13) {
-        int touched = 0, solid = 0;
+        int touched = 0, full = 0;
         for (int x = 0; x < W; x++) {
             touched += pixel(x, y) != BG;
-            solid += pixel(x, y) == FG;
+            full += pixel(x, y) == FG;
         }
-        EXPECT_GE(touched, 2) << y;
-        EXPECT_LE(touched, 4) << y;
-        EXPECT_LE(solid, 2) << y;
+        EXPECT_TRUE(touched >= 2 && touched <= 4 && full <= 2) << y << ": " << touched << " touched, " << full << " solid";
     }
+    EXPECT_TRUE(enginesIdle());
 }
 
 TEST_F(Lines, DashedSegments) {
     style(4, 1, 1);   // dash period 24 quarter pixels
     path({{40, 40}, {64, 40}});   // exactly 6 pens: one dash over the first half
-    EXPECT_TRUE(solidBlock(10, 10, 13, 11));
-    fillFrame(BG);
+    EXPECT_TRUE(frameIs(block({10, 10, 13, 11})));
     path({{40, 40}, {55, 40}});   // shorter than 4 pens: nothing
-    EXPECT_TRUE(solidBlock(0, 0, -1, -1));
-    fillFrame(BG);
+    EXPECT_TRUE(nothingPainted());
     // 5 periods: dashes at 0, 24, 48, 72 and 96, each 12 long; the last
     // dash runs to the end point, which is where the fifth period ends.
     path({{40, 40}, {160, 40}});
     for (int k = 0; k < 5; k++) {
         int x = 10 + 6 * k;
-        EXPECT_EQ(pixel(x, 10), FG) << k;
-        EXPECT_EQ(pixel(x + 3, 10), FG) << k;
-        EXPECT_EQ(pixel(x + 4, 10), BG) << k;
+        EXPECT_TRUE(pixel(x, 10) == FG && pixel(x + 3, 10) == FG && pixel(x + 4, 10) == BG) << k;
     }
     EXPECT_EQ(pixel(40, 10), BG);
     EXPECT_TRUE(enginesIdle());
@@ -115,19 +97,21 @@ TEST_F(Lines, DashedSegments) {
 TEST_F(Lines, DottedSegmentsShortAndLong) {
     style(4, 1, 2);   // dot radius 1, the 5 subpixels of a plus sign
     const uint8_t dot = refCoverage(FG, BG, 5);
-    path({{42, 42}, {47, 42}});   // length 5 <= 3 * 2: one dot at the midpoint
-    EXPECT_EQ(pixel(11, 10), dot);
-    EXPECT_EQ(pixel(10, 10), BG);
-    EXPECT_EQ(pixel(12, 10), BG);
-    fillFrame(BG);
-    path({{42, 42}, {50, 42}});   // length 8: a dot at each end
-    EXPECT_EQ(pixel(10, 10), dot);
-    EXPECT_EQ(pixel(11, 10), BG);
-    EXPECT_EQ(pixel(12, 10), dot);
-    fillFrame(BG);
-    path({{42, 42}, {82, 42}});   // spacing 8: dots at 42, 50, ..., 74, none at the end
-    for (int k = 0; k < 5; k++) EXPECT_EQ(pixel(10 + 2 * k, 10), dot) << k;
-    EXPECT_EQ(pixel(20, 10), BG);
+    struct Case {
+        int32_t x1;
+        std::vector<int> dots;   // pixel columns in row 10, from 10 to 20
+    } cases[] = {
+        {47, {11}},                   // length 5 <= 3 * 2: one dot at the midpoint
+        {50, {10, 12}},               // length 8: a dot at each end
+        {82, {10, 12, 14, 16, 18}},   // spacing 8: dots at 42, 50, ..., 74, none at the end
+    };
+    for (const auto &c : cases) {
+        path({{42, 42}, {c.x1, 42}});
+        for (int x = 10; x <= 20; x++) {
+            bool on = std::find(c.dots.begin(), c.dots.end(), x) != c.dots.end();
+            EXPECT_EQ(pixel(x, 10), on ? dot : BG) << "to " << c.x1 << ", column " << x;
+        }
+    }
     EXPECT_TRUE(enginesIdle());
 }
 
@@ -136,66 +120,46 @@ TEST_F(Lines, DashDotHasDiscsAtBothEnds) {
     path({{400, 400}, {800, 400}});
     // Discs of radius 4 (one pixel) at both ends; the dash is shortened by
     // two pens at each end: pixel-aligned, from pixel 104 to 196, rows 99..101.
-    for (int x : {99, 100, 199, 200}) {
-        EXPECT_NE(pixel(x, 99), BG) << x;
-        EXPECT_NE(pixel(x, 100), BG) << x;
-    }
+    for (int x : {99, 100, 199, 200}) EXPECT_TRUE(pixel(x, 99) != BG && pixel(x, 100) != BG) << x;
     for (int x : {102, 103, 197, 198}) EXPECT_EQ(pixel(x, 100), BG) << x;
-    for (int x : {104, 150, 196}) {
-        EXPECT_EQ(pixel(x, 98), BG) << x;
-        EXPECT_EQ(pixel(x, 99), FG) << x;
-        EXPECT_EQ(pixel(x, 101), FG) << x;
-        EXPECT_EQ(pixel(x, 102), BG) << x;
-    }
+    for (int x : {104, 150, 196})
+        EXPECT_TRUE(pixel(x, 98) == BG && pixel(x, 99) == FG && pixel(x, 101) == FG && pixel(x, 102) == BG) << x;
     EXPECT_TRUE(enginesIdle());
 }
 
-// Pixels that differ between a path and its bare segments.
-int joinDifference(uint32_t pen, uint8_t shape, std::initializer_list<GUI_POINT> pts) {
-    std::vector<GUI_POINT> v(pts);
-    GUI_SetPenSize(pen);
-    GUI_SetPenShape(shape);
-    fillFrame(BG);
-    GUI_DrawPath(v.data(), (int32_t)v.size());
-    auto withPath = snapshot();
-    fillFrame(BG);
-    for (size_t i = 1; i < v.size(); i++) GL_DrawLine(v[i - 1].x, v[i - 1].y, v[i].x, v[i].y);
-    return countDiffInside(withPath, snapshot(), 0, 0, W - 1, H - 1);
-}
-
 TEST_F(Lines, JoinsOnlyFromPenSixAndCapsOnlyForTheRoundPen) {
-    EXPECT_EQ(joinDifference(4, 1, {{100, 100}, {300, 150}, {120, 300}}), 0);
-    EXPECT_GT(joinDifference(6, 1, {{100, 100}, {300, 150}, {120, 300}}), 0);
-    GUI_SetPenSize(24);
-    GUI_SetPenShape(1);
-    fillFrame(BG);
-    path({{100, 100}, {300, 150}, {120, 300}});
-    auto flat = snapshot();
-    GUI_SetPenShape(0);
-    fillFrame(BG);
-    path({{100, 100}, {300, 150}, {120, 300}});
-    auto round = snapshot();
+    const std::vector<GUI_POINT> pts = {{100, 100}, {300, 150}, {120, 300}};
+    auto bareSegments = [&] {
+        for (size_t i = 1; i < pts.size(); i++) GL_DrawLine(pts[i - 1].x, pts[i - 1].y, pts[i].x, pts[i].y);
+    };
+    for (uint32_t pen : {4u, 6u}) {
+        style(pen, 1, 0);
+        path(pts);
+        EXPECT_EQ(diffIn(snapshot(), drawnAlone(bareSegments)) > 0, pen == 6) << pen;
+    }
+    style(24, 1, 0);
+    path(pts);
+    Frame flat = snapshot();
+    style(24, 0, 0);
+    path(pts);
     // Round caps change pixels near both end points only.
-    EXPECT_GT(countDiffInside(flat, round, 20, 20, 30, 30), 0);
-    EXPECT_GT(countDiffInside(flat, round, 25, 70, 35, 80), 0);
-    EXPECT_EQ(countDiffInside(flat, round, 60, 20, 90, 50), 0);
+    EXPECT_GT(diffIn(flat, snapshot(), {20, 20, 30, 30}), 0);
+    EXPECT_GT(diffIn(flat, snapshot(), {25, 70, 35, 80}), 0);
+    EXPECT_EQ(diffIn(flat, snapshot(), {60, 20, 90, 50}), 0);
     // Styled lines get neither caps nor joins.
-    GUI_SetLineStyle(1);
-    fillFrame(BG);
+    style(24, 0, 1);
     path({{100, 100}, {300, 150}});
-    auto styledPath = snapshot();
-    fillFrame(BG);
-    GL_DrawLineSpecial(100, 100, 300, 150);
-    EXPECT_EQ(countDiffInside(styledPath, snapshot(), 0, 0, W - 1, H - 1), 0);
+    EXPECT_EQ(diffIn(snapshot(), drawnAlone([] { GL_DrawLineSpecial(100, 100, 300, 150); })), 0);
 }
 
 TEST_F(Lines, ZeroLengthAndSinglePointsDrawNothing) {
     for (uint8_t s = 0; s < 4; s++) {
         style(6, 1, s);
-        path({{100, 100}, {100, 100}});
-        path({{100, 100}});
+        const GUI_POINT pts[] = {{100, 100}, {100, 100}};
+        GUI_DrawPath(pts, 2);
+        GUI_DrawPath(pts, 1);
     }
-    EXPECT_TRUE(solidBlock(0, 0, -1, -1));
+    EXPECT_TRUE(nothingPainted());
 }
 
 TEST_F(Lines, FarOutsideTheScreenClipsSafely) {
@@ -204,7 +168,6 @@ TEST_F(Lines, FarOutsideTheScreenClipsSafely) {
     const int32_t lo = -4096, hi = 4094;
     const GUI_POINT ends[] = {{lo, lo}, {hi, hi}, {lo, hi}, {hi, lo}, {lo, 800}, {hi, 800}, {1280, lo}, {1280, hi}, {1281, 799}};
     GUI_SetClipRect(100, 50, 500, 300);
-    auto before = snapshot();
     for (uint32_t pen : {2u, 5u, 64u, 256u})
         for (uint8_t s = 0; s < 4; s++)
             for (uint8_t shape = 0; shape < 2; shape++) {
@@ -215,22 +178,16 @@ TEST_F(Lines, FarOutsideTheScreenClipsSafely) {
                         GUI_DrawPath(seg, 2);
                     }
             }
-    EXPECT_EQ(countDiffOutside(before, snapshot(), 100, 50, 500, 300), 0);
-    EXPECT_GT(countDiffInside(before, snapshot(), 100, 50, 500, 300), 0);
+    const Frame blank(W * H, BG);
+    EXPECT_EQ(diffOut(blank, snapshot(), {100, 50, 500, 300}), 0);
+    EXPECT_GT(diffIn(blank, snapshot(), {100, 50, 500, 300}), 0);
     EXPECT_TRUE(enginesIdle());
 }
 
 TEST_F(Lines, ClippedStrokeMatchesTheUnclippedOneInsideTheClip) {
     style(10, 0, 0);
     const GUI_POINT pts[] = {{100, 60}, {900, 700}, {1500, 90}, {2000, 1500}};
-    GUI_DrawPath(pts, 4);
-    auto full = snapshot();
-    fillFrame(BG);
-    GUI_SetClipRect(120, 40, 300, 250);
-    GUI_DrawPath(pts, 4);
-    auto clipped = snapshot();
-    EXPECT_EQ(countDiffOutside(std::vector<uint8_t>(H * W, BG), clipped, 120, 40, 300, 250), 0);
-    EXPECT_EQ(countDiffInside(full, clipped, 120, 40, 300, 250), 0);
+    EXPECT_TRUE(clipsExactly([&] { GUI_DrawPath(pts, 4); }, {120, 40, 300, 250}));
 }
 
 }  // namespace

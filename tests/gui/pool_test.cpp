@@ -31,7 +31,7 @@ TEST_F(Pool, ZeroClearsTheRequestedBytesOnly) {
     for (int i = 5; i < 8; i++) EXPECT_EQ(b[i], 0xEE);
 }
 
-TEST_F(Pool, MarkAndReleaseRestoreTheFreeCount) {
+TEST_F(Pool, MarkAndReleaseRestoreTheFreeCountAndTheLastBytesCanBeTaken) {
     uint32_t before = GUI_GetNumFreeBytes();
     uint32_t mark = GUI_AllocStart();
     GUI_AllocZeroElements(10, 10);
@@ -40,10 +40,7 @@ TEST_F(Pool, MarkAndReleaseRestoreTheFreeCount) {
     EXPECT_EQ(GUI_GetNumFreeBytes(), before - 1100);
     GUI_AllocEnd(mark);
     EXPECT_EQ(GUI_GetNumFreeBytes(), before);
-}
-
-TEST_F(Pool, LastBytesCanBeTakenExactly) {
-    GUI_AllocNoInit(POOL_SIZE_BYTES - 8);
+    GUI_AllocNoInit(before - 8);
     EXPECT_EQ(GUI_GetNumFreeBytes(), 8u);
     GUI_AllocNoInit(8);
     EXPECT_EQ(GUI_GetNumFreeBytes(), 0u);
@@ -51,12 +48,9 @@ TEST_F(Pool, LastBytesCanBeTakenExactly) {
 
 using PoolDeathTest = Pool;
 
-TEST_F(PoolDeathTest, ExhaustionAborts) {
-    GUI_AllocNoInit(POOL_SIZE_BYTES);
-    EXPECT_DEATH(GUI_AllocNoInit(1), "");
-}
-
-TEST_F(PoolDeathTest, HugeRequestsAbortInsteadOfWrapping) {
+TEST_F(PoolDeathTest, ExhaustionAndHugeRequestsAbortInsteadOfWrapping) {
     EXPECT_DEATH(GUI_AllocNoInit(0xFFFFFFFFu), "");
     EXPECT_DEATH(GUI_AllocZeroElements(0x10000, 0x10001), "");
+    GUI_AllocNoInit(POOL_SIZE_BYTES);
+    EXPECT_DEATH(GUI_AllocNoInit(1), "");
 }
