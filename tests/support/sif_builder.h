@@ -17,28 +17,22 @@ public:
     SifBuilder(int height, int lineDistance, int bitsPerPixel)
         : height_(height), lineDistance_(lineDistance), bpp_(bitsPerPixel) {}
 
-    // A glyph whose pixels all have the given level.
-    SifBuilder &solid(uint16_t code, int width, int rows, int xOffset, int yOffset, int advance, uint8_t level) {
-        SifGlyph g{code, width, rows, xOffset, yOffset, advance, std::vector<uint8_t>((size_t)width * rows, level)};
-        glyphs_.push_back(g);
-        return *this;
-    }
     SifBuilder &glyph(const SifGlyph &g) {
         glyphs_.push_back(g);
         return *this;
+    }
+    // A glyph whose pixels all have the given level.
+    SifBuilder &solid(uint16_t code, int width, int rows, int xOffset, int yOffset, int advance, uint8_t level) {
+        return glyph({code, width, rows, xOffset, yOffset, advance, std::vector<uint8_t>((size_t)width * rows, level)});
     }
 
     // Ranges are formed from runs of consecutive codes, in the order the
     // glyphs were added.
     std::vector<uint8_t> build() const {
         std::vector<std::pair<uint16_t, uint16_t>> ranges;
-        for (const auto &g : glyphs_) {
-            if (!ranges.empty() && ranges.back().second + 1 == g.code) {
-                ranges.back().second = g.code;
-            } else {
-                ranges.push_back({g.code, g.code});
-            }
-        }
+        for (const auto &g : glyphs_)
+            if (!ranges.empty() && ranges.back().second + 1 == g.code) ranges.back().second = g.code;
+            else ranges.push_back({g.code, g.code});
         const size_t table = 16 + 4 * ranges.size();
         std::vector<uint8_t> out(table + 16 * glyphs_.size(), 0);
         put32(out, 0, 0x50495547u);
@@ -50,7 +44,6 @@ public:
             put16(out, 16 + 4 * r, ranges[r].first);
             put16(out, 18 + 4 * r, ranges[r].second);
         }
-        const int perByte = 8 / bpp_;
         for (size_t i = 0; i < glyphs_.size(); i++) {
             const SifGlyph &g = glyphs_[i];
             const size_t e = table + 16 * i;
@@ -60,18 +53,21 @@ public:
             put16(out, e + 6, (uint16_t)(int16_t)g.yOffset);
             put16(out, e + 8, (uint16_t)g.advance);
             put32(out, e + 12, (uint32_t)out.size());
-            const int bytesPerRow = (g.width + perByte - 1) / perByte;
-            for (int y = 0; y < g.rows; y++) {
-                for (int b = 0; b < bytesPerRow; b++) {
-                    uint8_t byte = 0;
-                    for (int k = 0; k < perByte; k++) {
-                        int x = b * perByte + k;
-                        if (x < g.width) byte |= (uint8_t)(g.levels[(size_t)y * g.width + x] << (8 - bpp_ * (k + 1)));
-                    }
-                    out.push_back(byte);
-                }
-            }
+            auto rows = packRows(g, bpp_);
+            out.insert(out.end(), rows.begin(), rows.end());
         }
+        return out;
+    }
+
+    // A glyph's levels packed into rows padded to whole bytes, the leftmost
+    // pixel in the high bits.
+    static std::vector<uint8_t> packRows(const SifGlyph &g, int bitsPerPixel) {
+        const int perByte = 8 / bitsPerPixel, bytesPerRow = (g.width + perByte - 1) / perByte;
+        std::vector<uint8_t> out((size_t)bytesPerRow * g.rows, 0);
+        for (int y = 0; y < g.rows; y++)
+            for (int x = 0; x < g.width; x++)
+                out[(size_t)y * bytesPerRow + x / perByte] |=
+                    (uint8_t)(g.levels[(size_t)y * g.width + x] << (8 - bitsPerPixel * (x % perByte + 1)));
         return out;
     }
 
