@@ -15,328 +15,216 @@
 
 using nimbra::Bytes;
 using nimbra::CommandBuilder;
+using Replies = std::vector<Bytes>;
 using testsupport::frames;
 using testsupport::packets;
-using testsupport::run;
 
-class LinkCommands : public DeviceTest {};
+namespace {
 
-TEST_F(LinkCommands, ConnectSendsMtuThenTickRate) {
-    EXPECT_EQ(run(CommandBuilder().connect()), 0);
-    auto replies = packets();
-    ASSERT_EQ(replies.size(), 2u);
-    EXPECT_EQ(replies[0], (Bytes{0x41, 0xEA, 0x01}));
-    EXPECT_EQ(replies[1], (Bytes{0x40, 0x5A, 0x00}));
-    EXPECT_EQ(orvState.connected, 1);
-    EXPECT_EQ(orvState.peerId, 0xFFFF);
+// Runs one payload on a cleared capture; returns the replies.
+Replies replies(const Bytes &payload) {
+    testsupport::clearCaptures();
+    testsupport::run(payload);
+    return packets();
+}
+Replies replies(const CommandBuilder &b) { return replies(b.payload()); }
+
+Bytes report(uint8_t op, uint8_t code, uint8_t detail = 0) { return {0x04, op, code, detail}; }
+
+Bytes operator+(Bytes a, const Bytes &b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
 }
 
-TEST_F(LinkCommands, SecondConnectRepeatsOnlyTheMtu) {
+Bytes firmwareChunk(uint8_t type, uint8_t block, uint16_t offset, uint16_t blockLength, uint16_t n) {
+    return CommandBuilder().u8(0x1C).u8(type).u8(block).u16le(offset).u16le(blockLength).u16le(n).bytes(Bytes(n, 0x5A)).payload();
+}
+Bytes firmwareStart(uint8_t type, uint32_t size) { return CommandBuilder().u8(0x1D).u8(type).u8(0).u32le(size).payload(); }
+
+}  // namespace
+
+class SystemCommands : public DeviceTest {};
+
+TEST_F(SystemCommands, RepliesAndReports) {
+    struct Case {
+        const char *what;
+        Bytes payload;
+        Replies expected;
+    } cases[] = {
+        {"connect: MTU then tick rate", CommandBuilder().connect().payload(), {{0x41, 0xEA, 0x01}, {0x40, 0x5A, 0x00}}},
+        {"end of stream still runs the rest", CommandBuilder().eof().setTickRate(20, 0).payload(),
+         {{0x40, 0xFF, 0xFF}, {0x40, 20, 0}}},
+        {"short connect", {0x30}, {report(0x30, 0x01)}},
+        {"short disconnect", {0x31, 1, 2}, {report(0x31, 0x01)}},
+        {"short end of stream", {0x32}, {report(0x32, 0x01)}},
+        {"tick rate 9", CommandBuilder().setTickRate(9, 0).payload(), {report(0x14, 0x01)}},
+        {"tick rate 5001", CommandBuilder().setTickRate(5001, 0).payload(), {report(0x14, 0x01)}},
+        {"tick rate 0", CommandBuilder().setTickRate(0, 0).payload(), {report(0x14, 0x01)}},
+        {"tick rate 10", CommandBuilder().setTickRate(10, 0).payload(), {{0x40, 10, 0}}},
+        {"tick rate 5000", CommandBuilder().setTickRate(5000, 0).payload(), {{0x40, 0x88, 0x13}}},
+        {"tick rate 65535", CommandBuilder().setTickRate(65535, 0).payload(), {{0x40, 0xFF, 0xFF}}},
+        {"same tick rate", CommandBuilder().setTickRate(100, 5).payload(), {}},
+        {"session offset past the screen", CommandBuilder().setSessionParams(0x282, 0).payload(), {report(0x1B, 0x01)}},
+        // An unknown unit is reported with its number; a bad state stops the payload.
+        {"unknown unit, bad state", CommandBuilder().enableDevice(2, 1, 0).enableDevice(10, 3, 0).setTickRate(300, 0).payload(),
+         {report(0x1F, 0x03, 0x02), report(0x1F, 0x01)}},
+        // Firmware starts are checked, then refused; a chunk of the current
+        // block is acknowledged with its number.
+        {"firmware start", firmwareStart(1, 65536) + firmwareStart(1, 32767) + firmwareStart(3, 65536) + firmwareStart(2, 327681),
+         {report(0x1D, 0x03, 0x01), report(0x1D, 0x01, 0x01), report(0x1D, 0x01), report(0x1D, 0x01, 0x02)}},
+        {"firmware chunks",
+         firmwareChunk(1, 20, 0, 100, 10) + firmwareChunk(1, 21, 0, 100, 10) + firmwareChunk(2, 3, 16000, 16384, 384),
+         {report(0x1C, 0x00, 20), report(0x1C, 0x01), report(0x1C, 0x00, 3)}},
+        {"firmware chunk past its block", firmwareChunk(1, 0, 100, 100, 10), {report(0x1C, 0x01)}},
+        {"firmware block over 16384", firmwareChunk(1, 0, 0, 16385, 10), {report(0x1C, 0x01)}},
+        {"firmware type 0", firmwareChunk(0, 0, 0, 100, 10), {report(0x1C, 0x01)}},
+        {"firmware chunk without data", {0x1C, 1, 0, 0, 0, 0, 0, 0, 0}, {report(0x1C, 0x01)}},
+    };
+    for (const auto &c : cases) {
+        testsupport::resetDevice(true);
+        EXPECT_EQ(replies(c.payload), c.expected) << c.what;
+        EXPECT_EQ(running, c.payload[0] == 0x32 && c.payload.size() > 1 ? 0 : 1) << c.what;
+    }
+}
+
+TEST_F(SystemCommands, SecondConnectRepeatsOnlyTheMtuAndKeepsTheSession) {
+    replies(CommandBuilder().connect());
+    EXPECT_EQ(orvState.connected, 1);
+    EXPECT_EQ(orvState.peerId, 0xFFFF);
     orvState.authenticated = 1;   // as if a handshake had completed
-    run(CommandBuilder().connect());
-    orvState.authenticated = 1;
     orvState.peerId = 7;
-    testsupport::clearCaptures();
-    run(CommandBuilder().connect());
-    auto replies = packets();
-    ASSERT_EQ(replies.size(), 1u);
-    EXPECT_EQ(replies[0], (Bytes{0x41, 0xEA, 0x01}));
+    EXPECT_EQ(replies(CommandBuilder().connect()), Replies{Bytes({0x41, 0xEA, 0x01})});
     EXPECT_EQ(orvState.authenticated, 1);
     EXPECT_EQ(orvState.peerId, 7);
 }
 
-TEST_F(LinkCommands, DisconnectShowsBlackFrameAndResetsTickRate) {
-    run(CommandBuilder().connect());
-    testsupport::clearCaptures();
+TEST_F(SystemCommands, DisconnectShowsABlackFrameWithoutNoticeAndResetsTheTickRate) {
+    replies(CommandBuilder().connect());
+    orvState.authenticated = 1;
     fb[1234] = 0xFF;
-    EXPECT_EQ(run(CommandBuilder().disconnect()), 0);
+    EXPECT_EQ(replies(CommandBuilder().disconnect()), Replies{Bytes({0x40, 0xFF, 0xFF})});
     auto f = frames();
     ASSERT_EQ(f.size(), 1u);
-    for (size_t i = 0; i < f[0].bgra.size(); i += 4) ASSERT_EQ(f[0].bgra[i], 0) << i;
-    auto replies = packets();
-    ASSERT_EQ(replies.size(), 1u);
-    EXPECT_EQ(replies[0], (Bytes{0x40, 0xFF, 0xFF}));
+    for (size_t i = 0; i < f[0].bgra.size(); i++) ASSERT_TRUE(i % 4 == 3 || f[0].bgra[i] == 0) << i;
     EXPECT_FALSE(isOnState(UNIT_DISPLAY));
-}
-
-TEST_F(LinkCommands, DisconnectWhileAuthenticatedSendsNoDisplayNotice) {
-    run(CommandBuilder().connect());
-    orvState.authenticated = 1;
-    testsupport::clearCaptures();
-    run(CommandBuilder().disconnect());
-    for (auto &p : packets()) EXPECT_NE(p[0], 0x01);
     EXPECT_EQ(orvState.authenticated, 0);
 }
 
-TEST_F(LinkCommands, EndOfStreamStillRunsTheRestOfItsPayload) {
-    CommandBuilder b;
-    b.eof().setTickRate(20, 0);
-    EXPECT_EQ(run(b), 0);
-    EXPECT_EQ(running, 0);
-    auto replies = packets();
-    ASSERT_EQ(replies.size(), 2u);
-    EXPECT_EQ(replies[0], (Bytes{0x40, 0xFF, 0xFF}));
-    EXPECT_EQ(replies[1], (Bytes{0x40, 20, 0}));
-}
-
-TEST_F(LinkCommands, ShortLinkCommandsReport) {
-    EXPECT_EQ(run(Bytes{0x30}), -1);
-    EXPECT_EQ(run(Bytes{0x31, 1, 2}), -1);
-    EXPECT_EQ(run(Bytes{0x32}), -1);
-    auto replies = packets();
-    ASSERT_EQ(replies.size(), 3u);
-    EXPECT_EQ(replies[0], (Bytes{0x04, 0x30, 0x01, 0x00}));
-    EXPECT_EQ(replies[1], (Bytes{0x04, 0x31, 0x01, 0x00}));
-    EXPECT_EQ(replies[2], (Bytes{0x04, 0x32, 0x01, 0x00}));
-    EXPECT_EQ(running, 1);
-}
-
-TEST_F(LinkCommands, TickRateRange) {
-    for (uint16_t rate : {9, 5001, 65534, 0}) {
-        testsupport::clearCaptures();
-        EXPECT_EQ(run(CommandBuilder().setTickRate(rate, 0)), 0);
-        auto replies = packets();
-        ASSERT_EQ(replies.size(), 1u) << rate;
-        EXPECT_EQ(replies[0], (Bytes{0x04, 0x14, 0x01, 0x00})) << rate;
-    }
-    for (uint16_t rate : {10, 5000, 65535}) {
-        testsupport::clearCaptures();
-        run(CommandBuilder().setTickRate(rate, 3));
-        auto replies = packets();
-        ASSERT_EQ(replies.size(), 1u) << rate;
-        EXPECT_EQ(replies[0][0], 0x40) << rate;
-        EXPECT_EQ(rd16le(&replies[0][1]), rate);
-        EXPECT_EQ(orvState.tickParam, 3);
-    }
-}
-
-TEST_F(LinkCommands, SameTickRateOnlyChangesTheSecondValue) {
-    run(CommandBuilder().setTickRate(100, 5));
-    EXPECT_TRUE(packets().empty());
-    EXPECT_EQ(orvState.tickParam, 5);
-}
-
-TEST_F(LinkCommands, SessionOffsetRoundsDownAndChecksRange) {
-    EXPECT_EQ(run(CommandBuilder().setSessionParams(0x280, -400)), 0);
+TEST_F(SystemCommands, SessionOffsetRoundsDown) {
+    replies(CommandBuilder().setSessionParams(0x280, -400));
     EXPECT_EQ(orvState.logoOffsetX, 320);
     EXPECT_EQ(orvState.logoOffsetY, -200);
-    EXPECT_TRUE(packets().empty());
-    run(CommandBuilder().setSessionParams(-640, -3));
+    replies(CommandBuilder().setSessionParams(-640, -3).setTickRate(100, 5));
     EXPECT_EQ(orvState.logoOffsetX, -320);
     EXPECT_EQ(orvState.logoOffsetY, -2);
-    run(CommandBuilder().setSessionParams(0x282, 0));
-    auto replies = packets();
-    ASSERT_EQ(replies.size(), 1u);
-    EXPECT_EQ(replies[0], (Bytes{0x04, 0x1B, 0x01, 0x00}));
-    EXPECT_EQ(orvState.logoOffsetX, -320);
+    EXPECT_EQ(orvState.tickParam, 5);   // the same rate changes only the second value
 }
 
-TEST_F(LinkCommands, SeekGateSuppressesFramesUntilReached) {
-    run(CommandBuilder().seekTo(5000));
+TEST_F(SystemCommands, SeekGateSuppressesFramesUntilReached) {
+    replies(CommandBuilder().seekTo(5000));
     processedBytes = 4999;
-    run(CommandBuilder().copyToScreen(9));
+    EXPECT_EQ(replies(CommandBuilder().copyToScreen(9)), Replies{Bytes({0x00, 9})});
     EXPECT_TRUE(frames().empty());
     EXPECT_EQ(frame_counter, 1);
-    auto replies = packets();
-    ASSERT_EQ(replies.size(), 1u);
-    EXPECT_EQ(replies[0], (Bytes{0x00, 9}));
     processedBytes = 5000;
-    run(CommandBuilder().copyToScreen(10));
+    replies(CommandBuilder().copyToScreen(10));
     EXPECT_EQ(frames().size(), 1u);
     EXPECT_EQ(frame_counter, 2);
 }
 
-class DeviceUnits : public DeviceTest {};
-
-TEST_F(DeviceUnits, UnitsAndStates) {
+TEST_F(SystemCommands, UnitsStatesAndTheDisplayNotice) {
     orvState.onState = 0xFFFF;
-    run(CommandBuilder().enableDevice(3, 1, 0));
-    EXPECT_FALSE(isOnState(3));
-    run(CommandBuilder().enableDevice(10, 0, 0));
+    CommandBuilder b;
+    b.enableDevice(3, 1, 0).enableDevice(10, 0, 0);
+    EXPECT_TRUE(replies(b).empty());
+    EXPECT_FALSE(isOnState(3));   // no unit 3: the bit is cleared whatever the state
     EXPECT_FALSE(isOnState(10));
     EXPECT_EQ(orvState.displayLevel, 1);
-    run(CommandBuilder().enableDevice(10, 1, 77));
+    replies(CommandBuilder().enableDevice(10, 1, 77).enableDevice(19, 0, 1));
     EXPECT_TRUE(isOnState(10));
     EXPECT_EQ(orvState.displayLevel, 77);
-    run(CommandBuilder().enableDevice(19, 0, 1));
     EXPECT_EQ(palette_type, 1);
-    EXPECT_TRUE(packets().empty());
-}
-
-TEST_F(DeviceUnits, UnknownUnitAndBadState) {
-    run(CommandBuilder().enableDevice(2, 1, 0));
-    CommandBuilder b;
-    b.enableDevice(10, 3, 0).setTickRate(300, 0);
-    EXPECT_EQ(run(b), -1);
-    auto replies = packets();
-    ASSERT_EQ(replies.size(), 2u);
-    EXPECT_EQ(replies[0], (Bytes{0x04, 0x1F, 0x03, 0x02}));
-    EXPECT_EQ(replies[1], (Bytes{0x04, 0x1F, 0x01, 0x00}));
-    EXPECT_EQ(orvState.tickRate, 100);
-}
-
-TEST_F(DeviceUnits, DisplayNoticeOnlyWhenAuthenticatedAndChanged) {
+    // Authenticated: a notice when the display state changes, only then.
     orvState.authenticated = 1;
-    setDisplayState(1);   // already on
+    testsupport::clearCaptures();
+    setDisplayState(1);
     setDisplayState(2);
-    EXPECT_TRUE(packets().empty());
     setDisplayState(0);
-    auto replies = packets();
-    ASSERT_EQ(replies.size(), 1u);
-    EXPECT_EQ(replies[0], (Bytes{0x01, 0x0A, 0x00}));
-}
-
-TEST_F(DeviceUnits, PowerOffShowsShutdownScreenAndEndsWithDisplayOff) {
-    run(CommandBuilder().enableDevice(11, 0, 0));
+    EXPECT_EQ(packets(), Replies{Bytes({0x01, 0x0A, 0x00})});
+    // Power off shows the shutdown screen and ends with the display off.
+    replies(CommandBuilder().enableDevice(11, 0, 0));
     EXPECT_EQ(frames().size(), 1u);
     EXPECT_FALSE(isOnState(UNIT_DISPLAY));
-    testsupport::clearCaptures();
-    run(CommandBuilder().enableDevice(11, 1, 0));
+    replies(CommandBuilder().enableDevice(11, 1, 0));
     EXPECT_TRUE(frames().empty());
 }
 
-class SystemInfo : public DeviceTest {};
-
-TEST_F(SystemInfo, StatusReplyLayoutAndStatusWord) {
+TEST_F(SystemCommands, StatusRepliesAndTheStatusWord) {
     setBIT(5);
-    run(CommandBuilder().systemInfo(1));
-    auto replies = packets();
-    ASSERT_EQ(replies.size(), 1u);
     Bytes expected = {0x02, 100, 0x77, 119, 0x01};
     for (char c : std::string("113000400001")) expected.push_back((uint8_t)c);
     for (uint8_t b : {0x20, 0x00, 0x00, 0x00, 0x9C, 0xFF, 0x00, 0x04, 0x76, 0, 0, 0, 0, 0, 0, 0}) expected.push_back(b);
-    EXPECT_EQ(replies[0], expected);
-    testsupport::clearCaptures();
-    run(CommandBuilder().systemInfo(1));
-    EXPECT_EQ(rd32le(&packets()[0][17]), 0u);
+    EXPECT_EQ(replies(CommandBuilder().systemInfo(1)), Replies{expected});
+    expected[17] = 0;   // the status word was read and cleared
+    EXPECT_EQ(replies(CommandBuilder().systemInfo(1)), Replies{expected});
+    EXPECT_EQ(replies(CommandBuilder().systemInfo(5)), Replies{Bytes({0x08, 100, 0x77, 0x01, 0x00, 0x04, 0x76})});
 }
 
-TEST_F(SystemInfo, ShortStatus) {
-    run(CommandBuilder().systemInfo(5));
-    auto replies = packets();
-    ASSERT_EQ(replies.size(), 1u);
-    EXPECT_EQ(replies[0], (Bytes{0x08, 100, 0x77, 0x01, 0x00, 0x04, 0x76}));
-}
-
-TEST_F(SystemInfo, AuthenticatedKindsNeedAuthentication) {
-    for (uint8_t kind : {2, 3, 4}) EXPECT_EQ(run(CommandBuilder().systemInfo(kind)), 0);
-    EXPECT_TRUE(packets().empty());
+TEST_F(SystemCommands, AuthenticatedKindsNeedAuthentication) {
+    const Bytes all = CommandBuilder().systemInfo(2).systemInfo(3).systemInfo(4).systemInfo(0).systemInfo(6).payload();
+    EXPECT_TRUE(replies(all).empty());
     orvState.authenticated = 1;
     wr32le(orvDynData + 8, 0x11223344);
     wr32le(orvDynData + 36, 77);
     wr32le(orvDynData + 56, 0xA5A5A5A5);
-    run(CommandBuilder().systemInfo(2).systemInfo(4).systemInfo(0).systemInfo(6));
-    auto replies = packets();
-    ASSERT_EQ(replies.size(), 2u);
-    ASSERT_EQ(replies[0].size(), 53u);
-    EXPECT_EQ(replies[0][0], 0x06);
-    EXPECT_EQ(rd32le(&replies[0][1]), 0x11223344u);
-    EXPECT_EQ(rd32le(&replies[0][45]), 77u);
-    EXPECT_EQ(rd32le(&replies[0][49]), 0xA5A5A5A5u);
-    EXPECT_EQ(replies[1], (Bytes{0x07, 0x00, 0x04, 100, 150, 0x30, 0x11, 0x5E, 0x01, 100, 0, 250, 0}));
+    Replies r = replies(all);
+    ASSERT_EQ(r.size(), 3u);
+    ASSERT_EQ(r[0].size(), 53u);
+    EXPECT_EQ(r[0][0], 0x06);
+    EXPECT_EQ(rd32le(&r[0][1]), 0x11223344u);
+    EXPECT_EQ(rd32le(&r[0][45]), 77u);
+    EXPECT_EQ(rd32le(&r[0][49]), 0xA5A5A5A5u);
+    EXPECT_EQ(r[1], report(0x17, 0x02));   // no calibration record: the version byte is 0
+    EXPECT_EQ(r[2], (Bytes{0x07, 0x00, 0x04, 100, 150, 0x30, 0x11, 0x5E, 0x01, 100, 0, 250, 0}));
 }
 
-TEST_F(SystemInfo, CalibrationWithoutRecordReportsVersionByte) {
+TEST_F(SystemCommands, CalibrationIsChunkedByMtuWithinTheResponseLimit) {
     orvState.authenticated = 1;
-    run(CommandBuilder().systemInfo(3));
-    auto replies = packets();
-    ASSERT_EQ(replies.size(), 1u);
-    EXPECT_EQ(replies[0], (Bytes{0x04, 0x17, 0x02, 0x00}));
-}
-
-namespace {
-void writeCalibration(uint16_t length, uint8_t version) {
-    uint8_t *rec = FLASH_Address(FLASH_CALIBRATION_OFFSET);
-    wr32le(rec, 0xDEADBEEF);
-    wr16le(rec + 8, length);
-    rec[10] = version;
-    for (uint32_t i = 0; i < length; i++) rec[16 + i] = (uint8_t)(i * 7);
-}
-}  // namespace
-
-TEST_F(SystemInfo, CalibrationIsChunkedByMtu) {
-    orvState.authenticated = 1;
+    auto writeCalibration = [](uint16_t length, uint8_t version) {
+        uint8_t *rec = FLASH_Address(FLASH_CALIBRATION_OFFSET);
+        wr32le(rec, 0xDEADBEEF);
+        wr16le(rec + 8, length);
+        rec[10] = version;
+        for (uint32_t i = 0; i < length; i++) rec[16 + i] = (uint8_t)(i * 7);
+    };
     writeCalibration(1000, 1);
-    run(CommandBuilder().systemInfo(3));
-    auto replies = packets();
-    ASSERT_EQ(replies.size(), 3u);
+    Replies r = replies(CommandBuilder().systemInfo(3));
+    ASSERT_EQ(r.size(), 3u);
     const uint16_t offsets[3] = {0, 482, 964}, sizes[3] = {482, 482, 36};
     for (int i = 0; i < 3; i++) {
-        ASSERT_EQ(replies[i].size(), 8u + sizes[i]);
-        EXPECT_EQ(replies[i][0], 0x09);
-        EXPECT_EQ(rd16le(&replies[i][2]), 1000);
-        EXPECT_EQ(rd16le(&replies[i][4]), offsets[i]);
-        EXPECT_EQ(rd16le(&replies[i][6]), sizes[i]);
-        EXPECT_EQ(replies[i][8 + 5], (uint8_t)((offsets[i] + 5) * 7));
+        ASSERT_EQ(r[i].size(), 8u + sizes[i]);
+        EXPECT_EQ(r[i][0], 0x09);
+        EXPECT_EQ(rd16le(&r[i][2]), 1000);
+        EXPECT_EQ(rd16le(&r[i][4]), offsets[i]);
+        EXPECT_EQ(rd16le(&r[i][6]), sizes[i]);
+        EXPECT_EQ(r[i][8 + 5], (uint8_t)((offsets[i] + 5) * 7));
     }
-    writeCalibration(1000, 2);
-    testsupport::clearCaptures();
-    run(CommandBuilder().systemInfo(3));
-    EXPECT_EQ(packets()[0], (Bytes{0x04, 0x17, 0x02, 0x02}));
-}
-
-TEST_F(SystemInfo, CalibrationChunksStayInsideTheResponseLimitForAnyMtu) {
-    orvState.authenticated = 1;
     writeCalibration(3000, 1);
-    for (uint16_t m : {0, 1, 8, 9, 1024, 1032, 1033, 65535}) {
+    for (uint16_t m : {0, 8, 9, 1032, 1033, 65535}) {
         mtu = m;
-        testsupport::clearCaptures();
-        run(CommandBuilder().systemInfo(3));
-        auto replies = packets();
         size_t total = 0;
-        for (auto &r : replies) {
-            EXPECT_LE(r.size(), 1024u);
-            EXPECT_LE(r.size(), (size_t)m);
-            total += r.size() - 8;
+        for (auto &p : replies(CommandBuilder().systemInfo(3))) {
+            EXPECT_LE(p.size(), std::min<size_t>(1024u, m)) << "mtu " << m;
+            total += p.size() - 8;
         }
         EXPECT_EQ(total, m <= 8 ? 0u : 3000u) << "mtu " << m;
     }
+    writeCalibration(1000, 2);
+    EXPECT_EQ(replies(CommandBuilder().systemInfo(3)), Replies{report(0x17, 0x02, 0x02)});
 }
 
-class FirmwareUpdate : public DeviceTest {};
-
-TEST_F(FirmwareUpdate, StartIsValidatedThenRefused) {
-    CommandBuilder b;
-    b.u8(0x1D).u8(1).u8(0).u32le(65536);
-    b.u8(0x1D).u8(1).u8(0).u32le(32767);
-    b.u8(0x1D).u8(3).u8(0).u32le(65536);
-    b.u8(0x1D).u8(2).u8(0).u32le(327681);
-    EXPECT_EQ(run(b), 0);
-    auto r = packets();
-    ASSERT_EQ(r.size(), 4u);
-    EXPECT_EQ(r[0], (Bytes{0x04, 0x1D, 0x03, 0x01}));
-    EXPECT_EQ(r[1], (Bytes{0x04, 0x1D, 0x01, 0x01}));
-    EXPECT_EQ(r[2], (Bytes{0x04, 0x1D, 0x01, 0x00}));
-    EXPECT_EQ(r[3], (Bytes{0x04, 0x1D, 0x01, 0x02}));
-}
-
-TEST_F(FirmwareUpdate, UploadChecks) {
-    auto chunk = [](uint8_t type, uint8_t block, uint16_t offset, uint16_t blockLength, uint16_t n) {
-        CommandBuilder b;
-        b.u8(0x1C).u8(type).u8(block).u16le(offset).u16le(blockLength).u16le(n).bytes(Bytes(n, 0x5A));
-        return b;
-    };
-    EXPECT_EQ(run(chunk(1, 20, 0, 100, 10)), 0);
-    EXPECT_EQ(run(chunk(1, 21, 0, 100, 10)), 0);
-    EXPECT_EQ(run(chunk(2, 3, 16000, 16384, 384)), 0);
-    EXPECT_EQ(run(chunk(1, 0, 100, 100, 10)), 0);
-    EXPECT_EQ(run(chunk(1, 0, 0, 16385, 10)), 0);
-    EXPECT_EQ(run(chunk(0, 0, 0, 100, 10)), 0);
-    EXPECT_EQ(run(Bytes{0x1C, 1, 0, 0, 0, 0, 0, 0, 0}), -1);
-    auto r = packets();
-    ASSERT_EQ(r.size(), 7u);
-    EXPECT_EQ(r[0], (Bytes{0x04, 0x1C, 0x00, 20}));
-    EXPECT_EQ(r[1], (Bytes{0x04, 0x1C, 0x01, 0x00}));
-    EXPECT_EQ(r[2], (Bytes{0x04, 0x1C, 0x00, 3}));
-    for (int i = 3; i < 7; i++) EXPECT_EQ(r[i], (Bytes{0x04, 0x1C, 0x01, 0x00})) << i;
-}
-
-class DeviceStartup : public ::testing::Test {
-protected:
-    void SetUp() override { testsupport::resetDevice(true); }
-};
-
-TEST_F(DeviceStartup, BootLogoIsTheOnlyOutputAndDisplayIsOn) {
+TEST(DeviceStartup, BootLogoIsTheOnlyOutputAndFlashHoldsTheDynamicRecord) {
+    testsupport::resetDevice(true);
     EXPECT_EQ(frames().size(), 1u);
     EXPECT_TRUE(packets().empty());
     EXPECT_EQ(orvState.onState, 0x0400);
@@ -344,9 +232,6 @@ TEST_F(DeviceStartup, BootLogoIsTheOnlyOutputAndDisplayIsOn) {
     EXPECT_EQ(orvState.displayLevel, 150);
     EXPECT_EQ(orvState.infoOffset, -100);
     EXPECT_EQ(frame_counter, 1);
-}
-
-TEST_F(DeviceStartup, FlashHoldsTheDynamicRecord) {
     const uint8_t *p = FLASH_Address(FLASH_DYNDATA_OFFSET);
     EXPECT_EQ(0, memcmp(p, orvDynData, 512));
     EXPECT_EQ(rd32le(p), 0xDEADBEEFu);
