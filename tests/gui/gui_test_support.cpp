@@ -39,21 +39,17 @@ void fillFrame(uint8_t index) { memset(fb, index, sizeof fb); }
 Frame snapshot() { return Frame(fb, fb + sizeof fb); }
 uint8_t pixel(int x, int y) { return fb[y * W + x]; }
 
-static bool _Inside(Box r, int x, int y) { return x >= r.x0 && x <= r.x1 && y >= r.y0 && y <= r.y1; }
-
-int diffIn(const Frame &a, const Frame &b, Box r) {
+static int _Diff(const Frame &a, const Frame &b, Box r, bool inside) {
     int n = 0;
     for (int y = 0; y < H; y++)
-        for (int x = 0; x < W; x++) n += _Inside(r, x, y) && a[y * W + x] != b[y * W + x];
+        for (int x = 0; x < W; x++) {
+            bool in = x >= r.x0 && x <= r.x1 && y >= r.y0 && y <= r.y1;
+            n += in == inside && a[y * W + x] != b[y * W + x];
+        }
     return n;
 }
-
-int diffOut(const Frame &a, const Frame &b, Box r) {
-    int n = 0;
-    for (int y = 0; y < H; y++)
-        for (int x = 0; x < W; x++) n += !_Inside(r, x, y) && a[y * W + x] != b[y * W + x];
-    return n;
-}
+int diffIn(const Frame &a, const Frame &b, Box r) { return _Diff(a, b, r, true); }
+int diffOut(const Frame &a, const Frame &b, Box r) { return _Diff(a, b, r, false); }
 
 Box painted(uint8_t background) {
     Box b{W, H, -1, -1};
@@ -120,24 +116,13 @@ static void _Rgb(uint8_t index, uint8_t *rgb) {
 }
 
 static bool _WritePng(const std::string &path, const std::vector<uint8_t> &rgb, int w, int h) {
-    FILE *f = fopen(path.c_str(), "wb");
-    if (!f) return false;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        fclose(f);
-        return false;
-    }
-    png_init_io(png, f);
-    png_set_IHDR(png, info, (png_uint_32)w, (png_uint_32)h, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    for (int y = 0; y < h; y++) png_write_row(png, rgb.data() + (size_t)y * w * 3);
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    fclose(f);
-    return true;
+    png_image image;
+    memset(&image, 0, sizeof image);
+    image.version = PNG_IMAGE_VERSION;
+    image.width = (png_uint_32)w;
+    image.height = (png_uint_32)h;
+    image.format = PNG_FORMAT_RGB;
+    return png_image_write_to_file(&image, path.c_str(), 0, rgb.data(), 0, nullptr) != 0;
 }
 
 // Reads an 8-bit RGB PNG; false when the file is missing or of another kind.

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,11 @@ constexpr uint8_t FG = 0xFF;
 using Frame = std::vector<uint8_t>;
 struct Box {
     int x0, y0, x1, y1;   // inclusive pixel corners
+    bool operator==(const Box &) const = default;
 };
+inline std::ostream &operator<<(std::ostream &out, const Box &b) {
+    return out << "(" << b.x0 << ", " << b.y0 << ")-(" << b.x1 << ", " << b.y1 << ")";
+}
 constexpr Box kScreen{0, 0, W - 1, H - 1};
 
 // The blend of fore over back with weight f eighths, computed channel by
