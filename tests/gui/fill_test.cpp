@@ -59,13 +59,18 @@ TEST_F(Fills, FillRectClipsAndIgnoresInvertedRectangles) {
     for (uint8_t b : fb) ASSERT_EQ(b, 0);
 }
 
-TEST_F(Fills, FillsGoToTheRedirectedBuffer) {
+TEST_F(Fills, FillsGoToTheRedirectedBufferWithItsWholeClip) {
     alignas(4) static uint8_t other[100 * 50];
     memset(other, 0, sizeof other);
     GUI_SetColor(0xFFFFFFFF);
+    GUI_SetClipRect(5, 5, 10, 10);
     GUI_SetFrameBufferBase(other, 100, 50);
     GUI_FillRect(0, 0, 1000, 1000);
     GUI_RestoreFrameBufferBase();
     for (uint8_t b : other) ASSERT_EQ(b, 0xFF);
     for (uint8_t b : fb) ASSERT_EQ(b, 0);
+    // Back on the screen, with the whole screen as the clip.
+    EXPECT_EQ(GUI_Context.device.vram, fb);
+    GUI_FillRect(0, 0, 1000, 1000);
+    for (uint8_t b : fb) ASSERT_EQ(b, 0xFF);
 }
