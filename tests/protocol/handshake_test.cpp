@@ -4,8 +4,8 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <ostream>
 #include <string>
+#include <tuple>
 
 #include "cache/flash.h"
 #include "gui/GUI_Alloc.h"
@@ -48,17 +48,8 @@ uint32_t firstHandshakeWord() { return rd32le(orvDynData + 36); }
 
 // What a handshake leaves: authenticated, bound peer, last counter seen, and
 // the counter of the first successful handshake kept in the dynamic record.
-struct Session {
-    int authenticated, peer;
-    uint32_t lastCounter, firstCounter;
-    bool operator==(const Session &) const = default;
-};
-std::ostream &operator<<(std::ostream &out, const Session &s) {
-    return out << "{" << s.authenticated << ", " << s.peer << ", " << s.lastCounter << ", " << s.firstCounter << "}";
-}
-Session session() {
-    return {orvState.authenticated, orvState.peerId, orvState.lastHandshakeCounter, firstHandshakeWord()};
-}
+using Session = std::tuple<int, int, uint32_t, uint32_t>;
+Session session() { return {orvState.authenticated, orvState.peerId, orvState.lastHandshakeCounter, firstHandshakeWord()}; }
 
 Bytes operator+(Bytes a, const Bytes &b) {
     a.insert(a.end(), b.begin(), b.end());
