@@ -15,7 +15,6 @@
 
 using guitest::Frame;
 using guitest::frameIs;
-using testsupport::expectedCoverage;
 using testsupport::SifBuilder;
 using testsupport::SifGlyph;
 
@@ -216,6 +215,14 @@ SifGlyph patternGlyph(int bitsPerPixel) {
     for (int y = 0; y < g.rows; y++)
         for (int x = 0; x < g.width; x++) g.levels.push_back((uint8_t)((x * 3 + y * 5 + 1) % (1 << bitsPerPixel)));
     return g;
+}
+
+// What one coverage level of white over black becomes: 2-bit levels weigh
+// three eighths each, 4-bit levels half their value, and the top level is
+// the colour itself.
+uint8_t expectedCoverage(int level, int bitsPerPixel) {
+    if (level == (1 << bitsPerPixel) - 1) return 0xFF;
+    return guitest::refMix(0xFF, 0, bitsPerPixel == 2 ? 3 * level : level >> 1);
 }
 
 // The screen a glyph drawn in white at (gx, gy) over black must leave, from

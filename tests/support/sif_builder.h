@@ -85,20 +85,4 @@ private:
     std::vector<SifGlyph> glyphs_;
 };
 
-// The index that white blended over black at the given eighths gives: red
-// and green 7 x w / 8 rounded down, blue (3 x 2) x w / 8 rounded down and
-// then halved.
-inline uint8_t whiteOverBlack(int eighths) {
-    int rg = 7 * eighths / 8, b = (6 * eighths / 8) / 2;
-    return (uint8_t)((rg << 5) | (rg << 2) | b);
-}
-
-// What one coverage level of white over black becomes.
-inline uint8_t expectedCoverage(int level, int bitsPerPixel) {
-    int max = (1 << bitsPerPixel) - 1;
-    if (level == 0) return 0;
-    if (level == max) return 0xFF;
-    return whiteOverBlack(bitsPerPixel == 2 ? 3 * level : level >> 1);
-}
-
 }  // namespace testsupport
