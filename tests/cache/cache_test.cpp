@@ -176,14 +176,15 @@ TEST_F(Cache, OneSlotQueryReportsARecordInUseEvenWhenIncomplete) {
     putRecord(imageSlot(2), 0xC0FFEE, 0, 1, Bytes(8, 1));
     EXPECT_EQ(ask(0x01, 2), entryReply(0x01, 2, 0, 0xC0FFEE));
     EXPECT_EQ(ask(0x01, 0xFF), mapReply(0x01));   // the usage map lists present records only
-    imageSlot(2)[0] = 0;   // without the magic it is no record at all
+    imageSlot(2)[0] = 0;                          // without the magic it is no record at all
     EXPECT_EQ(ask(0x01, 2), entryReply(0x01, 2, 0, 0));
 }
 
 TEST_F(Cache, RequestsOutsideTheSlotsAndOfNoType) {
     // Clears are refused; queries answer empty.
     const std::pair<uint8_t, uint8_t> refused[] = {{0x11, 32}, {0x11, 254}, {0x12, 15}, {0x10, 5}, {0x10, 0xFF}};
-    for (auto [request, index] : refused) EXPECT_EQ(ask(request, index), ack(request, 0x01)) << (int)request << "/" << (int)index;
+    for (auto [request, index] : refused)
+        EXPECT_EQ(ask(request, index), ack(request, 0x01)) << (int)request << "/" << (int)index;
     const std::pair<uint8_t, uint8_t> empty[] = {{0x01, 32}, {0x02, 15}, {0x00, 1}};
     for (auto [type, index] : empty) EXPECT_EQ(ask(type, index), entryReply(type, index, 0, 0));
     EXPECT_EQ(ask(0x00, 0xFF), (Bytes{0x0B, 0x00, 0x00}));
@@ -194,7 +195,8 @@ TEST_F(Cache, MalformedCommandsAreReported) {
     for (uint8_t request : {0x03, 0x0F, 0x13, 0x20, 0x21, 0xFF}) {
         testsupport::clearCaptures();
         EXPECT_EQ(testsupport::run(Bytes{0x16, request, 0x01, 0x16, 0x02, 0x01}), 0);
-        EXPECT_EQ(testsupport::packets(), (std::vector<Bytes>{ack(0x00, 0x01), entryReply(0x02, 1, 1, 0)})) << (int)request;
+        EXPECT_EQ(testsupport::packets(), (std::vector<Bytes>{ack(0x00, 0x01), entryReply(0x02, 1, 1, 0)}))
+            << (int)request;
     }
     testsupport::clearCaptures();
     EXPECT_EQ(testsupport::run(Bytes{0x16, 0x02}), -1);

@@ -63,7 +63,8 @@ TEST_F(ZlibBlockTest, StreamIsBrokenAfterStartUp) {
     Bytes data = nimbra::ZlibBlockWriter().block(kTick, true);
     for (uint8_t seq = 1; seq <= 16; seq++) {
         int32_t result = -1;
-        auto replies = send(nimbra::zlibBlockCommand((uint8_t)(0x80 | seq), Bytes(data.begin() + 4, data.end())), &result);
+        auto replies =
+            send(nimbra::zlibBlockCommand((uint8_t)(0x80 | seq), Bytes(data.begin() + 4, data.end())), &result);
         EXPECT_EQ(result, 0);
         EXPECT_EQ(replies, seq == 5 || seq == 11 ? sequenceReport(seq) : Replies{}) << "block " << int(seq);
     }
@@ -199,7 +200,8 @@ TEST_F(ZlibBlockTest, BadCompressedDataBreaksTheStream) {
 
 TEST_F(ZlibBlockTest, TruncatedBlockCommands) {
     const Replies report = {{0x04, 0x0A, 0x01, 0xFF}};
-    for (const Bytes &cut : {Bytes{0x0A, 0xC0, 0x01, 0x00}, Bytes{0x0A, 0xC0, 0x00, 0x00, 0x78}, Bytes{0x0A, 0xC0, 0x05, 0x00, 0x78, 0x9C}}) {
+    for (const Bytes &cut : {Bytes{0x0A, 0xC0, 0x01, 0x00}, Bytes{0x0A, 0xC0, 0x00, 0x00, 0x78},
+                             Bytes{0x0A, 0xC0, 0x05, 0x00, 0x78, 0x9C}}) {
         int32_t result = 0;
         EXPECT_EQ(send(cut, &result), report) << cut.size();
         EXPECT_EQ(result, -1);
@@ -213,7 +215,8 @@ TEST_F(ZlibBlockTest, NestedBlockIsRefusedAndTheRestRuns) {
     nimbra::ZlibBlockWriter outer, inner(33);
     Bytes nested = inner.block(setColor(0xFFFF0000), true);
     uint8_t before = GUI_Context.colorIndex;
-    EXPECT_EQ(send(outer.block(ticks(1) + nested + ticks(1), true)), (Replies{kTickReport, {0x04, 0x0A, 0x03, 33}, kTickReport}));
+    EXPECT_EQ(send(outer.block(ticks(1) + nested + ticks(1), true)),
+              (Replies{kTickReport, {0x04, 0x0A, 0x03, 33}, kTickReport}));
     EXPECT_EQ(GUI_Context.colorIndex, before);
     EXPECT_EQ(send(outer.block(kTick, true)), tickReports(1));   // the outer stream was not disturbed
     // A nested block that is cut short is reported as truncated.

@@ -22,7 +22,8 @@ TEST(PackedPair, SignedAndUnsignedReadingsAndHalfPixelRounding) {
     EXPECT_EQ(readPackedPairSigned(mixed).a, -1348);   // 0xABC
     EXPECT_EQ(readPackedPairSigned(mixed).b, 0x7DE);
     // Halves round up, also below zero.
-    const std::pair<int32_t, int32_t> toPixel[] = {{1, 1}, {2, 1}, {3, 2}, {-1, 0}, {-2, -1}, {-3, -1}, {2047, 1024}, {-2048, -1024}};
+    const std::pair<int32_t, int32_t> toPixel[] = {{1, 1},   {2, 1},   {3, 2},       {-1, 0},
+                                                   {-2, -1}, {-3, -1}, {2047, 1024}, {-2048, -1024}};
     for (auto [half, px] : toPixel) EXPECT_EQ(halfToPixel(half), px) << half;
     EXPECT_EQ(halfToQuarter(-3), -6);
 }
@@ -45,7 +46,8 @@ TEST_F(DrawState, ColourAndPenStyleChecks) {
     EXPECT_EQ(GUI_GetPenShape(), 0);
     EXPECT_EQ(GUI_GetLineStyle(), 3);
     // Width 0 and 129, shape 2, style 4: refused, the pen kept.
-    EXPECT_EQ(run(CommandBuilder().setPenStyle(0, 0, 0).setPenStyle(129, 0, 0).setPenStyle(1, 2, 0).setPenStyle(1, 0, 4)), 0);
+    EXPECT_EQ(
+        run(CommandBuilder().setPenStyle(0, 0, 0).setPenStyle(129, 0, 0).setPenStyle(1, 2, 0).setPenStyle(1, 0, 4)), 0);
     EXPECT_EQ(packets(), Replies(4, Bytes({0x04, 0x0B, 0x01, 0x00})));
     EXPECT_EQ(GUI_GetPenSize(), 256u);
     testsupport::clearCaptures();
@@ -60,13 +62,17 @@ TEST_F(DrawState, ClearIncludesBothCornersKeepsTheColourAndChecksItsRange) {
     // 639 pixels wide (1278 half pixels) covers 640 columns.
     run(CommandBuilder().clearRect(0, 20, 1278, 4));
     for (int x = 0; x < 640; x++)
-        ASSERT_TRUE(fb[10 * 640 + x] == 0 && fb[12 * 640 + x] == 0 && fb[9 * 640 + x] == 0x55 && fb[13 * 640 + x] == 0x55) << x;
+        ASSERT_TRUE(fb[10 * 640 + x] == 0 && fb[12 * 640 + x] == 0 && fb[9 * 640 + x] == 0x55 &&
+                    fb[13 * 640 + x] == 0x55)
+            << x;
     EXPECT_EQ(GUI_GetColor(), 0xFF00FF00u);
     EXPECT_EQ(painted(), 640 * 397);
     // Range checks: x = 641 and y = 401 are refused, x = 640 is accepted
     // and clears nothing, x + w = -5 + 2 < 0 is refused.
     memset(fb, 0x55, sizeof fb);
-    EXPECT_EQ(run(CommandBuilder().clearRect(1282, 0, 2, 2).clearRect(1280, 0, 2, 2).clearRect(-10, -10, 4, 4).clearRect(0, 802, 2, 2)), 0);
+    CommandBuilder b;
+    b.clearRect(1282, 0, 2, 2).clearRect(1280, 0, 2, 2).clearRect(-10, -10, 4, 4).clearRect(0, 802, 2, 2);
+    EXPECT_EQ(run(b), 0);
     EXPECT_EQ(packets(), Replies(3, Bytes({0x04, 0x03, 0x01, 0x00})));
     EXPECT_EQ(painted(), 640 * 400);
     EXPECT_EQ(run(Bytes{0x03, 0, 0, 0, 0, 0}), -1);
@@ -78,11 +84,11 @@ TEST_F(DrawState, ClearIncludesBothCornersKeepsTheColourAndChecksItsRange) {
 
 TEST_F(DrawState, CopyToScreenRoundsDownAndChecksRange) {
     CommandBuilder b;
-    b.copyToScreen(1, 1023, 0, 0, 0)     // pixel 511: shown
-        .copyToScreen(2, 1281, 0, 0, 0)   // 640: shown
-        .copyToScreen(3, 1282, 0, 0, 0)   // 641: rejected
-        .copyToScreen(4, -20, 0, 18, 0)   // -10 + 9 < 0: rejected
-        .copyToScreen(5, -20, 0, 20, 0);  // -10 + 10 = 0: shown
+    b.copyToScreen(1, 1023, 0, 0, 0)       // pixel 511: shown
+        .copyToScreen(2, 1281, 0, 0, 0)    // 640: shown
+        .copyToScreen(3, 1282, 0, 0, 0)    // 641: rejected
+        .copyToScreen(4, -20, 0, 18, 0)    // -10 + 9 < 0: rejected
+        .copyToScreen(5, -20, 0, 20, 0);   // -10 + 10 = 0: shown
     EXPECT_EQ(run(b), 0);
     const Bytes rejected = {0x04, 0x02, 0x01, 0x00};
     EXPECT_EQ(packets(), (Replies{{0x00, 1}, {0x00, 2}, rejected, rejected, {0x00, 5}}));

@@ -38,9 +38,8 @@ Bytes rectCmd(int x, int y, int w, int h, int r, int fill) {
     return CommandBuilder().u8(0x0C).pair(x, y).pair(w, h).u8((uint8_t)r).u8((uint8_t)fill).payload();
 }
 Bytes ellipseCmd(int x, int y, int rx, int ry, int angleHalf, bool fill) {
-    CommandBuilder b;
-    b.u8(0x0E).pair(x, y).pair(rx, ry).u8((uint8_t)angleHalf).u8((uint8_t)(((angleHalf >> 8) & 0x7F) | (fill ? 0x80 : 0)));
-    return b.payload();
+    const uint8_t high = (uint8_t)(((angleHalf >> 8) & 0x7F) | (fill ? 0x80 : 0));
+    return CommandBuilder().u8(0x0E).pair(x, y).pair(rx, ry).u8((uint8_t)angleHalf).u8(high).payload();
 }
 Bytes lineCmd(int x0, int y0, int x1, int y1) { return CommandBuilder().u8(0x0F).pair(x0, y0).pair(x1, y1).payload(); }
 Bytes arcCmd(int x, int y, int rx, int ry, int a0, int a1) {
@@ -140,13 +139,19 @@ TEST_F(ShapeCommands, CommandsDrawTheirPrimitives) {
         {"outline at 270", 4, ellipseCmd(400, 300, 100, 40, 540, false), [] { GUI_DrawEllipse(800, 600, 80, 200); }},
         {"ellipse at 180", 4, ellipseCmd(400, 300, 100, 40, 360, true), [] { GUI_FillEllipse(800, 600, 200, 80); }},
         // 45 degrees: rotated, the angle in quarter degrees.
-        {"ellipse at 45", 4, ellipseCmd(400, 300, 100, 40, 90, true), [] { GUI_FillEllipseRot(800, 600, 200, 80, 180); }},
+        {"ellipse at 45", 4, ellipseCmd(400, 300, 100, 40, 90, true),
+         [] { GUI_FillEllipseRot(800, 600, 200, 80, 180); }},
         {"outline at 45", 10, ellipseCmd(400, 300, 100, 40, 90, false),
          [] { GUI_DrawEllipseRot(800, 600, 200, 80, 180); }},
         {"arc", 8, arcCmd(300, 200, 40, 40, 30, 300), [] { GUI_DrawArc(600, 400, 80, 80, 60, 600); }},
         {"closed polygon outline", 6, pointsCmd(0x12, 0x03, {{100, 100}, {400, 150}, {200, 380}}),
-         [] { path({{200, 200}, {800, 300}, {400, 760}, {200, 200}}); }},
-        {"spline", 4, pointsCmd(0x0D, 0x82, {{100, 100}, {500, 300}}), [] { spline({{200, 200}, {1000, 600}}); }},
+         [] {
+             path({{200, 200}, {800, 300}, {400, 760}, {200, 200}});
+         }},
+        {"spline", 4, pointsCmd(0x0D, 0x82, {{100, 100}, {500, 300}}),
+         [] {
+             spline({{200, 200}, {1000, 600}});
+         }},
     };
     for (const auto &c : cases) {
         GUI_SetPenSize(c.pen);
@@ -232,8 +237,9 @@ TEST_F(ShapeCommands, GoldenScenes) {
     b.bytes(rectCmd(H2(10), H2(130), H2(60), H2(40), H2(10), 1));
     b.bytes(rectCmd(H2(80), H2(130), H2(60), H2(40), H2(12), 0));
     b.setColor(0xFFC0C0FF);
-    b.bytes(pointsCmd(0x12, 0x85,
-                      {{H2(160), H2(175)}, {H2(185), H2(125)}, {H2(210), H2(175)}, {H2(150), H2(140)}, {H2(220), H2(140)}}));
+    b.bytes(pointsCmd(
+        0x12, 0x85,
+        {{H2(160), H2(175)}, {H2(185), H2(125)}, {H2(210), H2(175)}, {H2(150), H2(140)}, {H2(220), H2(140)}}));
     b.setColor(0xFFFFFFFF);
     b.bytes(pointsCmd(0x0D, 0x84, {{H2(225), H2(170)}, {H2(250), H2(130)}, {H2(275), H2(160)}, {H2(300), H2(135)}}));
     testsupport::run(b);

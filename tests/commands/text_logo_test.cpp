@@ -29,18 +29,15 @@ namespace {
 constexpr uint8_t kTestSlot = 5;
 
 Bytes drawText(uint8_t slot, int32_t xh, int32_t yh, uint8_t alignment, const std::string &text) {
-    return nimbra::CommandBuilder().u8(0x08).u8(slot).pair(xh, yh).u8(alignment).u8((uint8_t)text.size()).text(text).payload();
+    nimbra::CommandBuilder b;
+    b.u8(0x08).u8(slot).pair(xh, yh).u8(alignment).u8((uint8_t)text.size()).text(text);
+    return b.payload();
 }
 
 Bytes drawLogo(uint8_t kind, int16_t dx, int16_t dy, const std::string &caption) {
-    return nimbra::CommandBuilder()
-        .u8(0x07)
-        .u8(kind)
-        .u16le((uint16_t)dx)
-        .u16le((uint16_t)dy)
-        .u8((uint8_t)caption.size())
-        .text(caption)
-        .payload();
+    nimbra::CommandBuilder b;
+    b.u8(0x07).u8(kind).u16le((uint16_t)dx).u16le((uint16_t)dy).u8((uint8_t)caption.size()).text(caption);
+    return b.payload();
 }
 
 // A black screen with white blocks (inclusive corners, cut by the screen).
@@ -48,7 +45,8 @@ Screen blocks(std::initializer_list<guitest::Box> boxes) {
     Screen s(FB_SIZE_BYTES, 0);
     for (const auto &b : boxes)
         for (int y = std::max(b.y0, 0); y <= std::min(b.y1, SCREEN_HEIGHT - 1); y++)
-            for (int x = std::max(b.x0, 0); x <= std::min(b.x1, SCREEN_WIDTH - 1); x++) s[(size_t)y * SCREEN_WIDTH + x] = 0xFF;
+            for (int x = std::max(b.x0, 0); x <= std::min(b.x1, SCREEN_WIDTH - 1); x++)
+                s[(size_t)y * SCREEN_WIDTH + x] = 0xFF;
     return s;
 }
 
@@ -91,11 +89,10 @@ TEST_F(TextCommand, LeftCentreAndRightAlignment) {
         uint8_t alignment;
         int left, top;
     } cases[] = {
-        {200, 100, 0, 100, 50},
-        {200, 100, 1, 95, 50},   // (400 - 18 + 1) >> 2
-        {201, 101, 1, 96, 51},   // (402 - 18 + 1) >> 2; y rounds half up
-        {200, 100, 2, 90, 50},   // ends one pixel left of x = 100
-        {-2, 100, 1, -6, 50},    // (-4 - 18 + 1) >> 2 rounds down
+        {200, 100, 0, 100, 50}, {200, 100, 1, 95, 50},   // (400 - 18 + 1) >> 2
+        {201, 101, 1, 96, 51},                           // (402 - 18 + 1) >> 2; y rounds half up
+        {200, 100, 2, 90, 50},                           // ends one pixel left of x = 100
+        {-2, 100, 1, -6, 50},                            // (-4 - 18 + 1) >> 2 rounds down
         {-2, 100, 0, -1, 50},
     };
     for (const auto &c : cases) {
@@ -115,16 +112,15 @@ TEST_F(TextCommand, LinesWhollyOffScreenAreSkipped) {
         int32_t xh, yh;
         int x, y;   // the pixel drawn, x < 0 when the line is skipped
     } cases[] = {
-        {"D", 0, -24, -1, 0},   // y + 12 = 0: skipped, though 'D' would show
-        {"D", 0, -22, 0, 2},
-        {"F", 1282, 0, -1, 0},   // left edge 641
-        {"F", 1280, 0, 630, 0},
-        {"E", 0, 802, -1, 0},   // top 401
+        {"D", 0, -24, -1, 0},                            // y + 12 = 0: skipped, though 'D' would show
+        {"D", 0, -22, 0, 2},    {"F", 1282, 0, -1, 0},   // left edge 641
+        {"F", 1280, 0, 630, 0}, {"E", 0, 802, -1, 0},    // top 401
         {"E", 0, 800, 0, 395},
     };
     for (const auto &c : cases) {
         draw(drawText(kTestSlot, c.xh, c.yh, 0, c.text));
-        EXPECT_TRUE(frameIs(c.x < 0 ? blocks({}) : blocks({{c.x, c.y, c.x, c.y}}))) << c.text << " at " << c.xh << ", " << c.yh;
+        EXPECT_TRUE(frameIs(c.x < 0 ? blocks({}) : blocks({{c.x, c.y, c.x, c.y}})))
+            << c.text << " at " << c.xh << ", " << c.yh;
     }
 }
 
@@ -198,7 +194,8 @@ int captionWidth(const std::string &caption, GUI_GlyphRef *refs = nullptr, int32
     GUI_GlyphRef scratch[128];
     GUI_SetFont(getFontSlot(2));
     int32_t w, h;
-    int32_t n = GUI_PrapareLine((const uint8_t *)caption.data(), (uint32_t)caption.size(), &w, &h, refs ? refs : scratch);
+    int32_t n =
+        GUI_PrapareLine((const uint8_t *)caption.data(), (uint32_t)caption.size(), &w, &h, refs ? refs : scratch);
     if (count) *count = n;
     return w;
 }
@@ -266,7 +263,7 @@ TEST_F(LogoCommand, EachKindPlacesItsImageAndCaption) {
         {3, 0, 0, {shutdown_image_png, shutdown_image_png_size, 271, 98}, 202},
         {4, 7, -9, {pair_image_png, pair_image_png_size, 272, 86}, 196},
         {4, -300, 0, {pair_image_png, pair_image_png_size, -35, 95}, 205},   // cut by the left edge
-        {6, 3, 4, {}, 154},   // kinds without an image
+        {6, 3, 4, {}, 154},                                                  // kinds without an image
         {200, 0, 0, {}, 150},
     };
     for (auto c : cases) {

@@ -56,7 +56,8 @@ TEST_F(Arcs, PiecesLandInTheirQuadrants) {
         fillFrame(BG);
         GUI_DrawArc(800, 800, 320, 320, c.a0, c.a1);
         auto q = quadrants();
-        for (int i = 0; i < 4; i++) EXPECT_EQ(q[i] > 0, c.painted[i] == '1') << c.a0 << ".." << c.a1 << " quadrant " << i;
+        for (int i = 0; i < 4; i++)
+            EXPECT_EQ(q[i] > 0, c.painted[i] == '1') << c.a0 << ".." << c.a1 << " quadrant " << i;
     }
     EXPECT_EQ(pixel(278, 199), FG);   // the last arc at 0 degrees
     EXPECT_TRUE(enginesIdle());
@@ -151,9 +152,9 @@ TEST_F(Polygons, PentagramLeavesItsCentreOpenWhateverTheFirstVertex) {
 TEST_F(Polygons, TrianglesAlwaysTakeTheConvexFill) {
     fill({{100, 100}, {900, 300}, {300, 1000}}, 0);
     EXPECT_EQ(diffIn(snapshot(), drawnAlone([] {
-                  const GUI_POINT pts[] = {{100, 100}, {900, 300}, {300, 1000}};
-                  GUI_FillPolygon(pts, 3, 1);
-              })),
+                         const GUI_POINT pts[] = {{100, 100}, {900, 300}, {300, 1000}};
+                         GUI_FillPolygon(pts, 3, 1);
+                     })),
               0);
 }
 

@@ -16,7 +16,8 @@ TEST_F(Circles, DiscIsRoundAndSolidInsideAndTheEllipseWithEqualRadiiIsTheCircle)
     GUI_FillCircle(800, 800, 160);   // radius 40 pixels around pixel corner (200, 200)
     // Column and row 240 get coverage 1 at most, a weight too small to show.
     Box b = painted();
-    EXPECT_TRUE(b.x0 == 160 && b.x1 == 239 && b.y0 == 160 && b.y1 == 239) << b.x0 << " " << b.x1 << " " << b.y0 << " " << b.y1;
+    EXPECT_TRUE(b.x0 == 160 && b.x1 == 239 && b.y0 == 160 && b.y1 == 239)
+        << b.x0 << " " << b.x1 << " " << b.y0 << " " << b.y1;
     for (int y = 162; y < 238; y++)
         for (int x = 162; x < 238; x++) {
             int dx = 2 * (x - 200) + 1, dy = 2 * (y - 200) + 1;   // pixel centre, half pixels
@@ -66,14 +67,18 @@ TEST_F(Circles, OutlineWithNonPositiveInnerRadiusIsTheFilledEllipse) {
     // rotated outline at 41 and 45) to well past the larger one.
     for (int32_t angle : {-1, 100}) {
         Frame fill = drawnAlone([&] {
-            if (angle < 0) GUI_FillEllipse(800, 800, 40, 120);
-            else GUI_FillEllipseRot(800, 800, 40, 120, angle);
+            if (angle < 0)
+                GUI_FillEllipse(800, 800, 40, 120);
+            else
+                GUI_FillEllipseRot(800, 800, 40, 120, angle);
         });
         for (uint32_t pen : {41u, 45u, 60u, 121u, 200u}) {
             GUI_SetPenSize(pen);
             Frame outline = drawnAlone([&] {
-                if (angle < 0) GUI_DrawEllipse(800, 800, 40, 120);
-                else GUI_DrawEllipseRot(800, 800, 40, 120, angle);
+                if (angle < 0)
+                    GUI_DrawEllipse(800, 800, 40, 120);
+                else
+                    GUI_DrawEllipseRot(800, 800, 40, 120, angle);
             });
             EXPECT_EQ(diffIn(fill, outline), 0) << "angle " << angle << " pen " << pen;
         }

@@ -21,7 +21,8 @@ TEST_F(Context, DefaultsAfterInit) {
 
 TEST_F(Context, ClipIsClampedToTheScreenOnly) {
     GUI_SetClipRect(-5, -5, 700, 500);
-    EXPECT_TRUE(GUI_Context.clipX0 == 0 && GUI_Context.clipY0 == 0 && GUI_Context.clipX1 == 639 && GUI_Context.clipY1 == 399);
+    EXPECT_TRUE(GUI_Context.clipX0 == 0 && GUI_Context.clipY0 == 0 && GUI_Context.clipX1 == 639 &&
+                GUI_Context.clipY1 == 399);
     EXPECT_EQ(GUI_Context.subClipX1, 2559);
     // An empty clip is kept as it is, in pixels and quarter pixels.
     GUI_SetClipRect(10, 20, 9, 20);

@@ -57,8 +57,8 @@ TEST(SifOpen, HeaderTablesAndGlyphDataAreChecked) {
         uint16_t value;
         int result;
     } fields[] = {
-        {"magic", 0, 0x5546, -1},   {"height 5", 4, 5, -1},    {"height 6", 4, 6, 0},      {"height 150", 4, 150, 0},
-        {"height 151", 4, 151, -1}, {"0 ranges", 14, 0, -1},   {"33 ranges", 14, 33, -1},
+        {"magic", 0, 0x5546, -1},   {"height 5", 4, 5, -1},  {"height 6", 4, 6, 0},     {"height 150", 4, 150, 0},
+        {"height 151", 4, 151, -1}, {"0 ranges", 14, 0, -1}, {"33 ranges", 14, 33, -1},
     };
     // A header that is refused leaves the record untouched.
     for (const auto &c : fields) {
@@ -233,7 +233,8 @@ Frame referenceScreen(const SifGlyph &g, int bitsPerPixel, int gx, int gy, guite
         for (int x = 0; x < g.width; x++) {
             int px = gx + x, py = gy + y;
             if (px >= c.x0 && px <= c.x1 && py >= c.y0 && py <= c.y1)
-                screen[(size_t)py * SCREEN_WIDTH + px] = expectedCoverage(g.levels[(size_t)y * g.width + x], bitsPerPixel);
+                screen[(size_t)py * SCREEN_WIDTH + px] =
+                    expectedCoverage(g.levels[(size_t)y * g.width + x], bitsPerPixel);
         }
     return screen;
 }
@@ -267,8 +268,8 @@ protected:
 
 TEST_F(GlyphDrawing, ClippingAtEveryEdgeAndCornerAtBothDepths) {
     const guitest::Box clips[] = {{20, 30, 40, 50}, {22, 30, 24, 50}, {30, 30, 29, 50}};   // normal, narrow, inverted
-    std::vector<std::pair<int, int>> places = {{25, 35}, {16, 27}, {37, 27}, {16, 48}, {37, 48}, {13, 35}, {12, 35},
-                                               {41, 35}, {25, 51}, {19, 33}, {28, 35}};
+    std::vector<std::pair<int, int>> places = {{25, 35}, {16, 27}, {37, 27}, {16, 48}, {37, 48}, {13, 35},
+                                               {12, 35}, {41, 35}, {25, 51}, {19, 33}, {28, 35}};
     // Across the left edge at every phase of a byte, the right, top and bottom.
     for (int gx = 14; gx <= 20; gx++) places.push_back({gx, 35});
     for (int gx = 34; gx <= 40; gx++) places.push_back({gx, 35});
@@ -353,7 +354,8 @@ TEST_F(GlyphDrawing, CorruptFontsNeverReadOutsideTheirFile) {
     for (int round = 0; round < 200; round++) {
         std::vector<uint8_t> sif = original;
         // Mostly the header and glyph table, where damage matters most.
-        for (int k = 1 + (int)(next() % 8); k > 0; k--) sif[next() % (round % 3 == 0 ? (uint32_t)sif.size() : 1540u)] = (uint8_t)next();
+        for (int k = 1 + (int)(next() % 8); k > 0; k--)
+            sif[next() % (round % 3 == 0 ? (uint32_t)sif.size() : 1540u)] = (uint8_t)next();
         if (round % 4 == 1) sif.resize(next() % sif.size());
         GUI_FONT f{};
         for (uint8_t bpp : {2, 4}) {

@@ -153,7 +153,8 @@ static bool _ReadPng(const std::string &path, std::vector<uint8_t> &rgb, int *w,
     int ew = 0, eh = 0;
     if (!_ReadPng(path, expected, &ew, &eh)) return ::testing::AssertionFailure() << "cannot read " << path;
     if (ew != w || eh != h)
-        return ::testing::AssertionFailure() << name << ": golden is " << ew << "x" << eh << ", crop is " << w << "x" << h;
+        return ::testing::AssertionFailure()
+               << name << ": golden is " << ew << "x" << eh << ", crop is " << w << "x" << h;
     for (int y = 0; y < h; y++)
         for (int x = 0; x < w; x++) {
             size_t i = ((size_t)y * w + x) * 3;

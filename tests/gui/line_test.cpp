@@ -43,7 +43,7 @@ TEST_F(Lines, PixelAlignedAxisParallelSegmentsAreSolidRectangles) {
         {4, {40, 40}, {80, 40}, {10, 10, 20, 11}},   // two rows, both ends included
         {4, {80, 40}, {40, 40}, {10, 10, 20, 11}},   // either direction
         {2, {40, 40}, {80, 40}, {10, 10, 20, 10}},
-        {8, {40, 40}, {40, 80}, {9, 10, 11, 20}},    // vertical, three columns
+        {8, {40, 40}, {40, 80}, {9, 10, 11, 20}},   // vertical, three columns
     };
     for (const auto &c : cases) {
         style(c.pen, 1, 0);
@@ -72,13 +72,14 @@ TEST_F(Lines, UnalignedAndDiagonalSegmentsAreAntialiased) {
             touched += pixel(x, y) != BG;
             full += pixel(x, y) == FG;
         }
-        EXPECT_TRUE(touched >= 2 && touched <= 4 && full <= 2) << y << ": " << touched << " touched, " << full << " solid";
+        EXPECT_TRUE(touched >= 2 && touched <= 4 && full <= 2)
+            << y << ": " << touched << " touched, " << full << " solid";
     }
     EXPECT_TRUE(enginesIdle());
 }
 
 TEST_F(Lines, DashedSegments) {
-    style(4, 1, 1);   // dash period 24 quarter pixels
+    style(4, 1, 1);               // dash period 24 quarter pixels
     path({{40, 40}, {64, 40}});   // exactly 6 pens: one dash over the first half
     EXPECT_TRUE(frameIs(block({10, 10, 13, 11})));
     path({{40, 40}, {55, 40}});   // shorter than 4 pens: nothing
@@ -166,7 +167,8 @@ TEST_F(Lines, FarOutsideTheScreenClipsSafely) {
     // Extremes of the line command (12-bit half pixels, doubled) in every
     // style and pen shape, drawn inside a small clip rectangle.
     const int32_t lo = -4096, hi = 4094;
-    const GUI_POINT ends[] = {{lo, lo}, {hi, hi}, {lo, hi}, {hi, lo}, {lo, 800}, {hi, 800}, {1280, lo}, {1280, hi}, {1281, 799}};
+    const GUI_POINT ends[] = {{lo, lo},  {hi, hi},   {lo, hi},   {hi, lo},   {lo, 800},
+                              {hi, 800}, {1280, lo}, {1280, hi}, {1281, 799}};
     GUI_SetClipRect(100, 50, 500, 300);
     for (uint32_t pen : {2u, 5u, 64u, 256u})
         for (uint8_t s = 0; s < 4; s++)

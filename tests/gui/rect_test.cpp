@@ -78,7 +78,8 @@ TEST_F(Rects, RoundedFrameHasAHoleAndSolidBars) {
     // Inside, the cut corner, then the top, bottom, left and right bars.
     EXPECT_EQ(pixel(200, 150), BG);
     EXPECT_EQ(pixel(101, 101), BG);
-    for (auto [x, y] : {std::pair{200, 100}, {200, 199}, {100, 150}, {299, 150}}) EXPECT_EQ(pixel(x, y), FG) << x << "," << y;
+    for (auto [x, y] : {std::pair{200, 100}, {200, 199}, {100, 150}, {299, 150}})
+        EXPECT_EQ(pixel(x, y), FG) << x << "," << y;
     EXPECT_TRUE(enginesIdle());
 }
 

@@ -43,7 +43,8 @@ TEST_F(Splines, HorizontalCurveIsHalfAPenAboveAndBelow) {
     // Rows 196..204 in quarter pixels: pixel rows 49..51, ends on pixel
     // boundaries (coverage 0), columns (40 + 2) >> 2 = 10 to (400 + 2) >> 2 = 100.
     for (int x = 8; x < 103; x++)
-        for (int y = 47; y < 54; y++) EXPECT_EQ(pixel(x, y), x >= 10 && x <= 100 && y >= 49 && y <= 51 ? FG : BG) << x << "," << y;
+        for (int y = 47; y < 54; y++)
+            EXPECT_EQ(pixel(x, y), x >= 10 && x <= 100 && y >= 49 && y <= 51 ? FG : BG) << x << "," << y;
 }
 
 TEST_F(Splines, InvalidPointListsDrawNothing) {

@@ -49,7 +49,9 @@ uint32_t firstHandshakeWord() { return rd32le(orvDynData + 36); }
 // What a handshake leaves: authenticated, bound peer, last counter seen, and
 // the counter of the first successful handshake kept in the dynamic record.
 using Session = std::tuple<int, int, uint32_t, uint32_t>;
-Session session() { return {orvState.authenticated, orvState.peerId, orvState.lastHandshakeCounter, firstHandshakeWord()}; }
+Session session() {
+    return {orvState.authenticated, orvState.peerId, orvState.lastHandshakeCounter, firstHandshakeWord()};
+}
 
 Bytes operator+(Bytes a, const Bytes &b) {
     a.insert(a.end(), b.begin(), b.end());
@@ -147,11 +149,11 @@ TEST_F(HandshakeTest, ChunkFieldsAreChecked) {
     Bytes cut = nimbra::handshakeChunk(1, 0, 300, data.data(), 40);   // claims more data than the payload holds
     cut.pop_back();
     const std::vector<Bytes> malformed = {
-        {0x1E, 1, 0, 0, 0, 0, 0, 1, 0, 1},                           // no room for a header and one byte
-        nimbra::handshakeChunk(1, 40, 40, data.data(), 40),          // offset not below the total
-        nimbra::handshakeChunk(1, 0, 40, data.data(), 0),            // no data
-        nimbra::handshakeChunk(1, 0, 0, data.data(), 40),            // total 0
-        nimbra::handshakeChunk(1, 0, 39, data.data(), 40),           // chunk longer than the total
+        {0x1E, 1, 0, 0, 0, 0, 0, 1, 0, 1},                              // no room for a header and one byte
+        nimbra::handshakeChunk(1, 40, 40, data.data(), 40),             // offset not below the total
+        nimbra::handshakeChunk(1, 0, 40, data.data(), 0),               // no data
+        nimbra::handshakeChunk(1, 0, 0, data.data(), 40),               // total 0
+        nimbra::handshakeChunk(1, 0, 39, data.data(), 40),              // chunk longer than the total
         nimbra::handshakeChunk(1, 0, 1025, Bytes(1025).data(), 1025),   // total above 1024
         cut,
     };
@@ -238,12 +240,15 @@ TEST_F(HandshakeTest, AuthenticationUnlocksStateChangeNotices) {
 // The command-line tool writes records that the simulator accepts.
 TEST(HandshakeTool, RecordsAuthenticateTheSimulator) {
     const std::string tool = std::string(NIMBRA_BINARY_DIR) + "/nimbra-handshake";
-    if (FILE *f = fopen(tool.c_str(), "rb")) fclose(f);
-    else GTEST_SKIP() << "nimbra-handshake not built";
+    if (FILE *f = fopen(tool.c_str(), "rb"))
+        fclose(f);
+    else
+        GTEST_SKIP() << "nimbra-handshake not built";
     const std::string records = std::string(NIMBRA_BINARY_DIR) + "/handshake_test.rec",
                       replies = std::string(NIMBRA_BINARY_DIR) + "/handshake_test.replies",
                       key = std::string(NIMBRA_SOURCE_DIR) + "/" + nimbra::kDevelopmentKeyPath;
-    std::string make = "'" + tool + "' --id 0 --counter 9 --limit 9 --chunk 120 --key '" + key + "' -o '" + records + "'";
+    std::string make =
+        "'" + tool + "' --id 0 --counter 9 --limit 9 --chunk 120 --key '" + key + "' -o '" + records + "'";
     ASSERT_EQ(system(make.c_str()), 0);
     // Three records of 11 + 120, 11 + 120 and 11 + 45 bytes.
     EXPECT_EQ(nimbra::readFile(records).size(), 3 * 8 + 3 * 11 + 285u);
@@ -254,7 +259,8 @@ TEST(HandshakeTool, RecordsAuthenticateTheSimulator) {
     ASSERT_EQ(packets.size(), 1u);
     EXPECT_EQ(packets[0].payload, kAccepted[0]);
     // A missing key is a clear failure, not a crash.
-    std::string missing = "'" + tool + "' --id 0 --counter 1 --key /nonexistent/key.pem -o '" + records + "' 2>/dev/null";
+    std::string missing =
+        "'" + tool + "' --id 0 --counter 1 --key /nonexistent/key.pem -o '" + records + "' 2>/dev/null";
     EXPECT_EQ(WEXITSTATUS(system(missing.c_str())), 1);
     remove(records.c_str());
     remove(replies.c_str());
@@ -275,7 +281,8 @@ TEST_F(HandshakeTest, RandomChunksNeverBreakTheDevice) {
         uint16_t offset = (uint16_t)next(total + 2u);
         Bytes data(next(300));
         for (size_t k = 0; k < data.size(); k++) data[k] = offset + k < 285 ? message[offset + k] : (uint8_t)next(256);
-        Bytes chunk = nimbra::handshakeChunk(next(4) + (uint32_t)i / 4, offset, total, data.data(), (uint16_t)data.size());
+        Bytes chunk =
+            nimbra::handshakeChunk(next(4) + (uint32_t)i / 4, offset, total, data.data(), (uint16_t)data.size());
         if (next(5) == 0) chunk.resize(next((uint32_t)chunk.size()) + 1);   // sometimes the payload ends early
         EXPECT_LE(runAll({chunk}).size(), 1u);
         ASSERT_EQ(ALLOC_buffer_idx, poolTop);

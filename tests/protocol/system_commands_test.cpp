@@ -37,9 +37,13 @@ Bytes operator+(Bytes a, const Bytes &b) {
 }
 
 Bytes firmwareChunk(uint8_t type, uint8_t block, uint16_t offset, uint16_t blockLength, uint16_t n) {
-    return CommandBuilder().u8(0x1C).u8(type).u8(block).u16le(offset).u16le(blockLength).u16le(n).bytes(Bytes(n, 0x5A)).payload();
+    CommandBuilder b;
+    b.u8(0x1C).u8(type).u8(block).u16le(offset).u16le(blockLength).u16le(n).bytes(Bytes(n, 0x5A));
+    return b.payload();
 }
-Bytes firmwareStart(uint8_t type, uint32_t size) { return CommandBuilder().u8(0x1D).u8(type).u8(0).u32le(size).payload(); }
+Bytes firmwareStart(uint8_t type, uint32_t size) {
+    return CommandBuilder().u8(0x1D).u8(type).u8(0).u32le(size).payload();
+}
 
 }  // namespace
 
@@ -52,7 +56,8 @@ TEST_F(SystemCommands, RepliesAndReports) {
         Replies expected;
     } cases[] = {
         {"connect: MTU then tick rate", CommandBuilder().connect().payload(), {{0x41, 0xEA, 0x01}, {0x40, 0x5A, 0x00}}},
-        {"end of stream still runs the rest", CommandBuilder().eof().setTickRate(20, 0).payload(),
+        {"end of stream still runs the rest",
+         CommandBuilder().eof().setTickRate(20, 0).payload(),
          {{0x40, 0xFF, 0xFF}, {0x40, 20, 0}}},
         {"short connect", {0x30}, {report(0x30, 0x01)}},
         {"short disconnect", {0x31, 1, 2}, {report(0x31, 0x01)}},
@@ -66,11 +71,13 @@ TEST_F(SystemCommands, RepliesAndReports) {
         {"same tick rate", CommandBuilder().setTickRate(100, 5).payload(), {}},
         {"session offset past the screen", CommandBuilder().setSessionParams(0x282, 0).payload(), {report(0x1B, 0x01)}},
         // An unknown unit is reported with its number; a bad state stops the payload.
-        {"unknown unit, bad state", CommandBuilder().enableDevice(2, 1, 0).enableDevice(10, 3, 0).setTickRate(300, 0).payload(),
+        {"unknown unit, bad state",
+         CommandBuilder().enableDevice(2, 1, 0).enableDevice(10, 3, 0).setTickRate(300, 0).payload(),
          {report(0x1F, 0x03, 0x02), report(0x1F, 0x01)}},
         // Firmware starts are checked, then refused; a chunk of the current
         // block is acknowledged with its number.
-        {"firmware start", firmwareStart(1, 65536) + firmwareStart(1, 32767) + firmwareStart(3, 65536) + firmwareStart(2, 327681),
+        {"firmware start",
+         firmwareStart(1, 65536) + firmwareStart(1, 32767) + firmwareStart(3, 65536) + firmwareStart(2, 327681),
          {report(0x1D, 0x03, 0x01), report(0x1D, 0x01, 0x01), report(0x1D, 0x01), report(0x1D, 0x01, 0x02)}},
         {"firmware chunks",
          firmwareChunk(1, 20, 0, 100, 10) + firmwareChunk(1, 21, 0, 100, 10) + firmwareChunk(2, 3, 16000, 16384, 384),

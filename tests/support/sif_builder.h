@@ -31,8 +31,10 @@ public:
     std::vector<uint8_t> build() const {
         std::vector<std::pair<uint16_t, uint16_t>> ranges;
         for (const auto &g : glyphs_)
-            if (!ranges.empty() && ranges.back().second + 1 == g.code) ranges.back().second = g.code;
-            else ranges.push_back({g.code, g.code});
+            if (!ranges.empty() && ranges.back().second + 1 == g.code)
+                ranges.back().second = g.code;
+            else
+                ranges.push_back({g.code, g.code});
         const size_t table = 16 + 4 * ranges.size();
         std::vector<uint8_t> out(table + 16 * glyphs_.size(), 0);
         put32(out, 0, 0x50495547u);
