@@ -47,35 +47,32 @@ TEST_F(AAEngine, CoverageCountsSubpixelsAndWeighsTheContextColour) {
     EXPECT_TRUE(enginesIdle());
 }
 
-TEST_F(AAEngine, SimpleEngineThresholdGapsAndFringes) {
-    // Pixels 10..13 of pixel row 5 get coverage 16, 15, 14 and 8; white at
-    // 7/8 over black is DA.
-    fillFrame(0);
-    AA_InitSimple(0, 2559);
-    kSimple.rows(40, 20, 43, 4);
-    kSimple.rows(44, 20, 47, 3);
-    kSimple.span(44, 23, 46);
-    kSimple.rows(48, 20, 51, 3);
-    kSimple.span(48, 23, 49);
-    kSimple.rows(52, 20, 55, 2);
-    // Runs in one row are joined: pixels 40..43 and 50..53 fill 44..49.
-    kSimple.rows(160, 40, 175, 4);
-    kSimple.rows(200, 40, 215, 4);
-    // Left fringe pixel 69 gets 2 per row, right fringe pixel 74 gets 1.
-    kSimple.rows(278, 48, 296, 4);
-    AA_ExitSimple();
-    const uint8_t row5[] = {0, FG, FG, 0xDA, refCoverage(FG, 0, 8), 0};
-    for (int i = 0; i < 6; i++) EXPECT_EQ(pixel(9 + i, 5), row5[i]) << 9 + i;
-    for (int x = 40; x <= 53; x++) EXPECT_EQ(pixel(x, 10), FG) << x;
-    const uint8_t row12[] = {0, refCoverage(FG, 0, 8), FG, FG, FG, FG, refCoverage(FG, 0, 4), 0};
-    for (int i = 0; i < 8; i++) EXPECT_EQ(pixel(68 + i, 12), row12[i]) << 68 + i;
-    EXPECT_TRUE(enginesIdle());
-    // The general engine leaves the gap.
-    AA_Init(0, 2559);
-    kGeneral.rows(40, 40, 55, 4);
-    kGeneral.rows(80, 40, 95, 4);
-    AA_Exit();
-    for (int x = 14; x <= 19; x++) EXPECT_EQ(pixel(x, 10), 0) << x;
+TEST_F(AAEngine, ThresholdBetweenBlendAndSolidRunsAndTheSimpleEnginesGapsAndFringes) {
+    for (const Engine &e : {kGeneral, kSimple}) {
+        const bool simple = e.span == AA_DrawHLineSimple;
+        fillFrame(0);
+        e.init(0, 2559);
+        // Pixels 10..13 of pixel row 5 get coverage 16, 15, 14 and 8.
+        e.rows(40, 20, 43, 4);
+        e.rows(44, 20, 47, 3);
+        e.span(44, 23, 46);
+        e.rows(48, 20, 51, 3);
+        e.span(48, 23, 49);
+        e.rows(52, 20, 55, 2);
+        // Pixels 40..43 and 50..53 of row 10: the simple engine joins them.
+        e.rows(160, 40, 175, 4);
+        e.rows(200, 40, 215, 4);
+        // Left fringe pixel 69 gets 2 per subpixel row, right fringe 74 gets 1.
+        e.rows(278, 48, 296, 4);
+        e.exit();
+        // White at 7/8 over black is DA.
+        const uint8_t row5[] = {0, FG, FG, 0xDA, refCoverage(FG, 0, 8), 0};
+        for (int i = 0; i < 6; i++) EXPECT_EQ(pixel(9 + i, 5), row5[i]) << e.name << " " << 9 + i;
+        for (int x = 40; x <= 53; x++) EXPECT_EQ(pixel(x, 10), simple || x < 44 || x > 49 ? FG : 0) << e.name << x;
+        const uint8_t row12[] = {0, refCoverage(FG, 0, 8), FG, FG, FG, FG, refCoverage(FG, 0, 4), 0};
+        for (int i = 0; i < 8; i++) EXPECT_EQ(pixel(68 + i, 12), row12[i]) << e.name << " " << 68 + i;
+        EXPECT_TRUE(enginesIdle());
+    }
 }
 
 TEST_F(AAEngine, LoneSubpixelColumnZeroIsDroppedBySimpleEngineOnly) {
