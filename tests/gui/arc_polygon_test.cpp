@@ -171,6 +171,7 @@ TEST_F(Polygons, ManyCrossingsKeepTheFirstThirtyTwo) {
     EXPECT_TRUE(enginesIdle());
     EXPECT_EQ(pixel(300, 240), FG);   // the back, with two crossings per row
     EXPECT_EQ(pixel(62, 150), FG);    // pair (240, 280)
+    EXPECT_EQ(pixel(325, 150), FG);   // pair (1280, 1320), the last kept
     EXPECT_EQ(pixel(365, 150), BG);   // pair (1440, 1480), past the 32nd crossing
 }
 
