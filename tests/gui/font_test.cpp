@@ -317,27 +317,19 @@ TEST_F(GlyphDrawing, PaddedRowsPastTheEndOfTheFileCountAsEmpty) {
     EXPECT_TRUE(frameIs(expected));
 }
 
-TEST_F(GlyphDrawing, LineStopsOnceThePenReachesTheRightClipEdge) {
+TEST_F(GlyphDrawing, LinesAdvanceOverMissingGlyphsAndStopAtTheRightClipEdge) {
     // Each glyph reaches 5 pixels back from its pen position, so a glyph
-    // whose pen lies past the clip edge would still show inside it.
-    GUI_FONT *f = use(SifBuilder(10, 10, 2).solid('A', 2, 1, -5, 0, 6, 3).build(), 2);
+    // whose pen lies past the clip edge would still show inside it. A
+    // missing glyph advances half the height, 6, and draws nothing.
+    GUI_FONT *f = use(SifBuilder(13, 10, 2).solid('A', 2, 1, -5, 0, 6, 3).build(), 2);
     GUI_SetClipRect(0, 0, 100, 399);
     GUI_GlyphRef a = GUI_SIF_GetCharInfo(f, 'A');
-    const GUI_GlyphRef line[4] = {a, a, a, a};
-    // Pens 90 and 96 draw at 85 and 91; the pen then reaches 102 and the
-    // line stops, so nothing is drawn at 97. The first character is drawn
-    // even with its pen past the edge.
-    GUI_DispPraparedLine(4, line, 90, 10);
-    GUI_DispPraparedLine(2, line, 104, 20);
-    EXPECT_TRUE(frameIs(whiteAt({{85, 10}, {86, 10}, {91, 10}, {92, 10}, {99, 20}, {100, 20}})));
-}
-
-TEST_F(GlyphDrawing, MissingGlyphAdvancesHalfTheHeightWithoutDrawing) {
-    GUI_FONT *f = use(SifBuilder(13, 10, 2).solid('A', 1, 1, 0, 0, 4, 3).build(), 2);
-    GUI_GlyphRef a = GUI_SIF_GetCharInfo(f, 'A');
-    const GUI_GlyphRef line[3] = {a, nullptr, a};
-    GUI_DispPraparedLine(3, line, 50, 60);
-    EXPECT_TRUE(frameIs(whiteAt({{50, 60}, {60, 60}})));
+    const GUI_GlyphRef line[4] = {a, nullptr, a, a};
+    // Pens 84 and 96 draw at 79 and 91; the pen then reaches 102 and the
+    // line stops. The first character is drawn even with its pen past the edge.
+    GUI_DispPraparedLine(4, line, 84, 10);
+    GUI_DispPraparedLine(1, line, 104, 20);
+    EXPECT_TRUE(frameIs(whiteAt({{79, 10}, {80, 10}, {91, 10}, {92, 10}, {99, 20}, {100, 20}})));
 }
 
 TEST_F(GlyphDrawing, CorruptFontsNeverReadOutsideTheirFile) {
