@@ -41,8 +41,6 @@ std::vector<uint8_t> threeRangeFont() {
     return b.build();
 }
 
-int field(GUI_GlyphRef g, uint32_t at) { return (int16_t)rd16le(g + at); }
-
 }  // namespace
 
 TEST(SifOpen, HeaderTablesAndGlyphDataAreChecked) {
@@ -102,7 +100,7 @@ TEST(SifLookup, GlyphsAreNumberedAcrossRangesAndTheFirstMatchingRangeWins) {
     ASSERT_EQ(GUI_SIF_CreateFont(sif.data(), &f, 2, (uint32_t)sif.size()), 0);
     const std::pair<uint16_t, int> found[] = {{'A', 0}, {'C', 2}, {'0', 3}, {'1', 4}, {0x3B1, 5}, {0x3B2, 6}};
     for (auto [code, glyph] : found) EXPECT_EQ(GUI_SIF_GetCharInfo(&f, code), sif.data() + 28 + 16 * glyph) << code;
-    EXPECT_EQ(field(GUI_SIF_GetCharInfo(&f, 0x3B2), SIF_GLYPH_ADVANCE), 31);
+    EXPECT_EQ(rd16le(GUI_SIF_GetCharInfo(&f, 0x3B2) + SIF_GLYPH_ADVANCE), 31);
     for (uint16_t code : {0x00, 0x2F, 0x32, 0x40, 0x44, 0x3B0, 0x3B3, 0xFFFF})
         EXPECT_EQ(GUI_SIF_GetCharInfo(&f, code), nullptr) << code;
 
@@ -118,29 +116,6 @@ TEST(SifLookup, GlyphsAreNumberedAcrossRangesAndTheFirstMatchingRangeWins) {
     ASSERT_EQ(GUI_SIF_CreateFont(overlap.data(), &f, 2, (uint32_t)overlap.size()), 0);
     EXPECT_EQ(GUI_SIF_GetCharInfo(&f, 'A'), overlap.data() + 28);
     EXPECT_EQ(GUI_SIF_GetCharInfo(&f, 'B'), overlap.data() + 28 + 16);
-}
-
-TEST(SifLookup, BuiltInFontsCarryTheirHeaderValues) {
-    struct Case {
-        const uint8_t *data;
-        uint32_t size;
-        int height, baseline, lowerHeight, capitalHeight;   // the line distance is the height
-    } cases[] = {
-        {BUILTIN_FONT_SMALL_SIF, BUILTIN_FONT_SMALL_SIF_size, 22, 17, 12, 16},
-        {BUILTIN_FONT_MEDIUM_SIF, BUILTIN_FONT_MEDIUM_SIF_size, 34, 27, 19, 25},
-        {BUILTIN_FONT_BIG_SIF, BUILTIN_FONT_BIG_SIF_size, 43, 34, 23, 31},
-    };
-    for (const auto &c : cases) {
-        // One range, 0x20 to 0x7E, and 'H' standing on the baseline with the
-        // capital height.
-        const int header[] = {c.height, c.height, c.baseline, c.lowerHeight, c.capitalHeight, 1, 0x20, 0x7E};
-        for (int i = 0; i < 8; i++) EXPECT_EQ(rd16le(c.data + 4 + 2 * i), header[i]) << c.height << " field " << i;
-        GUI_FONT f{};
-        ASSERT_EQ(GUI_SIF_CreateFont(c.data, &f, 2, c.size), 0);
-        GUI_GlyphRef H = GUI_SIF_GetCharInfo(&f, 'H');
-        EXPECT_EQ(field(H, SIF_GLYPH_YOFFSET), c.baseline - c.capitalHeight);
-        EXPECT_EQ(field(H, SIF_GLYPH_HEIGHT), c.capitalHeight);
-    }
 }
 
 TEST(Utf8, DecodesOneTwoAndThreeByteSequences) {
