@@ -90,6 +90,7 @@ TEST_F(SystemCommands, RepliesAndReports) {
     for (const auto &c : cases) {
         testsupport::resetDevice(true);
         EXPECT_EQ(replies(c.payload), c.expected) << c.what;
+        // Only a whole end-of-stream command ends the run.
         EXPECT_EQ(running, c.payload[0] == 0x32 && c.payload.size() > 1 ? 0 : 1) << c.what;
     }
 }
