@@ -149,7 +149,8 @@ TEST_F(PngReader, HeaderChecksAndRowLengths) {
 
 // Every colour type and depth the reader accepts, each row with its own
 // filter: the rows delivered are the rows before filtering. Random rows meet
-// Paeth ties and averages of sums above 255 often.
+// Paeth ties and averages of sums above 255 often; filter types above 4
+// leave the row as stored.
 TEST_F(PngReader, EveryTypeDepthAndFilterRoundTrips) {
     struct Layout {
         uint8_t type, depth;
@@ -170,7 +171,7 @@ TEST_F(PngReader, EveryTypeDepthAndFilterRoundTrips) {
                 // Bits past the last pixel are padding; keep them zero.
                 if (usedBits % 8) row.back() &= (uint8_t)(0xFF << (8 - usedBits % 8));
                 s.rows.push_back(row);
-                s.filters.push_back((uint8_t)(r % 5));
+                s.filters.push_back((uint8_t)(r % 7));
             }
             if (l.type == 3) s.palette = Bytes(6, 0);
             ASSERT_EQ(decode(s.build()), PNG_OK);
@@ -202,13 +203,6 @@ TEST(PngBuilder, FilteredFilesReadBackThroughLibpng) {
             }
         }
     }
-}
-
-TEST_F(PngReader, FilterTypesAboveFourLeaveTheRowAsStored) {
-    PngSpec s = greyImage(6, 3);
-    s.filters = {0, 7, 5};
-    ASSERT_EQ(decode(s.build()), PNG_OK);
-    expectRows(s);
 }
 
 TEST_F(PngReader, RowsSplitAcrossManyDataChunksArriveOnceInOrder) {
