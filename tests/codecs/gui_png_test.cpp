@@ -33,6 +33,8 @@ protected:
         return GUI_PNG_Draw(exact.data(), (uint32_t)exact.size(), x, y);
     }
     static uint8_t px(int x, int y) { return fb[y * 640 + x]; }
+    // n pixels of screen row y from x on.
+    static Bytes row(int x, int y, int n) { return Bytes(fb + y * 640 + x, fb + y * 640 + x + n); }
     // Counts frame-buffer pixels that differ from the background.
     static int changed() {
         int n = 0;
@@ -156,16 +158,14 @@ TEST_F(PngDraw, ClippingOnEverySide) {
 TEST_F(PngDraw, OrdinaryColourConversion) {
     // Truecolour (200, 100, 50): red 5, green 3, blue 1.
     ASSERT_EQ(draw(image(2, 2, {{200, 100, 50, 255, 255, 255}, {0, 0, 0, 128, 128, 128}}).build(), 0, 0), 0);
-    EXPECT_EQ(px(0, 0), 173);
-    EXPECT_EQ(px(1, 0), 0xFF);
-    EXPECT_EQ(px(0, 1), 0x00);
-    EXPECT_EQ(px(1, 1), 146);
+    EXPECT_EQ(row(0, 0, 2), (Bytes{173, 0xFF}));
+    EXPECT_EQ(row(0, 1, 2), (Bytes{0x00, 146}));
 
     // Grey samples are shifted up without bit replication, then quantised.
     struct Case {
         int depth;
         std::vector<uint32_t> samples;
-        std::vector<uint8_t> want;
+        Bytes want;
     } cases[] = {
         {1, {1, 0, 1}, {146, 0, 146}},
         {2, {3, 2, 1, 0}, {182, 146, 0x49, 0}},  // 192 -> 5,5,2; 128 -> 4,4,2; 64 -> 2,2,1
@@ -173,9 +173,10 @@ TEST_F(PngDraw, OrdinaryColourConversion) {
         {8, {248, 37}, {0xFF, 0x24}},            // 37 -> 1,1,0
     };
     for (const Case &c : cases) {
-        Bytes row = pngtest::packSamples(c.samples, c.depth);
-        ASSERT_EQ(draw(image(0, (uint32_t)c.samples.size(), {row, row}, false, (uint8_t)c.depth).build(), 10, 10), 0);
-        for (size_t i = 0; i < c.want.size(); i++) EXPECT_EQ(px(10 + (int)i, 11), c.want[i]) << "depth " << c.depth;
+        Bytes packed = pngtest::packSamples(c.samples, c.depth);
+        ASSERT_EQ(draw(image(0, (uint32_t)c.samples.size(), {packed, packed}, false, (uint8_t)c.depth).build(), 10, 10),
+                  0);
+        EXPECT_EQ(row(10, 11, (int)c.want.size()), c.want) << "depth " << c.depth;
     }
 }
 
@@ -187,38 +188,31 @@ TEST_F(PngDraw, AlphaBlendingWorkedByHand) {
     // (2 x 3 x 2 / 8 halved).
     ASSERT_EQ(draw(image(4, 6, {{255, 0, 255, 255, 255, 7, 255, 16, 255, 128, 255, 64}, Bytes(12, 0)}).build(), 0, 0),
               0);
-    const uint8_t want[6] = {0x00, 0xFF, 0xFF, 0x00, 0x6D, 0x24};
-    for (int x = 0; x < 6; x++) EXPECT_EQ(px(x, 0), want[x]) << x;
+    EXPECT_EQ(row(0, 0, 6), (Bytes{0x00, 0xFF, 0xFF, 0x00, 0x6D, 0x24}));
 
     // Truecolour with alpha: pure red at weight 4 over black, and pure blue
     // at weight 4 over white (blue stays, red and green halve to 3).
     fb[1 * 640 + 11] = 0xFF;
     ASSERT_EQ(draw(image(6, 2, {{255, 0, 0, 128, 0, 0, 255, 128}, Bytes(8, 0)}).build(), 10, 1), 0);
-    EXPECT_EQ(px(10, 1), 0x60);
-    EXPECT_EQ(px(11, 1), 0x6F);
+    EXPECT_EQ(row(10, 1, 2), (Bytes{0x60, 0x6F}));
 }
 
 TEST_F(PngDraw, OrvRowsAreColourIndices) {
     PngSpec g = image(0, 2, {{0xF8, 0x00}, {0x03, 0x1C}}, true);
     ASSERT_EQ(draw(g.build(), 0, 0), 0);
-    EXPECT_EQ(px(0, 0), 0xF8);
-    EXPECT_EQ(px(1, 0), 0x00);
-    EXPECT_EQ(px(0, 1), 0x03);
-    EXPECT_EQ(px(1, 1), 0x1C);
+    EXPECT_EQ(row(0, 0, 2), (Bytes{0xF8, 0x00}));
+    EXPECT_EQ(row(0, 1, 2), (Bytes{0x03, 0x1C}));
     // The same file without the marker is an ordinary grey image.
     g.orv = false;
     ASSERT_EQ(draw(g.build(), 0, 0), 0);
-    EXPECT_EQ(px(0, 0), 0xFF);
-    EXPECT_EQ(px(0, 1), 0x00);
+    EXPECT_EQ(row(0, 0, 2), (Bytes{0xFF, 0x00}));
+    EXPECT_EQ(row(0, 1, 2), (Bytes{0x00, 0x24}));
 
     // Index and alpha pairs, blended over black: alpha 255 and 7 store the
     // index, 0 leaves the pixel, 128 mixes white at weight 4.
     memset(fb, 0x00, sizeof fb);
     ASSERT_EQ(draw(image(4, 4, {{0xE0, 255, 0x1C, 0, 0x03, 7, 0xFF, 128}, Bytes(8, 0)}, true).build(), 0, 0), 0);
-    EXPECT_EQ(px(0, 0), 0xE0);
-    EXPECT_EQ(px(1, 0), 0x00);
-    EXPECT_EQ(px(2, 0), 0x03);
-    EXPECT_EQ(px(3, 0), 0x6D);
+    EXPECT_EQ(row(0, 0, 4), (Bytes{0xE0, 0x00, 0x03, 0x6D}));
 
     // Truecolour has no meaning in an ORV file: nothing is drawn.
     memset(fb, kBackground, sizeof fb);
@@ -261,10 +255,8 @@ TEST_F(PngDraw, PaletteIndexPastThePaletteDrawsBlack) {
     PngSpec s = image(3, 3, {pngtest::packSamples({0, 1, 9}, 4), pngtest::packSamples({15, 1, 0}, 4)}, false, 4);
     s.palette = {255, 255, 255, 0, 0, 255};
     ASSERT_EQ(draw(s.build(), 0, 0), 0);
-    EXPECT_EQ(px(0, 0), 0xFF);
-    EXPECT_EQ(px(1, 0), 0x03);
-    EXPECT_EQ(px(2, 0), 0x00);
-    EXPECT_EQ(px(0, 1), 0x00);
+    EXPECT_EQ(row(0, 0, 3), (Bytes{0xFF, 0x03, 0x00}));
+    EXPECT_EQ(row(0, 1, 3), (Bytes{0x00, 0x03, 0xFF}));
 }
 
 // Decoding stops at the first row below the clip: what follows is never
