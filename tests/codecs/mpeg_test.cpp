@@ -70,25 +70,32 @@ protected:
 
 // ------------------------------------------------------------- play command
 
-TEST_F(VideoTest, PlayRefusesShortCommandsAndUnknownActions) {
-    EXPECT_EQ(testsupport::run(Bytes{0x11, 0x03, 0x00, 0x00}), -1);
-    EXPECT_EQ(testsupport::packets(), Reports{report(0x11, 0x01, 0xFF)});
-    testsupport::clearCaptures();
-    // An unknown action consumes its 5 bytes: the next command still runs.
-    Bytes two = nimbra::videoPlayCommand(0);
-    Bytes four = nimbra::videoPlayCommand(4);
-    two.insert(two.end(), four.begin(), four.end());
-    EXPECT_EQ(testsupport::run(two), 0);
-    EXPECT_EQ(testsupport::packets(), (Reports{report(0x11, 0x01, 0x00), report(0x11, 0x01, 0x00)}));
-}
-
-TEST_F(VideoTest, DrawWithoutDecoderOrFrameIsReported) {
-    EXPECT_EQ(play(nimbra::kVideoDraw), kNoFrame);
-    EXPECT_EQ(play(nimbra::kVideoStart), kNone);
-    EXPECT_EQ(play(nimbra::kVideoDraw), kNoFrame) << "nothing buffered";
-    EXPECT_EQ(play(nimbra::kVideoStop), kNone);
-    EXPECT_EQ(play(nimbra::kVideoStop), kNone) << "stop while stopped is silent";
-    EXPECT_EQ(play(nimbra::kVideoDraw), kNoFrame);
+// Malformed play and upload commands, and the reports they give. An unknown
+// action, and a chunk, consume their bytes: the next command still runs.
+TEST_F(VideoTest, MalformedCommandsAreReported) {
+    auto cat = [](Bytes a, const Bytes &b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    struct Case {
+        const char *what;
+        Bytes payload;
+        int result;
+        Reports reports;
+    } cases[] = {
+        {"short play", {0x11, 0x03, 0x00, 0x00}, -1, {report(0x11, 0x01, 0xFF)}},
+        {"unknown actions", cat(nimbra::videoPlayCommand(0), nimbra::videoPlayCommand(4)), 0,
+         {report(0x11, 0x01, 0x00), report(0x11, 0x01, 0x00)}},
+        {"short upload", {0x13, 0x80, 0x01, 0x00}, -1, {report(0x13, 0x01, 0xFF)}},
+        {"chunk length 0", {0x13, 0x80, 0x00, 0x00, 0xAA}, -1, {report(0x13, 0x01, 0x00)}},
+        {"chunk longer than the payload", {0x13, 0x80, 0x02, 0x00, 0xAA}, -1, {report(0x13, 0x01, 0x00)}},
+        {"two chunks in one payload", cat(chunk(0, false, {1, 2, 3}), chunk(1, true, {4})), 0, {}},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(testsupport::run(c.payload), c.result) << c.what;
+        EXPECT_EQ(testsupport::packets(), c.reports) << c.what;
+        testsupport::clearCaptures();
+    }
 }
 
 TEST_F(VideoTest, ClipPlaysFrameByFrameLikeTheIndependentDecoder) {
@@ -152,22 +159,6 @@ TEST_F(VideoTest, FramePlacementAndClipping) {
 
 // --------------------------------------------------------- upload command
 
-TEST_F(VideoTest, UploadRefusesShortCommandsAndBadLengths) {
-    EXPECT_EQ(testsupport::run(Bytes{0x13, 0x80, 0x01, 0x00}), -1);
-    EXPECT_EQ(testsupport::packets(), Reports{report(0x13, 0x01, 0xFF)});
-    testsupport::clearCaptures();
-    EXPECT_EQ(testsupport::run(Bytes{0x13, 0x80, 0x00, 0x00, 0xAA}), -1) << "length 0";
-    EXPECT_EQ(testsupport::run(Bytes{0x13, 0x80, 0x02, 0x00, 0xAA}), -1) << "longer than the payload";
-    EXPECT_EQ(testsupport::packets(), (Reports{report(0x13, 0x01, 0x00), report(0x13, 0x01, 0x00)}));
-    testsupport::clearCaptures();
-    // Two chunks in one payload: each consumes 4 + n bytes.
-    Bytes two = chunk(0, false, {1, 2, 3});
-    Bytes second = chunk(1, true, {4});
-    two.insert(two.end(), second.begin(), second.end());
-    EXPECT_EQ(testsupport::run(two), 0);
-    EXPECT_TRUE(testsupport::packets().empty());
-}
-
 TEST_F(VideoTest, ChunkOutOfOrderSkipsItsGroupAndTheNextOne) {
     std::vector<Bytes> groups = startWithFirstPicture();
     ASSERT_EQ(groups.size(), 3u);
@@ -205,9 +196,11 @@ TEST_F(VideoTest, BadLengthSkipsTheRestOfTheGroup) {
 TEST_F(VideoTest, StartAndStopDropWhatIsBuffered) {
     clip = mpegtest::load("intra_176x120_q3");
     std::vector<Bytes> groups = nimbra::splitVideoGroups(clip.bytes);
+    EXPECT_EQ(play(nimbra::kVideoDraw), kNoFrame) << "no decoder";
+    EXPECT_EQ(play(nimbra::kVideoStop), kNone) << "stop while stopped is silent";
     // Uploads while stopped are accepted but not kept.
     EXPECT_EQ(upload(groups[0]), kNone);
-    play(nimbra::kVideoStart);
+    EXPECT_EQ(play(nimbra::kVideoStart), kNone);
     EXPECT_EQ(play(nimbra::kVideoDraw), kNoFrame);
     // A restart drops a buffered picture...
     upload(groups[0]);
