@@ -126,17 +126,11 @@ TEST_F(JpegReference, EveryImageMatchesUpToOneLevelInOneChannel) {
     EXPECT_LT(differing * 100, pixels) << differing << " of " << pixels;
 }
 
-TEST_F(JpegReference, SizeOfSequentialAndProgressiveImages) {
-    std::vector<uint8_t> jpeg = readData("h2v2_17x20.jpg");
-    uint32_t w = 1, h = 1;
-    uint8_t progressive = 1;
-    EXPECT_EQ(GUI_JPEG_GetSize(jpeg.data(), (uint32_t)jpeg.size(), &w, &h, &progressive), 0);
-    EXPECT_EQ(w, 17u);
-    EXPECT_EQ(h, 20u);
-    EXPECT_EQ(progressive, 0);
-
-    jpeg = readData("progressive.jpg");
+TEST_F(JpegReference, ProgressiveImageIsSizedAndDrawnHarmlessly) {
+    std::vector<uint8_t> jpeg = readData("progressive.jpg");
     ASSERT_FALSE(jpeg.empty());
+    uint32_t w = 0, h = 0;
+    uint8_t progressive = 0;
     EXPECT_EQ(GUI_JPEG_GetSize(jpeg.data(), (uint32_t)jpeg.size(), &w, &h, &progressive), 0);
     EXPECT_EQ(w, 48u);
     EXPECT_EQ(h, 33u);

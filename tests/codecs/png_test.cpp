@@ -51,6 +51,7 @@ protected:
         EXPECT_EQ(r, PNG_OK);
         return r == PNG_OK ? PNG_decode(ctx_, 0, 0, _Collect) : -100;
     }
+    Bytes colorMap(int from, int n) const { return Bytes(ctx_->colorMap + from, ctx_->colorMap + from + n); }
     // The rows delivered are the spec's unfiltered rows, in order.
     void expectRows(const PngSpec &s) {
         ASSERT_EQ(delivered_.rows.size(), s.rows.size());
@@ -251,14 +252,12 @@ TEST_F(PngReader, PaletteLengthsAndConversion) {
 
     s.palette = Bytes(768, 255);
     ASSERT_EQ(decode(s.build()), PNG_OK);
-    for (int i = 0; i < 256; i++) ASSERT_EQ(ctx_->colorMap[i], 255) << i;
+    EXPECT_EQ(colorMap(0, 256), Bytes(256, 255));
 
     // Seven bytes: two whole entries; the rest of the map is black.
     s.palette = {255, 255, 255, 128, 128, 128, 9};
     ASSERT_EQ(decode(s.build()), PNG_OK);
-    EXPECT_EQ(ctx_->colorMap[0], 255);
-    EXPECT_EQ(ctx_->colorMap[1], (4 << 5) | (4 << 2) | 2);
-    EXPECT_EQ(ctx_->colorMap[2], 0);
+    EXPECT_EQ(colorMap(0, 3), (Bytes{255, (4 << 5) | (4 << 2) | 2, 0}));
     EXPECT_EQ(ctx_->colorMap[255], 0);
 
     // (200, 100, 50): red 5, green 3, blue 1.
@@ -274,13 +273,11 @@ TEST_F(PngReader, OrvMarkerMustPrecedeThePalette) {
     s.orv = true;
     ASSERT_EQ(decode(s.build()), PNG_OK);
     EXPECT_EQ(ctx_->orvFormat, 1);
-    EXPECT_EQ(ctx_->colorMap[0], 0xF8);
-    EXPECT_EQ(ctx_->colorMap[1], 0x1C);
+    EXPECT_EQ(colorMap(0, 2), (Bytes{0xF8, 0x1C}));
     s.orvAfterPalette = true;
     ASSERT_EQ(decode(s.build()), PNG_OK);
     EXPECT_EQ(ctx_->orvFormat, 1);
-    EXPECT_EQ(ctx_->colorMap[0], 0xFF);
-    EXPECT_EQ(ctx_->colorMap[1], 0x20);  // (0x1C, 0, 0) as a colour: red 1
+    EXPECT_EQ(colorMap(0, 2), (Bytes{0xFF, 0x20}));  // (0x1C, 0, 0) as a colour: red 1
 }
 
 // Every truncation of a valid file ends with a result, never a read past
