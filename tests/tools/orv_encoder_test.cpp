@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
-#include <set>
 #include <string>
 #include <sys/wait.h>
 
@@ -193,33 +192,30 @@ TEST(OrvEncoderRefusals, ImagesTheOptionsCannotHold) {
 
 // The command-line tool, run as users run it.
 TEST(OrvTool, ConvertsAFileAndReportsBadInput) {
-    const std::string dir = std::string(NIMBRA_BINARY_DIR) + "/orv_tool_test";
-    const std::string tool = std::string(NIMBRA_BINARY_DIR) + "/nimbra-orv";
+    const std::string dir = std::string(NIMBRA_BINARY_DIR) + "/orv_tool_test/";
     ASSERT_EQ(std::system(("mkdir -p '" + dir + "'").c_str()), 0);
-    RgbaImage img = solidImage(20, 10, {{255, 0, 0, 255}, {0, 0, 255, 255}, {0, 0, 0, 255}});
     std::string error;
-    ASSERT_TRUE(nimbra::writePngRgba(dir + "/in.png", img, error)) << error;
-
-    std::string quiet = " 2>/dev/null";
-    int rc = std::system((tool + " '" + dir + "/in.png' '" + dir + "/out.png'" + quiet).c_str());
-    ASSERT_EQ(rc, 0);
-    Bytes out = nimbra::readFile(dir + "/out.png");
+    RgbaImage img = solidImage(20, 10, {{255, 0, 0, 255}, {0, 0, 255, 255}, {0, 0, 0, 255}});
+    ASSERT_TRUE(nimbra::writePngRgba(dir + "in.png", img, error)) << error;
+    auto exitCode = [&](const std::string &args) {
+        int status = std::system((std::string(NIMBRA_BINARY_DIR) + "/nimbra-orv " + args + " 2>/dev/null").c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    const std::string in = "'" + dir + "in.png' ", scratch = " '" + dir + "x.png'";
+    ASSERT_EQ(exitCode(in + "'" + dir + "out.png'"), 0);
+    Bytes out = nimbra::readFile(dir + "out.png");
     ASSERT_GT(out.size(), 40u);
     EXPECT_EQ(memcmp(out.data() + 37, "orVL", 4), 0);
-    EXPECT_EQ(out[24], 2);   // three colours: a 2-bit palette
+    EXPECT_EQ(out[24], 2);  // three colours: a 2-bit palette
     uint32_t w = 0, h = 0;
     uint8_t a = 0;
     EXPECT_EQ(GUI_PNG_GetSize(out.data(), (uint32_t)out.size(), &w, &h, &a), 0);
     EXPECT_EQ(w, 20u);
     EXPECT_EQ(h, 10u);
 
-    auto exitCode = [&](const std::string &args) {
-        int status = std::system((tool + " " + args + quiet).c_str());
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    };
-    EXPECT_EQ(exitCode("'" + dir + "/missing.png' '" + dir + "/x.png'"), 1);
-    EXPECT_EQ(exitCode("--depth 3 '" + dir + "/in.png' '" + dir + "/x.png'"), 2);
-    EXPECT_EQ(exitCode("--layout nope '" + dir + "/in.png' '" + dir + "/x.png'"), 2);
-    EXPECT_EQ(exitCode("--depth 1 '" + dir + "/in.png' '" + dir + "/x.png'"), 1);   // three colours
-    EXPECT_EQ(exitCode("'" + dir + "/in.png'"), 2);
+    EXPECT_EQ(exitCode("'" + dir + "missing.png'" + scratch), 1);
+    EXPECT_EQ(exitCode("--depth 3 " + in + scratch), 2);
+    EXPECT_EQ(exitCode("--layout nope " + in + scratch), 2);
+    EXPECT_EQ(exitCode("--depth 1 " + in + scratch), 1);  // three colours
+    EXPECT_EQ(exitCode(in), 2);
 }
