@@ -281,6 +281,21 @@ TEST_F(JpegDecode, CoefficientsOfEarlierRowsAreCleared) {
 // ---------------------------------------------------------------------------
 // Restart intervals
 
+// Interval 1 over 10 MCUs: markers D0 to D7, then D0 and D1 again, each
+// MCU's DC coded from 0.
+TEST_F(JpegDecode, RestartMarkersWrapAndResetThePrediction) {
+    Stream s;
+    s.soi().dqt8(0, unitQuant()).sof(0xC0, 80, 8, {{1, 0x11, 0}}).dri(1);
+    s.dht(0, 0, dcFlat()).dht(1, 0, acFlat()).sos({{1, 0}});
+    EntropyWriter e(dcFlat(), acFlat());
+    for (int m = 0; m < 10; m++) {
+        if (m > 0) s.raw(e.flush()).raw({0xFF, (uint8_t)(0xD0 + (m - 1) % 8)});
+        e.block(dcForSample(10 + 24 * m));
+    }
+    ASSERT_EQ(draw(s.raw(e.flush()).eoi().bytes), 0);
+    for (int m = 0; m < 10; m++) EXPECT_TRUE(regionIs(8 * m, 0, 8, 8, grayIndex(10 + 24 * m))) << m;
+}
+
 TEST_F(JpegDecode, WrongRestartMarkerStopsLookingForMarkers) {
     // Two MCU rows of two MCUs, a marker after each MCU; the first marker
     // is wrong. MCU 0 is intact; no marker is looked for after the failed
