@@ -317,24 +317,12 @@ TEST_F(PngReader, HostileChunkLengths) {
     EXPECT_EQ(decode(bigHeader), PNG_CORRUPT);
 }
 
-TEST_F(PngReader, BrokenCompressedData) {
+// (Random damage to whole files is drawn in gui_png_test.cpp.)
+TEST_F(PngReader, BrokenCompressedDataIsCorrupt) {
     Bytes f = greyImage(8, 8).build();
-    const size_t zlibStart = 8 + 25 + 8;
-    Bytes badHeader = f;
-    badHeader[zlibStart] = 0x00;  // not a deflate stream header
-    EXPECT_EQ(decode(badHeader), PNG_CORRUPT);
-    // Random bytes in place of the stream: a clean result every time.
-    std::mt19937 rng(3);
-    size_t len = ((size_t)f[33] << 24) | (f[34] << 16) | (f[35] << 8) | f[36];
-    for (int trial = 0; trial < 100; trial++) {
-        Bytes noisy = f;
-        for (size_t i = 2; i < len; i++) {
-            if (rng() % 4 == 0) noisy[zlibStart + i] = (uint8_t)rng();
-        }
-        int r = decode(noisy);
-        EXPECT_TRUE(r == PNG_OK || r == PNG_CORRUPT) << r;
-        EXPECT_LE(delivered_.rows.size(), 8u);
-    }
+    f[8 + 25 + 8] = 0x00;  // not a deflate stream header
+    EXPECT_EQ(decode(f), PNG_CORRUPT);
+    EXPECT_TRUE(delivered_.rows.empty());
 }
 
 // The record is aligned for zlib's pointers; when the pool has not room for
