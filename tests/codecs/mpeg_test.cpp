@@ -228,18 +228,6 @@ TEST_F(VideoTest, OverflowingTheStreamBufferDropsEverythingBuffered) {
     EXPECT_GE(screenPsnr(2), 45.0);
 }
 
-TEST_F(VideoTest, SequenceHeaderTooLargeForTheDeviceIsRefused) {
-    // 640 x 400: 768000 bytes at three a pixel.
-    const Bytes header = {0x00, 0x00, 0x01, 0xB3, 0x28, 0x01, 0x90, 0x14, 0xFF, 0xFF, 0xE0, 0x18};
-    Bytes group = nimbra::splitVideoGroups(mpegtest::load("ip_176x120_pan_q4").bytes)[0];
-    std::copy(header.begin(), header.end(), group.begin());  // the clip's own header, resized
-    play(nimbra::kVideoStart);
-    uint32_t freeBefore = GUI_GetNumFreeBytes();
-    upload(group);
-    EXPECT_EQ(play(nimbra::kVideoDraw), kNoFrame);
-    EXPECT_EQ(GUI_GetNumFreeBytes(), freeBefore);
-}
-
 TEST_F(VideoTest, PartlyBufferedPictureIsNotShown) {
     std::vector<Bytes> groups = startWithFirstPicture("ip_320x240_q6");
     std::vector<uint8_t> shown(fb, fb + FB_SIZE_BYTES);
