@@ -2,13 +2,17 @@
 // as packed half-pixel pairs; shapes take quarter pixels, fills whole pixels.
 #include "commands/commandHandlerDraw.h"
 
+#include "cache/commandHandlerCache.h"
+#include "codecs/GUI_PNG.h"
 #include "gui/GUI_Common.h"
+#include "gui/GUI_Font.h"
 #include "gui/GUI_Rect.h"
 #include "host/GUI_Driver.h"
 #include "host/bytes.h"
 #include "host/config.h"
 #include "host/main.h"
 #include "protocol/commandHandler.h"
+#include "resources/logo_images.h"
 
 void initDraw() { GUI_Init(); }
 
@@ -68,21 +72,108 @@ int32_t CMD_clearRect(const uint8_t *command, uint32_t remaining) {
 
 // ---------------------------------------------------------------- text command
 
+// The prepared line lives in scratch: one glyph reference per character.
+static GUI_GlyphRef *_PreparedLine() {
+    static_assert(GUI_MAX_LINE_CHARS * sizeof(GUI_GlyphRef) <= SCRATCH_SIZE_BYTES, "scratch holds the longest line");
+    return reinterpret_cast<GUI_GlyphRef *>(scratch);
+}
+
+int32_t CMD_drawText(const uint8_t *command, uint32_t remaining) {
+    if (remaining < 8) {
+        handleCommandError(0x08, RESULT_MALFORMED, 0);
+        return -1;
+    }
+    PackedPair pos = readPackedPairSigned(command + 2);
+    const int32_t xh = pos.a;
+    const int32_t x = halfToPixel(pos.a), y = halfToPixel(pos.b);
+    const uint8_t alignment = command[5], n = command[6];
+    if (remaining < 7u + n || n == 0 || n > GUI_MAX_LINE_CHARS) {
+        handleCommandError(0x08, RESULT_MALFORMED, 0);
+        return -1;
+    }
+    if (alignment > TEXT_ALIGN_RIGHT) {
+        handleCommandError(0x08, RESULT_MALFORMED, 0);
+        return 7 + n;
+    }
+    const GUI_FONT *font = getFontSlot(command[1]);
+    if (!font) {
+        handleCommandError(0x08, RESULT_SEQUENCE, 0);
+        return 7 + n;
+    }
+    GUI_SetFont(font);   // stays selected after the command
+    int32_t width, height;
+    GUI_GlyphRef *refs = _PreparedLine();
+    int32_t count = GUI_PrapareLine(command + 7, n, &width, &height, refs);
+    int32_t left = x;
+    if (alignment == TEXT_ALIGN_CENTER) {
+        // Centred on the position as sent, in half pixels, then rounded.
+        left = (2 * xh - 2 * width + 1) >> 2;
+    } else if (alignment == TEXT_ALIGN_RIGHT) {
+        left = x - width - 1;   // the text ends one pixel left of x
+    }
+    // y is the top of the line box; a line wholly off screen is skipped.
+    if (left <= SCREEN_WIDTH && y <= SCREEN_HEIGHT && y + height > 0) GUI_DispPraparedLine(count, refs, left, y);
+    return 7 + n;
+}
+
 
 // ------------------------------------------------------------- logo screens
+
+// Draws an image centred on (cx, cy) from its half sizes and returns the
+// distance from the centre to its bottom edge.
+static int32_t _DrawCentredImage(const uint8_t *png, uint32_t size, int32_t cx, int32_t cy, int32_t halfWidth,
+                                 int32_t halfHeight) {
+    GUI_PNG_Draw(png, size, cx - halfWidth, cy - halfHeight);   // a picture that fails to draw is left out
+    return halfHeight;
+}
 
 int32_t CMD_drawLogo(const uint8_t *command, uint32_t remaining) {
     if (remaining < 7) {
         handleCommandError(0x07, RESULT_MALFORMED, 0);
         return -1;
     }
-    uint8_t n = command[6];
-    if (remaining < 7u + n || n > 128) return -1;
+    const uint8_t n = command[6];
+    // A bad caption length stops the payload without a report.
+    if (remaining < 7u + n || n > GUI_MAX_LINE_CHARS) return -1;
+    const uint8_t kind = command[1];
+
     GUI_SetClipRect(0, 0, SCREEN_WIDTH, SCREEN_HEIGHT);
     uint32_t saved = GUI_GetColor();
     GUI_SetColor(0);
     GUI_FillRect(0, 0, SCREEN_WIDTH - 1, SCREEN_HEIGHT - 1);
     GUI_SetColor(saved);
+
+    const int32_t cx = (int16_t)rd16le(command + 2) + SCREEN_WIDTH / 2;
+    int32_t cy = (int16_t)rd16le(command + 4) + LOGO_CENTRE_Y;
+    switch (kind) {
+    case LOGO_BOOT:
+    case LOGO_LOW_BATTERY:
+        cy += _DrawCentredImage(boot_logo_png, boot_logo_png_size, cx, cy, 76, 48);
+        break;
+    case LOGO_SHUTDOWN:
+        cy += _DrawCentredImage(shutdown_image_png, shutdown_image_png_size, cx, cy, 49, 52);
+        break;
+    case LOGO_PAIRING:
+        cy += _DrawCentredImage(pair_image_png, pair_image_png_size, cx, cy, 55, 55);
+        break;
+    default:   // link lost and any other kind: no picture
+        break;
+    }
+
+    const GUI_FONT *captionFont = getFontSlot(LOGO_CAPTION_FONT_SLOT);
+    if (n > 0 && captionFont) {
+        GUI_SetColor(0xFFFFFFFFu);   // left white afterwards
+        GUI_SetFont(captionFont);
+        int32_t width, height;
+        GUI_GlyphRef *refs = _PreparedLine();
+        int32_t count = GUI_PrapareLine(command + 7, n, &width, &height, refs);
+        cy += 10;
+        // Both halvings truncate toward zero.
+        GUI_DispPraparedLine(count, refs, cx - width / 2, cy + height / 2);
+        cy += 2 * height;
+    }
+    if (kind == LOGO_LOW_BATTERY) GUI_PNG_Draw(BATTERY_LOW_PNG, BATTERY_LOW_PNG_size, cx - 26, cy);
+
     copyToScreen(0, 0, SCREEN_WIDTH, SCREEN_HEIGHT, 1);
     return 7 + n;
 }

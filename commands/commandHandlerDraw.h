@@ -31,4 +31,21 @@ void initDraw();
 int32_t CMD_setColor(const uint8_t *command, uint32_t remaining);
 int32_t CMD_setPenStyle(const uint8_t *command, uint32_t remaining);
 int32_t CMD_clearRect(const uint8_t *command, uint32_t remaining);
+int32_t CMD_drawText(const uint8_t *command, uint32_t remaining);
 int32_t CMD_drawLogo(const uint8_t *command, uint32_t remaining);
+
+// Text alignment of the draw text command.
+constexpr uint8_t TEXT_ALIGN_LEFT = 0;
+constexpr uint8_t TEXT_ALIGN_CENTER = 1;
+constexpr uint8_t TEXT_ALIGN_RIGHT = 2;
+
+// Logo kinds of the draw logo command.
+constexpr uint8_t LOGO_BOOT = 1;
+constexpr uint8_t LOGO_LINK_LOST = 2;
+constexpr uint8_t LOGO_SHUTDOWN = 3;
+constexpr uint8_t LOGO_PAIRING = 4;
+constexpr uint8_t LOGO_LOW_BATTERY = 5;
+// The logo screen is centred on (320, 150) plus the command's offsets; its
+// caption is in the big built-in font.
+constexpr int32_t LOGO_CENTRE_Y = 150;
+constexpr uint8_t LOGO_CAPTION_FONT_SLOT = 2;
