@@ -1,0 +1,1042 @@
+// Baseline JPEG decoder drawing into the current frame buffer.
+//
+// The stream is held whole in memory and decoded one MCU row at a time: the
+// entropy layer fills a row of dequantised coefficient blocks, the integer
+// inverse DCT turns the row into samples, and each line is converted to
+// RGB332 colour indices and copied into the frame buffer under the clip
+// rectangle. Decoding stops at the clip rectangle's bottom edge.
+//
+// Accepted: sequential Huffman frames (SOF0, SOF1) with one interleaved scan,
+// grey or YCbCr with luma sampled 1x1, 2x1, 1x2 or 2x2 and chroma 1x1, and
+// restart intervals. A progressive frame (SOF2) has its header read so that
+// callers can refuse it; drawing one decodes its first scan as if it were
+// sequential, which gives no meaningful picture.
+//
+// Memory: the decoder is an ordinary nested pool job. It takes the pool mark
+// on entry, takes the record and the row buffers above it, and returns to the
+// mark on every way out, so it never holds memory past its call. Every size
+// that comes from the image is checked against the pool's free space first
+// and refused with -1; the pool's exhaustion handler is never reached from
+// here.
+//
+// Hostile data: every read goes through the bounded byte reader; Huffman
+// tables that over-subscribe the code space or need more tree nodes than the
+// table holds are refused; entropy data that is broken abandons the rest of
+// the MCU row; data that ends early (with or without a marker) reads as
+// 1-bits, which always decode to something, so decoding comes to an end.
+#include "codecs/GUI_JPEG.h"
+
+#include <array>
+#include <bit>
+#include <cstring>
+
+#include "gui/GUI_Alloc.h"
+#include "gui/GUI_Bitmap.h"
+#include "gui/GUI_Common.h"
+
+namespace {
+
+constexpr int HUFF_SLOTS = 4;
+constexpr int TREE_ENTRIES = 512;
+constexpr int MAX_MCU_BLOCKS = 10;
+constexpr int RESTART_SEARCH_BYTES = 2000;
+
+// Marker codes.
+constexpr uint8_t M_SOF0 = 0xC0, M_SOF1 = 0xC1, M_SOF2 = 0xC2, M_DHT = 0xC4, M_JPG = 0xC8, M_DAC = 0xCC;
+constexpr uint8_t M_RST0 = 0xD0, M_RST7 = 0xD7, M_SOI = 0xD8, M_EOI = 0xD9, M_SOS = 0xDA, M_DQT = 0xDB;
+constexpr uint8_t M_DRI = 0xDD, M_APP14 = 0xEE, M_TEM = 0x01;
+
+enum ScanType : uint8_t { SCAN_GRAY = 0, SCAN_H1V1 = 1, SCAN_H2V1 = 2, SCAN_H1V2 = 3, SCAN_H2V2 = 4 };
+
+// lookUp: by the next 8 bits, a symbol (>= 0) whose code is at most 8 bits
+// long, or a tree node (< 0) for longer codes. Node n has its children in
+// tree[-n - 1] (next bit 1) and tree[-n] (next bit 0).
+struct HuffTable {
+    int32_t lookUp[256];
+    uint8_t codeSize[256];
+    int32_t tree[TREE_ENTRIES];
+};
+
+struct JPEG_Context {
+    uint16_t xSize;
+    uint16_t ySize;
+    const uint8_t *pData;          // next unread byte; the caller owns the data
+    uint32_t numBytesLeft;
+    uint32_t bitBuffer;            // next 16 bits in the low half, up to 16 more above
+    int32_t bitsLeft;
+    uint8_t huffDefined[HUFF_SLOTS];
+    uint8_t huffCounts[HUFF_SLOTS][17];
+    uint8_t huffValues[HUFF_SLOTS][256];
+    HuffTable huffTables[HUFF_SLOTS];
+    uint16_t quantTables[4][64];   // zig-zag order
+    const uint16_t *quantDefined[4];
+    uint8_t numCompsInFrame;
+    uint8_t compHSamp[4];
+    uint8_t compVSamp[4];
+    uint8_t compQuant[4];
+    uint8_t compId[4];
+    uint8_t compsInScan;
+    uint8_t compList[4];
+    uint8_t compDCTab[4];
+    uint8_t compACTab[4];
+    int32_t lastDCVal[4];
+    uint8_t spectralStart;
+    uint8_t spectralEnd;
+    uint8_t rowNeedsTransform;
+    uint8_t isProgressive;
+    uint8_t scanType;
+    int32_t maxMCUsPerRow;
+    int32_t maxMCUsPerCol;
+    int32_t maxBlocksPerMCU;
+    int32_t maxBlocksPerRow;
+    int32_t mcuXSize;
+    int32_t mcuYSize;
+    uint32_t restartInterval;
+    uint32_t restartsLeft;
+    uint32_t nextRestartNum;
+    int32_t mcusPerRow;
+    int32_t mcusPerCol;
+    int32_t blocksPerMCU;
+    int32_t mcuOrg[MAX_MCU_BLOCKS];
+    int16_t *coefBuffer;           // maxBlocksPerRow blocks of 64, natural order
+    uint8_t *blockMaxZag;          // per block: where its decoding ended last row
+    uint8_t *sampleBuffer;         // maxBlocksPerRow blocks of 8 x 8 samples
+    int32_t totalLinesLeft;
+    int32_t mcuLinesLeft;
+    uint8_t *lineBuffer[2];
+    uint8_t useSecondLine;
+};
+static_assert(sizeof(JPEG_Context) <= JPEG_CONTEXT_BYTES, "the decoder record must fit its pool budget");
+
+// Zig-zag position to row-major index within an 8 x 8 block.
+constexpr uint8_t kZigzag[64] = {
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
+    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
+    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+
+// YCbCr to RGB in 16-bit fixed point (the JFIF coefficients 1.402, 1.772,
+// 0.71414 and 0.34414), and the RGB332 quantisation of each channel.
+struct ColorTables {
+    int16_t crR[256];   // red offset from Cr
+    int16_t cbB[256];   // blue offset from Cb
+    int32_t crG[256];   // green part from Cr, 16 fractional bits
+    int32_t cbG[256];   // green part from Cb with the rounding half
+    uint8_t red3[256];  // channel value to its bits of the colour index
+    uint8_t green3[256];
+    uint8_t blue2[256];
+    uint8_t gray[256];  // grey level to colour index
+};
+
+constexpr ColorTables _MakeColorTables() {
+    ColorTables t{};
+    for (int i = 0; i < 256; i++) {
+        int32_t k = i - 128;
+        t.crR[i] = (int16_t)((91881 * k + 32768) >> 16);
+        t.cbB[i] = (int16_t)((116129 * k + 32768) >> 16);
+        t.crG[i] = -46802 * k;
+        t.cbG[i] = -22554 * k + 32768;
+        uint32_t level3 = ((uint32_t)i * 1799 + 32768) >> 16;
+        uint32_t level2 = ((uint32_t)i * 771 + 32768) >> 16;
+        t.red3[i] = (uint8_t)(level3 << 5);
+        t.green3[i] = (uint8_t)(level3 << 2);
+        t.blue2[i] = (uint8_t)level2;
+        t.gray[i] = (uint8_t)((level3 << 5) | (level3 << 2) | level2);
+    }
+    return t;
+}
+constexpr ColorTables kColor = _MakeColorTables();
+
+inline uint8_t _Clamp(int32_t v) { return (uint8_t)(v < 0 ? 0 : v > 255 ? 255 : v); }
+
+inline uint8_t _ColorIndex(int32_t y, int32_t rOffset, int32_t gOffset, int32_t bOffset) {
+    return (uint8_t)(kColor.red3[_Clamp(y + rOffset)] | kColor.green3[_Clamp(y + gOffset)] |
+                     kColor.blue2[_Clamp(y + bOffset)]);
+}
+
+// The chroma terms of one Cb, Cr pair, shared by the pixels it covers.
+struct Chroma {
+    int32_t r, g, b;
+    Chroma(uint8_t cb, uint8_t cr)
+        : r(kColor.crR[cr]), g((kColor.cbG[cb] + kColor.crG[cr]) >> 16), b(kColor.cbB[cb]) {}
+};
+
+// ---------------------------------------------------------------------------
+// Byte reader: every read of the stream goes through these, bounded by
+// numBytesLeft.
+
+int _GetU8(JPEG_Context *ctx, uint8_t *byte) {
+    if (ctx->numBytesLeft == 0) return 1;
+    *byte = *ctx->pData++;
+    ctx->numBytesLeft--;
+    return 0;
+}
+
+int _GetU16(JPEG_Context *ctx, uint16_t *value) {
+    if (ctx->numBytesLeft < 2) {
+        ctx->numBytesLeft = 0;
+        return 1;
+    }
+    *value = (uint16_t)((ctx->pData[0] << 8) | ctx->pData[1]);
+    ctx->pData += 2;
+    ctx->numBytesLeft -= 2;
+    return 0;
+}
+
+int _SkipInputData(JPEG_Context *ctx, int32_t count) {
+    if (count < 1) return 0;
+    if ((uint32_t)count > ctx->numBytesLeft) {
+        ctx->numBytesLeft = 0;
+        return 1;
+    }
+    ctx->pData += count;
+    ctx->numBytesLeft -= (uint32_t)count;
+    return 0;
+}
+
+int _SkipVariable(JPEG_Context *ctx) {
+    uint16_t length;
+    if (_GetU16(ctx, &length)) return 1;
+    return _SkipInputData(ctx, (int32_t)length - 2);
+}
+
+// ---------------------------------------------------------------------------
+// Markers.
+
+int _ReadFirstMarker(JPEG_Context *ctx, uint8_t *marker) {
+    uint8_t b0, b1;
+    if (_GetU8(ctx, &b0) || _GetU8(ctx, &b1)) return 1;
+    if (b0 != 0xFF || b1 != M_SOI) return 1;
+    *marker = b1;
+    return 0;
+}
+
+// Steps over anything up to the next 0xFF, over fill bytes, and over stuffed
+// FF 00 pairs, which are entropy data and not markers.
+int _ReadNextMarker(JPEG_Context *ctx, uint8_t *marker) {
+    for (;;) {
+        uint8_t b;
+        do {
+            if (_GetU8(ctx, &b)) return 1;
+        } while (b != 0xFF);
+        do {
+            if (_GetU8(ctx, &b)) return 1;
+        } while (b == 0xFF);
+        if (b != 0x00) {
+            *marker = b;
+            return 0;
+        }
+    }
+}
+
+int _GetSOF(JPEG_Context *ctx) {
+    uint16_t length, ySize, xSize;
+    uint8_t precision, count;  // the precision is not checked: 12-bit data decodes as 8-bit
+    if (_GetU16(ctx, &length) || _GetU8(ctx, &precision) || _GetU16(ctx, &ySize) || _GetU16(ctx, &xSize) ||
+        _GetU8(ctx, &count)) {
+        return 1;
+    }
+    if (ySize == 0 || xSize == 0 || count > 4 || (int32_t)length - 8 != 3 * count) return 1;
+    for (int i = 0; i < count; i++) {
+        uint8_t id, sampling, quant;
+        if (_GetU8(ctx, &id) || _GetU8(ctx, &sampling) || _GetU8(ctx, &quant)) return 1;
+        ctx->compId[i] = id;
+        ctx->compHSamp[i] = (uint8_t)(sampling >> 4);
+        ctx->compVSamp[i] = (uint8_t)(sampling & 15);
+        ctx->compQuant[i] = quant;
+    }
+    ctx->xSize = xSize;
+    ctx->ySize = ySize;
+    ctx->numCompsInFrame = count;
+    return 0;
+}
+
+int _GetDQT(JPEG_Context *ctx) {
+    uint16_t length;
+    if (_GetU16(ctx, &length)) return 1;
+    int32_t remaining = (int32_t)length - 2;
+    while (remaining > 0) {
+        uint8_t pqTq;
+        if (_GetU8(ctx, &pqTq)) return 1;
+        int precision = pqTq >> 4, slot = pqTq & 15;
+        if (slot > 3) return 1;
+        uint16_t *table = ctx->quantTables[slot];
+        ctx->quantDefined[slot] = table;
+        for (int k = 0; k < 64; k++) {
+            if (precision == 0) {
+                uint8_t v;
+                if (_GetU8(ctx, &v)) return 1;
+                table[k] = v;
+            } else {
+                if (_GetU16(ctx, &table[k])) return 1;
+            }
+        }
+        remaining -= precision == 0 ? 65 : 129;
+    }
+    return remaining != 0;
+}
+
+int _GetDHT(JPEG_Context *ctx) {
+    uint16_t length;
+    if (_GetU16(ctx, &length)) return 1;
+    int32_t remaining = (int32_t)length - 2;
+    // Up to 16 bytes left over are not read; the marker search steps over them.
+    while (remaining > 16) {
+        uint8_t classId;
+        if (_GetU8(ctx, &classId)) return 1;
+        int slot = (classId & 15) + ((classId & 0x10) ? 2 : 0);
+        if (slot > 3) return 1;
+        ctx->huffDefined[slot] = 1;
+        uint8_t *counts = ctx->huffCounts[slot];
+        counts[0] = 0;
+        int32_t total = 0;
+        for (int l = 1; l <= 16; l++) {
+            if (_GetU8(ctx, &counts[l])) return 1;
+            total += counts[l];
+        }
+        remaining -= 17;
+        if (total > 255 || total > remaining) return 1;
+        for (int i = 0; i < total; i++) {
+            if (_GetU8(ctx, &ctx->huffValues[slot][i])) return 1;
+        }
+        remaining -= total;
+    }
+    return 0;
+}
+
+int _GetDRI(JPEG_Context *ctx) {
+    uint16_t length, interval;
+    if (_GetU16(ctx, &length)) return 1;
+    if (length != 4) return 1;
+    if (_GetU16(ctx, &interval)) return 1;
+    ctx->restartInterval = interval;
+    return 0;
+}
+
+// Only YCbCr data (colour transform flag 1) is drawn; RGB and YCCK are refused.
+int _GetAdobe(JPEG_Context *ctx) {
+    uint16_t length;
+    uint8_t transform;
+    if (_GetU16(ctx, &length)) return 1;
+    if ((int32_t)length - 2 < 12) return 1;
+    if (_SkipInputData(ctx, 11) || _GetU8(ctx, &transform)) return 1;
+    return transform != 1;
+}
+
+int _GetSOS(JPEG_Context *ctx) {
+    uint16_t length;
+    uint8_t count;
+    if (_GetU16(ctx, &length) || _GetU8(ctx, &count)) return 1;
+    // A scan without components is refused too: it would decode nothing and
+    // draw an undefined picture.
+    if (count == 0 || count > 4 || length != 6 + 2 * count) return 1;
+    ctx->compsInScan = count;
+    for (int i = 0; i < count; i++) {
+        uint8_t id, tables;
+        if (_GetU8(ctx, &id) || _GetU8(ctx, &tables)) return 1;
+        int c = 0;
+        while (c < ctx->numCompsInFrame && ctx->compId[c] != id) c++;
+        if (c == ctx->numCompsInFrame) return 1;
+        ctx->compList[i] = (uint8_t)c;
+        ctx->compDCTab[c] = (uint8_t)(tables >> 4);
+        ctx->compACTab[c] = (uint8_t)((tables & 15) + 2);
+    }
+    uint8_t ss, se, approx;
+    if (_GetU8(ctx, &ss) || _GetU8(ctx, &se) || _GetU8(ctx, &approx)) return 1;
+    if (ctx->isProgressive) {
+        ctx->spectralStart = ss;
+        ctx->spectralEnd = se;
+    } else {
+        ctx->spectralStart = 0;
+        ctx->spectralEnd = 63;
+    }
+    return 0;
+}
+
+int _ReadMarkers(JPEG_Context *ctx, uint8_t *marker, int skipTables) {
+    for (;;) {
+        uint8_t m;
+        if (_ReadNextMarker(ctx, &m)) return 1;
+        switch (m) {
+            case 0xC0: case 0xC1: case 0xC2: case 0xC3: case 0xC5: case 0xC6: case 0xC7:
+            case 0xC9: case 0xCA: case 0xCB: case 0xCD: case 0xCE: case 0xCF:
+            case M_SOI: case M_EOI: case M_SOS:
+                *marker = m;
+                return 0;
+            case M_DHT:
+                if (skipTables) {
+                    _SkipVariable(ctx);
+                } else if (_GetDHT(ctx)) {
+                    return 1;
+                }
+                break;
+            case M_DQT:
+                if (skipTables) {
+                    _SkipVariable(ctx);
+                } else if (_GetDQT(ctx)) {
+                    return 1;
+                }
+                break;
+            case M_DRI:
+                if (skipTables) {
+                    _SkipVariable(ctx);
+                } else if (_GetDRI(ctx)) {
+                    return 1;
+                }
+                break;
+            case M_APP14:
+                if (skipTables) {
+                    _SkipVariable(ctx);
+                } else if (_GetAdobe(ctx)) {
+                    return 1;
+                }
+                break;
+            case M_DAC: case M_JPG: case M_TEM:
+                return 1;
+            default:
+                if (m >= M_RST0 && m <= M_RST7) return 1;
+                // A failed skip uses the data up; the next marker search fails.
+                _SkipVariable(ctx);
+                break;
+        }
+    }
+}
+
+// Reads from the start of the data up to and including the frame header.
+// A stream whose marker search ends at anything but a SOF0, SOF1 or SOF2
+// frame header (lossless or arithmetic-coded frames, a scan or EOI before any
+// frame) is refused here, so that callers never store an image that can
+// only fail to draw.
+int GUI_JPEG__ReadUntilSOF(JPEG_Context *ctx, int skipTables) {
+    uint8_t marker;
+    if (_ReadFirstMarker(ctx, &marker)) return 1;
+    if (_ReadMarkers(ctx, &marker, skipTables)) return 1;
+    if (marker == M_SOF0 || marker == M_SOF1) return _GetSOF(ctx);
+    if (marker == M_SOF2) {
+        ctx->isProgressive = 1;
+        return _GetSOF(ctx);
+    }
+    return 1;
+}
+
+// ---------------------------------------------------------------------------
+// Huffman decoding tables.
+
+// Canonical code assignment, then the look-up table for codes of up to 8
+// bits and the tree for longer ones. Refuses count lists that over-subscribe
+// the code space (the codes would overlap) and tables whose long codes need
+// more nodes than the tree holds.
+int _CreateHuffmanTable(JPEG_Context *ctx, int slot, HuffTable *table) {
+    const uint8_t *counts = ctx->huffCounts[slot];
+    const uint8_t *values = ctx->huffValues[slot];
+    memset(table, 0, sizeof *table);
+
+    uint8_t sizes[257];
+    int numCodes = 0;
+    for (int l = 1; l <= 16; l++) {
+        for (int i = 0; i < counts[l]; i++) sizes[numCodes++] = (uint8_t)l;
+    }
+    sizes[numCodes] = 0;
+
+    uint16_t codes[256];
+    uint32_t code = 0;
+    int si = sizes[0];
+    int p = 0;
+    while (sizes[p]) {
+        while (sizes[p] == si) codes[p++] = (uint16_t)code++;
+        // code is one past the last code of length si; it must still fit.
+        if (code > (1u << si)) return 1;
+        code <<= 1;
+        si++;
+    }
+
+    int32_t nextFree = -1;
+    const int32_t lastNode = -(TREE_ENTRIES - 1);
+    for (p = 0; p < numCodes; p++) {
+        uint8_t symbol = values[p];
+        int z = sizes[p];
+        uint32_t c = codes[p];
+        table->codeSize[symbol] = (uint8_t)z;
+        if (z <= 8) {
+            uint32_t first = c << (8 - z);
+            for (uint32_t i = 0; i < (1u << (8 - z)); i++) table->lookUp[first + i] = symbol;
+            continue;
+        }
+        int32_t *entry = &table->lookUp[c >> (z - 8)];
+        if (*entry == 0) {
+            if (nextFree < lastNode) return 1;
+            *entry = nextFree;
+            nextFree -= 2;
+        }
+        int32_t node = *entry;
+        uint32_t bits = c << (24 - z);  // the ninth bit of the code at bit 15
+        for (int remaining = z; remaining > 9; remaining--) {
+            if (node >= 0) return 1;
+            if (!(bits & 0x8000)) node--;
+            int32_t *child = &table->tree[-node - 1];
+            if (*child == 0) {
+                if (nextFree < lastNode) return 1;
+                *child = nextFree;
+                nextFree -= 2;
+            }
+            node = *child;
+            bits <<= 1;
+        }
+        if (node >= 0) return 1;
+        if (!(bits & 0x8000)) node--;
+        table->tree[-node - 1] = symbol;
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Entropy layer.
+
+// Stuffed FF 00 reads as FF. At a marker, or at the end of the data, the
+// reader stays where it is and yields 1-bits for as long as it is asked, so
+// the marker is left for the end-of-image and restart checks.
+uint8_t _GetU8_NoMarker(JPEG_Context *ctx) {
+    if (ctx->numBytesLeft == 0) return 0xFF;
+    uint8_t b = ctx->pData[0];
+    if (b != 0xFF) {
+        ctx->pData++;
+        ctx->numBytesLeft--;
+        return b;
+    }
+    if (ctx->numBytesLeft >= 2 && ctx->pData[1] == 0x00) {
+        ctx->pData += 2;
+        ctx->numBytesLeft -= 2;
+    }
+    return 0xFF;
+}
+
+// The next n bits (0 to 16), most significant first.
+uint32_t _GetBitsNoMarker(JPEG_Context *ctx, int n) {
+    uint32_t result = (ctx->bitBuffer >> (16 - n)) & ((1u << n) - 1u);
+    ctx->bitsLeft -= n;
+    if (ctx->bitsLeft > 0) {
+        ctx->bitBuffer = std::rotl(ctx->bitBuffer, n);
+        return result;
+    }
+    uint32_t c1 = _GetU8_NoMarker(ctx);
+    uint32_t c2 = _GetU8_NoMarker(ctx);
+    uint32_t buffer = std::rotl(ctx->bitBuffer, n + ctx->bitsLeft);
+    buffer = (buffer & 0xFFFFu) | (c1 << 24) | (c2 << 16);
+    ctx->bitBuffer = std::rotl(buffer, -ctx->bitsLeft);
+    ctx->bitsLeft += 16;
+    return result;
+}
+
+void _InitBitBuffer(JPEG_Context *ctx) {
+    ctx->bitBuffer = 0;
+    ctx->bitsLeft = 16;
+    _GetBitsNoMarker(ctx, 16);
+    _GetBitsNoMarker(ctx, 16);
+}
+
+int _HuffDecode(JPEG_Context *ctx, const HuffTable *table) {
+    int32_t v = table->lookUp[(ctx->bitBuffer >> 8) & 0xFF];
+    if (v >= 0) {
+        _GetBitsNoMarker(ctx, table->codeSize[v]);
+        return v;
+    }
+    _GetBitsNoMarker(ctx, 8);
+    // Children are always allocated below their parent, so the walk ends.
+    do {
+        v = _GetBitsNoMarker(ctx, 1) ? table->tree[-v - 1] : table->tree[-v];
+    } while (v < 0);
+    return v;
+}
+
+inline int32_t _Extend(uint32_t r, int s) {
+    return r < (1u << (s - 1)) ? (int32_t)r - (1 << s) + 1 : (int32_t)r;
+}
+
+// Finds the expected RSTn within a bounded search. On failure nothing is
+// reset and, with restartsLeft wrapping below zero, no further marker is
+// looked for in this image.
+int _ProcessRestart(JPEG_Context *ctx) {
+    int budget = RESTART_SEARCH_BYTES;
+    uint8_t b;
+    do {
+        if (budget-- == 0 || _GetU8(ctx, &b)) return 1;
+    } while (b != 0xFF);
+    do {
+        if (budget-- == 0 || _GetU8(ctx, &b)) return 1;
+    } while (b == 0xFF);
+    if (b != M_RST0 + ctx->nextRestartNum) return 1;
+    for (int32_t &dc : ctx->lastDCVal) dc = 0;
+    ctx->restartsLeft = ctx->restartInterval;
+    ctx->nextRestartNum = (ctx->nextRestartNum + 1) & 7;
+    _InitBitBuffer(ctx);
+    return 0;
+}
+
+inline void _ZeroZigzag(int16_t *block, int from, int to) {
+    for (int k = from; k < to; k++) block[kZigzag[k]] = 0;
+}
+
+// Decodes block b of the row for frame component c. The row buffer is not
+// cleared between rows: each position the block set last row is either
+// overwritten or cleared, up to where its decoding ended then.
+int _DecodeBlock(JPEG_Context *ctx, int c, int b) {
+    int16_t *p = ctx->coefBuffer + 64 * b;
+    const uint16_t *q = ctx->quantTables[ctx->compQuant[c]];
+    const HuffTable *dcTable = &ctx->huffTables[ctx->compDCTab[c]];
+    const HuffTable *acTable = &ctx->huffTables[ctx->compACTab[c]];
+
+    int s = _HuffDecode(ctx, dcTable);
+    if (s > 15) return 1;  // no DC difference has more than 15 bits
+    int32_t diff = s ? _Extend(_GetBitsNoMarker(ctx, s), s) : 0;
+    // Wrapping arithmetic: a hostile stream may sum differences past 32 bits;
+    // the coefficient keeps the low 16 bits of the product either way.
+    ctx->lastDCVal[c] = (int32_t)((uint32_t)ctx->lastDCVal[c] + (uint32_t)diff);
+    p[0] = (int16_t)((uint32_t)ctx->lastDCVal[c] * q[0]);
+
+    int prev = ctx->blockMaxZag[b];
+    int k;
+    for (k = 1; k < 64; k++) {
+        int symbol = _HuffDecode(ctx, acTable);
+        int r = symbol >> 4;
+        s = symbol & 15;
+        if (s) {
+            if (r) {
+                if (k + r > 63) return 1;
+                _ZeroZigzag(p, k, k + r < prev ? k + r : prev);
+                k += r;
+            }
+            int32_t value = _Extend(_GetBitsNoMarker(ctx, s), s);
+            p[kZigzag[k]] = (int16_t)((uint32_t)value * q[k]);
+        } else if (r == 15) {
+            if (k > 48) return 1;
+            _ZeroZigzag(p, k, k + 16 < prev ? k + 16 : prev);
+            k += 15;
+        } else {
+            break;
+        }
+    }
+    _ZeroZigzag(p, k, prev);
+    ctx->blockMaxZag[b] = (uint8_t)k;
+    return 0;
+}
+
+// Decodes the next MCU row into coefBuffer. Broken entropy data abandons the
+// rest of the row without failing the image: the blocks not reached keep the
+// previous row's coefficients, and restart handling still runs for the MCUs
+// that are left.
+int _DecodeNextRow(JPEG_Context *ctx) {
+    bool abandoned = false;
+    for (int32_t m = 0; m < ctx->mcusPerRow; m++) {
+        if (ctx->restartInterval != 0 && ctx->restartsLeft == 0) _ProcessRestart(ctx);
+        for (int32_t i = 0; i < ctx->blocksPerMCU && !abandoned; i++) {
+            int32_t b = m * ctx->blocksPerMCU + i;
+            if (_DecodeBlock(ctx, ctx->mcuOrg[i], b)) {
+                // The broken block may have set positions beyond where its
+                // last good decoding ended: clear all of it next row.
+                ctx->blockMaxZag[b] = 64;
+                abandoned = true;
+            }
+        }
+        ctx->restartsLeft--;
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Scan set-up.
+
+int _CalcMCUBlockOrder(JPEG_Context *ctx) {
+    int32_t maxH = 0, maxV = 0;
+    for (int c = 0; c < ctx->numCompsInFrame; c++) {
+        if (ctx->compHSamp[c] > maxH) maxH = ctx->compHSamp[c];
+        if (ctx->compVSamp[c] > maxV) maxV = ctx->compVSamp[c];
+    }
+    if (maxH == 0 || maxV == 0) return 1;
+    if (ctx->compsInScan == 1) {
+        int c = ctx->compList[0];
+        int32_t width = (ctx->xSize * ctx->compHSamp[c] + maxH - 1) / maxH;
+        int32_t height = (ctx->ySize * ctx->compVSamp[c] + maxV - 1) / maxV;
+        ctx->mcusPerRow = (width + 7) / 8;
+        ctx->mcusPerCol = (height + 7) / 8;
+        ctx->blocksPerMCU = 1;
+        ctx->mcuOrg[0] = c;
+    } else {
+        ctx->mcusPerRow = ((ctx->xSize + 7) / 8 + maxH - 1) / maxH;
+        ctx->mcusPerCol = ((ctx->ySize + 7) / 8 + maxV - 1) / maxV;
+        int32_t n = 0;
+        for (int i = 0; i < ctx->compsInScan; i++) {
+            int c = ctx->compList[i];
+            int32_t blocks = ctx->compHSamp[c] * ctx->compVSamp[c];
+            if (n + blocks > MAX_MCU_BLOCKS) return 1;
+            for (int32_t k = 0; k < blocks; k++) ctx->mcuOrg[n++] = c;
+        }
+        ctx->blocksPerMCU = n;
+    }
+    if ((int64_t)ctx->mcusPerRow * ctx->blocksPerMCU > ctx->maxBlocksPerRow) return 1;
+    return 0;
+}
+
+int _CheckHuffmanTables(JPEG_Context *ctx) {
+    for (int i = 0; i < ctx->compsInScan; i++) {
+        int c = ctx->compList[i];
+        int dc = ctx->compDCTab[c], ac = ctx->compACTab[c];
+        if (dc > 3 || (ctx->spectralStart == 0 && !ctx->huffDefined[dc])) return 1;
+        if (ac > 3 || (ctx->spectralEnd != 0 && !ctx->huffDefined[ac])) return 1;
+    }
+    for (int slot = 0; slot < HUFF_SLOTS; slot++) {
+        if (ctx->huffDefined[slot] && _CreateHuffmanTable(ctx, slot, &ctx->huffTables[slot])) return 1;
+    }
+    return 0;
+}
+
+int _CheckQuantTables(JPEG_Context *ctx) {
+    for (int i = 0; i < ctx->compsInScan; i++) {
+        int q = ctx->compQuant[ctx->compList[i]];
+        if (q > 3 || ctx->quantDefined[q] == nullptr) return 1;
+    }
+    return 0;
+}
+
+int _InitScan(JPEG_Context *ctx) {
+    uint8_t marker;
+    if (_ReadMarkers(ctx, &marker, 0) || marker != M_SOS || _GetSOS(ctx)) return 1;
+    if (_CalcMCUBlockOrder(ctx) || _CheckHuffmanTables(ctx) || _CheckQuantTables(ctx)) return 1;
+    for (int32_t &dc : ctx->lastDCVal) dc = 0;
+    if (ctx->restartInterval != 0) {
+        ctx->restartsLeft = ctx->restartInterval;
+        ctx->nextRestartNum = 0;
+    }
+    _InitBitBuffer(ctx);
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Frame set-up and reconstruction.
+
+uint32_t _RoundUp4(uint32_t n) { return (n + 3u) & ~3u; }
+
+int _InitFrame(JPEG_Context *ctx) {
+    const uint8_t *h = ctx->compHSamp, *v = ctx->compVSamp;
+    if (ctx->numCompsInFrame == 1) {
+        // Any sampling draws as one 8 x 8 block per MCU, but a factor of 0
+        // would leave the MCU layout undefined.
+        if (h[0] == 0 || v[0] == 0) return 1;
+        ctx->scanType = SCAN_GRAY;
+    } else if (ctx->numCompsInFrame == 3) {
+        if (h[1] != 1 || v[1] != 1 || h[2] != 1 || v[2] != 1) return 1;
+        if (h[0] == 1 && v[0] == 1) {
+            ctx->scanType = SCAN_H1V1;
+        } else if (h[0] == 2 && v[0] == 1) {
+            ctx->scanType = SCAN_H2V1;
+        } else if (h[0] == 1 && v[0] == 2) {
+            ctx->scanType = SCAN_H1V2;
+        } else if (h[0] == 2 && v[0] == 2) {
+            ctx->scanType = SCAN_H2V2;
+        } else {
+            return 1;
+        }
+    } else {
+        return 1;
+    }
+    static constexpr int32_t kBlocks[] = {1, 3, 4, 4, 6};
+    static constexpr int32_t kMcuWidth[] = {8, 8, 16, 8, 16};
+    static constexpr int32_t kMcuHeight[] = {8, 8, 8, 16, 16};
+    ctx->maxBlocksPerMCU = kBlocks[ctx->scanType];
+    ctx->mcuXSize = kMcuWidth[ctx->scanType];
+    ctx->mcuYSize = kMcuHeight[ctx->scanType];
+    ctx->maxMCUsPerRow = (ctx->xSize + ctx->mcuXSize - 1) / ctx->mcuXSize;
+    ctx->maxMCUsPerCol = (ctx->ySize + ctx->mcuYSize - 1) / ctx->mcuYSize;
+    ctx->maxBlocksPerRow = ctx->maxBlocksPerMCU * ctx->maxMCUsPerRow;
+    ctx->totalLinesLeft = ctx->ySize;
+    ctx->mcuLinesLeft = 0;
+
+    // Room for two lines is asked for whatever the layout; the block flags
+    // are counted as the pool rounds them, so that a check that passes can
+    // never run the pool dry.
+    uint32_t blocks = (uint32_t)ctx->maxBlocksPerRow;
+    uint32_t lineBytes = ((uint32_t)ctx->xSize + 15u) & ~15u;
+    uint64_t need = 192ull * blocks + _RoundUp4(blocks) + 2ull * lineBytes;
+    if (need >= GUI_GetNumFreeBytes()) return -1;
+
+    ctx->coefBuffer = (int16_t *)GUI_AllocZero(128u * blocks);
+    ctx->sampleBuffer = (uint8_t *)GUI_AllocZero(64u * blocks);
+    ctx->blockMaxZag = (uint8_t *)GUI_AllocNoInit(blocks);
+    memset(ctx->blockMaxZag, 64, blocks);
+    ctx->lineBuffer[0] = (uint8_t *)GUI_AllocZero(lineBytes);
+    if (ctx->scanType == SCAN_H1V2 || ctx->scanType == SCAN_H2V2) {
+        ctx->lineBuffer[1] = (uint8_t *)GUI_AllocZero(lineBytes);
+    }
+    return 0;
+}
+
+// One pass of the one-dimensional kernel of the slow integer inverse DCT
+// (constants scaled by 2^13). Inputs are 16-bit, for which no intermediate
+// leaves 32 bits.
+struct IdctOut {
+    int32_t v[8];
+};
+
+inline IdctOut _IdctKernel(int32_t i0, int32_t i1, int32_t i2, int32_t i3, int32_t i4, int32_t i5, int32_t i6,
+                           int32_t i7) {
+    int32_t z1 = (i2 + i6) * 4433;
+    int32_t t2 = z1 - i6 * 15137;
+    int32_t t3 = z1 + i2 * 6270;
+    int32_t t0 = (i0 + i4) * 8192;
+    int32_t t1 = (i0 - i4) * 8192;
+    int32_t e10 = t0 + t3, e13 = t0 - t3, e11 = t1 + t2, e12 = t1 - t2;
+
+    int32_t a = i7, b = i5, c = i3, d = i1;
+    int32_t z5 = (a + b + c + d) * 9633;
+    int32_t za = (a + d) * -7373;
+    int32_t zb = (b + c) * -20995;
+    int32_t zc = (a + c) * -16069 + z5;
+    int32_t zd = (b + d) * -3196 + z5;
+    int32_t o0 = a * 2446 + za + zc;
+    int32_t o1 = b * 16819 + zb + zd;
+    int32_t o2 = c * 25172 + zb + zc;
+    int32_t o3 = d * 12299 + za + zd;
+
+    return {{e10 + o3, e11 + o2, e12 + o1, e13 + o0, e13 - o0, e12 - o1, e11 - o2, e10 - o3}};
+}
+
+// Rows first, then columns, with two extra bits of precision in between.
+void _IDCT(const int16_t *coefficients, uint8_t *samples) {
+    int16_t work[64];
+    memcpy(work, coefficients, sizeof work);
+
+    for (int row = 0; row < 8; row++) {
+        int16_t *w = work + 8 * row;
+        if ((w[1] | w[2] | w[3] | w[4] | w[5] | w[6] | w[7]) == 0) {
+            int16_t dc = (int16_t)(w[0] * 4);
+            for (int i = 0; i < 8; i++) w[i] = dc;
+            continue;
+        }
+        IdctOut out = _IdctKernel(w[0], w[1], w[2], w[3], w[4], w[5], w[6], w[7]);
+        for (int i = 0; i < 8; i++) w[i] = (int16_t)((out.v[i] + 1024) >> 11);
+    }
+
+    for (int col = 0; col < 8; col++) {
+        const int16_t *w = work + col;
+        if ((w[8] | w[16] | w[24] | w[32] | w[40] | w[48] | w[56]) == 0) {
+            uint8_t sample = _Clamp(((w[0] + 16) >> 5) + 128);
+            for (int i = 0; i < 8; i++) samples[8 * i + col] = sample;
+            continue;
+        }
+        IdctOut out = _IdctKernel(w[0], w[8], w[16], w[24], w[32], w[40], w[48], w[56]);
+        for (int i = 0; i < 8; i++) samples[8 * i + col] = _Clamp(((out.v[i] + 131072) >> 18) + 128);
+    }
+}
+
+void _TransformRow(JPEG_Context *ctx) {
+    for (int32_t b = 0; b < ctx->maxBlocksPerRow; b++) {
+        _IDCT(ctx->coefBuffer + 64 * b, ctx->sampleBuffer + 64 * b);
+    }
+}
+
+// Converters: line r of the MCU row (lines r and r + 1 for the layouts with
+// two luma blocks down) into lineBuffer, MCU after MCU. Each chroma sample is
+// repeated over the pixels it covers.
+
+void _ConvertGray(JPEG_Context *ctx, int r) {
+    uint8_t *out = ctx->lineBuffer[0];
+    const uint8_t *y = ctx->sampleBuffer + 8 * r;
+    for (int32_t m = 0; m < ctx->maxMCUsPerRow; m++, y += 64, out += 8) {
+        for (int j = 0; j < 8; j++) out[j] = kColor.gray[y[j]];
+    }
+}
+
+void _ConvertH1V1(JPEG_Context *ctx, int r) {
+    uint8_t *out = ctx->lineBuffer[0];
+    const uint8_t *mcu = ctx->sampleBuffer + 8 * r;
+    for (int32_t m = 0; m < ctx->maxMCUsPerRow; m++, mcu += 3 * 64, out += 8) {
+        const uint8_t *y = mcu, *cb = mcu + 64, *cr = mcu + 128;
+        for (int j = 0; j < 8; j++) {
+            Chroma k(cb[j], cr[j]);
+            out[j] = _ColorIndex(y[j], k.r, k.g, k.b);
+        }
+    }
+}
+
+void _ConvertH2V1(JPEG_Context *ctx, int r) {
+    uint8_t *out = ctx->lineBuffer[0];
+    const uint8_t *mcu = ctx->sampleBuffer + 8 * r;
+    for (int32_t m = 0; m < ctx->maxMCUsPerRow; m++, mcu += 4 * 64, out += 16) {
+        const uint8_t *cb = mcu + 128, *cr = mcu + 192;
+        for (int j = 0; j < 8; j++) {
+            Chroma k(cb[j], cr[j]);
+            const uint8_t *y = mcu + (j < 4 ? 0 : 64) + 2 * (j & 3);
+            out[2 * j] = _ColorIndex(y[0], k.r, k.g, k.b);
+            out[2 * j + 1] = _ColorIndex(y[1], k.r, k.g, k.b);
+        }
+    }
+}
+
+void _ConvertH1V2(JPEG_Context *ctx, int r) {
+    uint8_t *out0 = ctx->lineBuffer[0], *out1 = ctx->lineBuffer[1];
+    const uint8_t *mcu = ctx->sampleBuffer;
+    int lumaOffset = (r < 8 ? 0 : 64) + 8 * (r & 7);
+    int chromaOffset = 8 * (r >> 1);
+    for (int32_t m = 0; m < ctx->maxMCUsPerRow; m++, mcu += 4 * 64, out0 += 8, out1 += 8) {
+        const uint8_t *y = mcu + lumaOffset, *cb = mcu + 128 + chromaOffset, *cr = mcu + 192 + chromaOffset;
+        for (int j = 0; j < 8; j++) {
+            Chroma k(cb[j], cr[j]);
+            out0[j] = _ColorIndex(y[j], k.r, k.g, k.b);
+            out1[j] = _ColorIndex(y[j + 8], k.r, k.g, k.b);
+        }
+    }
+}
+
+void _ConvertH2V2(JPEG_Context *ctx, int r) {
+    uint8_t *out0 = ctx->lineBuffer[0], *out1 = ctx->lineBuffer[1];
+    const uint8_t *mcu = ctx->sampleBuffer;
+    int lumaOffset = (r < 8 ? 0 : 128) + 8 * (r & 7);
+    int chromaOffset = 8 * (r >> 1);
+    for (int32_t m = 0; m < ctx->maxMCUsPerRow; m++, mcu += 6 * 64, out0 += 16, out1 += 16) {
+        const uint8_t *cb = mcu + 256 + chromaOffset, *cr = mcu + 320 + chromaOffset;
+        for (int j = 0; j < 8; j++) {
+            Chroma k(cb[j], cr[j]);
+            const uint8_t *y = mcu + lumaOffset + (j < 4 ? 0 : 64) + 2 * (j & 3);
+            out0[2 * j] = _ColorIndex(y[0], k.r, k.g, k.b);
+            out0[2 * j + 1] = _ColorIndex(y[1], k.r, k.g, k.b);
+            out1[2 * j] = _ColorIndex(y[8], k.r, k.g, k.b);
+            out1[2 * j + 1] = _ColorIndex(y[9], k.r, k.g, k.b);
+        }
+    }
+}
+
+// Makes the next image line available in lineBuffer[useSecondLine].
+int GUI_JPEG__DecodeLine(JPEG_Context *ctx) {
+    if (ctx->mcuLinesLeft == 0) {
+        _DecodeNextRow(ctx);
+        // The last MCU row is only drawn when the image ends there; a second
+        // scan or missing EOI refuses it.
+        if (ctx->totalLinesLeft <= ctx->mcuYSize) {
+            uint8_t marker;
+            if (_ReadMarkers(ctx, &marker, 0) || marker != M_EOI) return 1;
+        }
+        ctx->rowNeedsTransform = 1;
+        ctx->mcuLinesLeft = ctx->mcuYSize;
+    }
+    if (ctx->rowNeedsTransform) {
+        _TransformRow(ctx);
+        ctx->rowNeedsTransform = 0;
+    }
+    int r = ctx->mcuYSize - ctx->mcuLinesLeft;
+    switch (ctx->scanType) {
+        case SCAN_GRAY: _ConvertGray(ctx, r); ctx->useSecondLine = 0; break;
+        case SCAN_H1V1: _ConvertH1V1(ctx, r); ctx->useSecondLine = 0; break;
+        case SCAN_H2V1: _ConvertH2V1(ctx, r); ctx->useSecondLine = 0; break;
+        default:
+            // Pairs of lines are made together; the odd one is already there.
+            if (ctx->mcuLinesLeft & 1) {
+                ctx->useSecondLine = 1;
+            } else {
+                if (ctx->scanType == SCAN_H1V2) {
+                    _ConvertH1V2(ctx, r);
+                } else {
+                    _ConvertH2V2(ctx, r);
+                }
+                ctx->useSecondLine = 0;
+            }
+            break;
+    }
+    ctx->mcuLinesLeft--;
+    ctx->totalLinesLeft--;
+    return 0;
+}
+
+// The clip rectangle, kept inside the drawing surface as well, so that no
+// line can be written outside the buffer drawing goes to.
+struct ClipBox {
+    int64_t x0, y0, x1, y1;
+};
+
+ClipBox _EffectiveClip() {
+    const GUI_ContextRecord &c = GUI_Context;
+    ClipBox box{c.clipX0, c.clipY0, c.clipX1, c.clipY1};
+    if (box.x0 < 0) box.x0 = 0;
+    if (box.y0 < 0) box.y0 = 0;
+    if (box.x1 > (int64_t)c.device.xSize - 1) box.x1 = (int64_t)c.device.xSize - 1;
+    if (box.y1 > (int64_t)c.device.ySize - 1) box.y1 = (int64_t)c.device.ySize - 1;
+    return box;
+}
+
+// Rows above the clip rectangle are decoded but not drawn; decoding stops
+// below it.
+int _DrawAtOnce(JPEG_Context *ctx, int32_t x, int32_t y) {
+    ClipBox clip = _EffectiveClip();
+    if ((int64_t)x + ctx->xSize < clip.x0 || (int64_t)y + ctx->ySize < clip.y0) return 0;
+    int64_t x0 = x, count = ctx->xSize, skip = 0;
+    if (x0 < clip.x0) {
+        skip = clip.x0 - x0;
+        count -= skip;
+        x0 = clip.x0;
+    }
+    if (x0 + count > clip.x1) count = clip.x1 - x0 + 1;
+    for (int32_t i = 0; i < ctx->ySize; i++) {
+        int64_t row = (int64_t)y + i;
+        if (row > clip.y1) return 0;
+        if (GUI_JPEG__DecodeLine(ctx)) return 1;
+        if (row >= clip.y0 && count > 0) {
+            const uint8_t *line = ctx->lineBuffer[ctx->useSecondLine ? 1 : 0];
+            DrawBitmapSimpleLine((int32_t)x0, (int32_t)row, (int32_t)count, line + skip);
+        }
+    }
+    return 0;
+}
+
+// The row buffers go back with the pool mark; single frees do nothing.
+void GUI_JPEG__Free(JPEG_Context *ctx) {
+    GUI_Free(ctx->lineBuffer[1]);
+    GUI_Free(ctx->lineBuffer[0]);
+    GUI_Free(ctx->sampleBuffer);
+    GUI_Free(ctx->blockMaxZag);
+    GUI_Free(ctx->coefBuffer);
+}
+
+// The record holds pointers; the pool hands out 4-byte steps, so the record
+// may need 4 bytes of padding in front of it to sit on an 8-byte boundary.
+uint32_t _ContextPadding() { return (GUI_AllocStart() & 7u) ? 4u : 0u; }
+
+bool _RoomForContext() { return GUI_GetNumFreeBytes() >= JPEG_CONTEXT_BYTES + _ContextPadding(); }
+
+JPEG_Context *_NewContext(const uint8_t *data, uint32_t size) {
+    if (_ContextPadding()) GUI_AllocNoInit(4);
+    auto *ctx = (JPEG_Context *)GUI_AllocZero(JPEG_CONTEXT_BYTES);
+    ctx->pData = data;
+    ctx->numBytesLeft = data ? size : 0;
+    return ctx;
+}
+
+}  // namespace
+
+int GUI_JPEG_GetSize(const uint8_t *data, uint32_t size, uint32_t *xSize, uint32_t *ySize, uint8_t *isProgressive) {
+    *xSize = 0;
+    *ySize = 0;
+    *isProgressive = 0;
+    if (!_RoomForContext()) return 1;
+    uint32_t mark = GUI_AllocStart();
+    JPEG_Context *ctx = _NewContext(data, size);
+    int result = GUI_JPEG__ReadUntilSOF(ctx, 1);
+    *xSize = ctx->xSize;
+    *ySize = ctx->ySize;
+    *isProgressive = ctx->isProgressive;
+    GUI_JPEG__Free(ctx);
+    GUI_AllocEnd(mark);
+    return result;
+}
+
+int GUI_JPEG_Draw(const uint8_t *data, uint32_t size, int32_t x, int32_t y) {
+    ClipBox clip = _EffectiveClip();
+    if (x > clip.x1 || y > clip.y1) return 0;
+    // Even the record is checked: the pool may be held by a running video.
+    if (!_RoomForContext()) return -1;
+    uint32_t mark = GUI_AllocStart();
+    JPEG_Context *ctx = _NewContext(data, size);
+    int result = GUI_JPEG__ReadUntilSOF(ctx, 0);
+    if (result == 0) result = _InitFrame(ctx);
+    if (result == 0) result = _InitScan(ctx);
+    if (result == 0) result = _DrawAtOnce(ctx, x, y);
+    GUI_JPEG__Free(ctx);
+    GUI_AllocEnd(mark);
+    return result;
+}
