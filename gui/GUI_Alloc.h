@@ -2,9 +2,19 @@
 // mark and release. Nothing in the device allocates from the heap.
 //
 // Ownership rule: jobs nest like a stack. A job takes a mark, allocates, and
-// returns to its own mark on every way out. A holder that keeps memory past
-// the end of its command (video playback, the slot 0 picture) must be the
-// outermost user of what it holds; see the notes in cache/ and codecs/mpeg.
+// returns to its own mark on every way out. Two holders keep memory past the
+// end of their command: video playback (from start to stop, above the mark
+// allocToken) and the slot 0 picture (until the next slot 0 upload). Video
+// is always the outermost of the two:
+//  - video start takes its mark at the current top, above any slot 0
+//    picture, which therefore survives video stop and restart;
+//  - while MPEG_IsRunning() (codecs/mpeg.h), the slot 0 picture is neither
+//    released nor allocated: a slot 0 upload is refused as finding no pool
+//    room, so nothing long-lived ever lies above the video's mark;
+//  - video stop releases to allocToken only when a decoder runs; stop while
+//    stopped releases nothing, so it cannot discard a picture uploaded after
+//    the last stop.
+// See the notes at the top of codecs/mpeg.cpp.
 #pragma once
 #include <cstdint>
 #include "host/config.h"
