@@ -86,3 +86,17 @@ const GUI_FONT *getFontSlot(uint8_t slot);
 int clearCache(uint8_t type, uint8_t index);
 
 int32_t CMD_CacheInfo(const uint8_t *command, uint32_t remaining);
+
+// ------------------------------------------------------------ uploads
+//
+// The slot 0 picture: width x height colour indices, row after row, in the
+// memory pool, described by memoryImageEntry; null until one is decoded.
+extern uint8_t *memDeviceMemory;
+
+int32_t CMD_loadImage(const uint8_t *command, uint32_t remaining);
+int32_t CMD_loadFont(const uint8_t *command, uint32_t remaining);
+
+// ------------------------------------------- image, sprite and clip commands
+int32_t CMD_drawImage(const uint8_t *command, uint32_t remaining);
+int32_t CMD_drawSprite(const uint8_t *command, uint32_t remaining);
+int32_t CMD_clipRect(const uint8_t *command, uint32_t remaining);
