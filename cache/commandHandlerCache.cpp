@@ -204,20 +204,23 @@ int32_t CMD_CacheInfo(const uint8_t *command, uint32_t remaining) {
 //    would have to release the pool under the decoder, or place the picture
 //    above the video's mark, where the video's stop would release it. The
 //    picture already held stays as it is.
-//  - Without video the picture is the only holder, so it lies at the bottom
-//    of the pool; a new upload releases the old picture (back to where it
-//    started) and places the new one there.
+//  - Without video the picture is the only holder, so it is the top of the
+//    pool; a new upload releases the old picture (back to where it started,
+//    not to the pool's start) and places the new one there. Should anything
+//    ever lie above the old picture, the upload is refused instead.
 //  - A video started while a picture exists takes its mark above the
 //    picture, so its stop, a restart, or a stop while stopped (which
 //    releases nothing) leave the picture alone.
 
 uint8_t *memDeviceMemory = nullptr;
-// Pool offset the slot 0 picture starts at.
+// Pool offsets where the slot 0 picture starts and ends.
 static uint32_t memDeviceMark = 0;
+static uint32_t memDeviceEnd = 0;
 
 static void _ResetSlot0Picture() {
     memDeviceMemory = nullptr;
     memDeviceMark = 0;
+    memDeviceEnd = 0;
 }
 SIM_REGISTER_RESET(_ResetSlot0Picture);
 
@@ -339,8 +342,10 @@ static uint8_t _StoreCompressedFont(uint8_t *slotRecord, CacheRecord &staged) {
     if (InflateArea_Init(&zs, area) != Z_OK) {
         code = RESULT_SEQUENCE;
     } else {
+        // Only the file is inflated: its CRC bytes are no part of the
+        // stream, and would be read as more data from a stream cut short.
         zs.next_in = stagingData;
-        zs.avail_in = staged.size;
+        zs.avail_in = staged.size - UPLOAD_CRC_BYTES;
         zs.next_out = out + CACHE_RECORD_BYTES;
         zs.avail_out = FONT_INFLATE_ROOM;
         const int z = inflate(&zs, Z_NO_FLUSH);
@@ -437,6 +442,12 @@ static uint8_t _DecodeSlot0Picture(uint8_t formatCode, uint32_t total, uint32_t 
         return RESULT_SEQUENCE;
     }
     const uint32_t mark = GUI_AllocStart();
+    // The old picture is released only while it is the top of the pool;
+    // anything above it belongs to a holder that must not lose it.
+    if (memDeviceMemory && mark != memDeviceEnd) {
+        SIM_LOG("CMD_loadImage: memory held above the slot 0 picture, new picture refused\n");
+        return RESULT_SEQUENCE;
+    }
     if (memDeviceMemory) GUI_AllocEnd(memDeviceMark);
     // Room for the picture and for the PNG decoder that fills it; the JPEG
     // decoder's need depends on the frame and is checked by the decoder.
@@ -451,6 +462,7 @@ static uint8_t _DecodeSlot0Picture(uint8_t formatCode, uint32_t total, uint32_t 
     // Cleared whatever the transparency: index 0 is the transparent value,
     // and pixels a decoder leaves untouched show black, not old pool bytes.
     memDeviceMemory = static_cast<uint8_t *>(GUI_AllocZero((uint32_t)pictureBytes));
+    memDeviceEnd = GUI_AllocStart();
     memset(memoryImageEntry, 0, sizeof memoryImageEntry);
 
     int decoded = 1;
