@@ -575,3 +575,60 @@ TEST_F(PictureAndVideo, APictureUploadedAfterAStopSurvivesFurtherStops) {
     expectPicture(0x03);
     EXPECT_EQ(GUI_GetNumFreeBytes(), POOL_SIZE_BYTES - 64 * 32);
 }
+
+// ------------------------------------------------------------ hostile uploads
+
+TEST_F(Uploads, RandomChunksAndDamagedFilesNeverEscapeTheirBuffers) {
+    uint32_t state = 0x9E3779B9u;
+    auto next = [&state]() {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return state;
+    };
+    const Bytes sources[] = {jpegFile("h2v2_q75.jpg"), jpegFile("h1v2_q75.jpg"), jpegFile("gray_q75.jpg"),
+                             rgbaPng(
+                                 20, 12, [](uint32_t x, uint32_t y) { return Rgb{(uint8_t)(x * 12), (uint8_t)(y * 20), 9}; },
+                                 [](uint32_t x, uint32_t) { return (uint8_t)(x * 13); }),
+                             deflate(builtinSmallFont())};
+    // The pool holds nothing but the slot 0 picture between commands.
+    auto checkPool = [&]() {
+        if (!memDeviceMemory) {
+            ASSERT_EQ(ALLOC_buffer_idx, 0u);
+        } else {
+            CacheRecord r = readCacheRecord(memoryImageEntry);
+            const uint32_t bytes = ((uint32_t)r.width * r.height + 3u) & ~3u;
+            ASSERT_EQ(ALLOC_buffer_idx, (uint32_t)(memDeviceMemory - ALLOC_buffer) + bytes);
+        }
+    };
+    for (int round = 0; round < 400; round++) {
+        // A whole file, damaged in a few bytes, sent with a matching CRC.
+        const size_t which = next() % 5;
+        Bytes file = sources[which];
+        const int damage = (int)(next() % 4);
+        for (int k = 0; k < damage; k++) file[next() % file.size()] = (uint8_t)next();
+        if (next() % 8 == 0) file.resize(next() % file.size() + 1);
+        Bytes data = nimbra::withCrc(file);
+        if (which == 4) {
+            const uint8_t slot = (uint8_t)(3 + next() % 12);
+            call(chunk(kFont, slot, 0, (uint16_t)data.size(), (uint8_t)(0x20 | (next() % 3)), data, 0, data.size()));
+        } else {
+            const uint8_t slot = (uint8_t)(next() % 4);
+            const uint8_t format = which < 3 ? 2 : 1;
+            call(chunk(kImage, slot, 0, (uint16_t)data.size(), format, data, 0, data.size()));
+            checkPool();
+            call(nimbra::drawImageCommand(slot, (int32_t)(next() % 1200) - 600, (int32_t)(next() % 700) - 350));
+        }
+        checkPool();
+        // A stray chunk with a random header.
+        Bytes stray(9 + next() % 64);
+        for (auto &b : stray) b = (uint8_t)next();
+        stray[0] = next() % 2 ? kFont : kImage;
+        if (next() % 2) wr16le(stray.data() + 6, (uint16_t)(stray.size() - 9));
+        call(stray);
+        checkPool();
+        call(nimbra::drawSpriteCommand((int32_t)(next() % 200) - 100, (int32_t)(next() % 200) - 100,
+                                       (int32_t)(next() % 60), (int32_t)(next() % 60), (int32_t)(next() % 60),
+                                       (int32_t)(next() % 60)));
+    }
+}
