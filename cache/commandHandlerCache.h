@@ -87,6 +87,10 @@ int clearCache(uint8_t type, uint8_t index);
 
 int32_t CMD_CacheInfo(const uint8_t *command, uint32_t remaining);
 
+// Compressed command blocks: inflates the host's zlib stream block by block
+// and runs the inflated commands through the dispatcher.
+int32_t CMD_Zlib(const uint8_t *command, uint32_t remaining);
+
 // ------------------------------------------------------------ uploads
 //
 // The slot 0 picture: width x height colour indices, row after row, in the

@@ -712,8 +712,6 @@ int _InitScan(JPEG_Context *ctx) {
 // ---------------------------------------------------------------------------
 // Frame set-up and reconstruction.
 
-uint32_t _RoundUp4(uint32_t n) { return (n + 3u) & ~3u; }
-
 int _InitFrame(JPEG_Context *ctx) {
     const uint8_t *h = ctx->compHSamp, *v = ctx->compVSamp;
     if (ctx->numCompsInFrame == 1) {
@@ -749,12 +747,12 @@ int _InitFrame(JPEG_Context *ctx) {
     ctx->totalLinesLeft = ctx->ySize;
     ctx->mcuLinesLeft = 0;
 
-    // Room for two lines is asked for whatever the layout; the block flags
-    // are counted as the pool rounds them, so that a check that passes can
-    // never run the pool dry.
+    // Room for two lines is asked for whatever the layout. The pool's free
+    // count is always a multiple of 4, so a request that passes this check
+    // also holds the block flags rounded up to 4 bytes.
     uint32_t blocks = (uint32_t)ctx->maxBlocksPerRow;
     uint32_t lineBytes = ((uint32_t)ctx->xSize + 15u) & ~15u;
-    uint64_t need = 192ull * blocks + _RoundUp4(blocks) + 2ull * lineBytes;
+    uint64_t need = 193ull * blocks + 2ull * lineBytes;
     if (need >= GUI_GetNumFreeBytes()) return -1;
 
     ctx->coefBuffer = (int16_t *)GUI_AllocZero(128u * blocks);

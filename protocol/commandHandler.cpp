@@ -380,3 +380,79 @@ int32_t CMD_otaUpload(const uint8_t *command, uint32_t remaining) {
 
 // -------------------------------------------------------- authentication handshake
 
+// Includes of this section kept with it.
+#include <cstring>
+
+#include "cache/commandHandlerCache.h"
+#include "cache/flash.h"
+#include "host/bytes.h"
+#include "protocol/crypto_sign.h"
+
+// A handshake message is reassembled at the start of packet_cache, the
+// staging area that the resource uploads use too; the two must not be
+// interleaved by the host.
+static constexpr uint32_t HANDSHAKE_CHUNK_HEADER_BYTES = 11;
+static constexpr uint32_t HANDSHAKE_MAX_MESSAGE_BYTES = 1024;
+static constexpr uint32_t HANDSHAKE_SIGNED_BYTES = 29;
+static constexpr uint32_t HANDSHAKE_MIN_MESSAGE_BYTES = HANDSHAKE_SIGNED_BYTES + RSA_SIGNATURE_BYTES;   // 285
+static constexpr uint8_t HANDSHAKE_MAGIC[4] = {0xA2, 0xC4, 0x19, 0x3B};
+static constexpr uint32_t DYNDATA_FIRST_HANDSHAKE_WORD = 9;
+
+static_assert(2 * HANDSHAKE_MAX_MESSAGE_BYTES <= PACKET_CACHE_SIZE_BYTES,
+              "a chunk starts below the total and is no longer than it");
+
+static uint16_t handshakeDataReceived = 0;
+
+static void _ResetHandshake() { handshakeDataReceived = 0; }
+SIM_REGISTER_RESET(_ResetHandshake);
+
+static int32_t _RejectHandshake(uint8_t code) {
+    handleCommandError(0x1E, code, 0);
+    return -1;
+}
+
+int32_t CMD_handShake(const uint8_t *command, uint32_t remaining) {
+    if (remaining < HANDSHAKE_CHUNK_HEADER_BYTES + 1) return _RejectHandshake(RESULT_MALFORMED);
+    uint32_t counter = rd32le(command + 1);
+    uint32_t offset = rd16le(command + 5);
+    uint32_t n = rd16le(command + 7);
+    uint32_t total = rd16le(command + 9);
+    if (n == 0 || total == 0 || total <= offset || remaining < HANDSHAKE_CHUNK_HEADER_BYTES + n) {
+        return _RejectHandshake(RESULT_MALFORMED);
+    }
+    if (n > total || total > HANDSHAKE_MAX_MESSAGE_BYTES) return _RejectHandshake(RESULT_MALFORMED);
+    if (counter == 0 || counter < orvState.lastHandshakeCounter) return _RejectHandshake(RESULT_COUNTER_REJECTED);
+
+    if (offset == 0) handshakeDataReceived = 0;
+    // offset < total <= 1024 and n <= total: the chunk ends inside the
+    // first 2 KiB of packet_cache.
+    memcpy(packet_cache + offset, command + HANDSHAKE_CHUNK_HEADER_BYTES, n);
+    handshakeDataReceived = (uint16_t)(handshakeDataReceived + n);
+    orvState.lastHandshakeCounter = counter;
+    if (offset > handshakeDataReceived) return _RejectHandshake(RESULT_SEQUENCE);
+    if (handshakeDataReceived != total) return (int32_t)(HANDSHAKE_CHUNK_HEADER_BYTES + n);
+
+    const uint8_t *message = packet_cache;
+    if (total <= 28) return _RejectHandshake(RESULT_MALFORMED);
+    if (handshakeDataReceived < HANDSHAKE_MIN_MESSAGE_BYTES) return _RejectHandshake(RESULT_AUTH_FAILED);
+    if (message[4] != 0 || memcmp(message, "orva", 4) != 0 || memcmp(message + 25, HANDSHAKE_MAGIC, 4) != 0) {
+        return _RejectHandshake(RESULT_MALFORMED);
+    }
+    uint16_t peer = rd16le(message + 7);
+    if (orvState.peerId != 0xFFFF && peer != orvState.peerId) return _RejectHandshake(RESULT_OTHER_IDENTITY);
+    uint32_t counterLimit = rd32le(message + 21);
+    if (counterLimit != 0 && counter > counterLimit) return _RejectHandshake(RESULT_COUNTER_REJECTED);
+    if (verifySigniture(message, HANDSHAKE_SIGNED_BYTES, message + HANDSHAKE_SIGNED_BYTES) != 0) {
+        SIM_LOG("%s: verify failed\n", "CMD_handShake");
+        return _RejectHandshake(RESULT_AUTH_FAILED);
+    }
+
+    uint8_t *firstCounter = orvDynData + 4 * DYNDATA_FIRST_HANDSHAKE_WORD;
+    if (rd32le(firstCounter) == 0) wr32le(firstCounter, counter);
+    orvState.peerId = peer;
+    orvState.authenticated = 1;
+    SIM_LOG("%s: AUTHENTICATED!!!\n", "CMD_handShake");
+    handleCommandError(0x1E, RESULT_OK, 0);
+    return (int32_t)(HANDSHAKE_CHUNK_HEADER_BYTES + n);
+}
+

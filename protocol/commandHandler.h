@@ -29,3 +29,7 @@ int32_t CMD_SystemInfo(const uint8_t *command, uint32_t remaining);
 void CMD_sendCalibrationData();
 int32_t CMD_otaStart(const uint8_t *command, uint32_t remaining);
 int32_t CMD_otaUpload(const uint8_t *command, uint32_t remaining);
+
+// The authentication handshake: reassembles a signed message from chunks and
+// sets orvState.authenticated when its signature checks.
+int32_t CMD_handShake(const uint8_t *command, uint32_t remaining);

@@ -419,3 +419,31 @@ TEST_F(PngDraw, DrawsIntoAnOffScreenBuffer) {
         for (uint32_t x = 0; x < 9; x++) EXPECT_EQ(picture[y * 9 + x], value(x, y));
     EXPECT_EQ(changed(), 0);
 }
+
+// Random damage anywhere in a file, header included: every draw ends with a
+// result code, leaves the pool as it was, and writes only inside the clip.
+TEST_F(PngDraw, DamagedFilesNeverEscape) {
+    PngSpec s = orvPalette4(40, 30);
+    s.filters = {1, 2, 3, 4, 0};
+    s.idatPiece = 64;
+    const Bytes good = s.build();
+    const uint32_t before = GUI_GetNumFreeBytes();
+    std::mt19937 rng(2024);
+    GUI_SetClipRect(100, 100, 299, 199);
+    for (int trial = 0; trial < 400; trial++) {
+        Bytes f = good;
+        int flips = 1 + (int)(rng() % 4);
+        for (int k = 0; k < flips; k++) f[rng() % f.size()] = (uint8_t)rng();
+        if (trial % 5 == 0) f.resize(32 + rng() % (f.size() - 32));
+        int r = draw(f, 90 + (int)(rng() % 40), 90 + (int)(rng() % 40));
+        EXPECT_TRUE(r >= -1 && r <= 4) << r;
+        ASSERT_EQ(GUI_GetNumFreeBytes(), before);
+    }
+    for (int y = 0; y < 400; y++) {
+        for (int x = 0; x < 640; x++) {
+            if (x < 100 || x > 299 || y < 100 || y > 199) {
+                ASSERT_EQ(px(x, y), kBackground) << x << "," << y;
+            }
+        }
+    }
+}
