@@ -217,12 +217,13 @@ uint8_t *memDeviceMemory = nullptr;
 static uint32_t memDeviceMark = 0;
 static uint32_t memDeviceEnd = 0;
 
-static void _ResetSlot0Picture() {
+static void _ResetUploads() {
     memDeviceMemory = nullptr;
     memDeviceMark = 0;
     memDeviceEnd = 0;
+    memset(packet_cache, 0, sizeof packet_cache);   // no upload in progress
 }
-SIM_REGISTER_RESET(_ResetSlot0Picture);
+SIM_REGISTER_RESET(_ResetUploads);
 
 constexpr uint8_t OPCODE_LOAD_IMAGE = 0x04;
 constexpr uint8_t OPCODE_LOAD_FONT = 0x06;

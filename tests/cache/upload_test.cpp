@@ -495,6 +495,18 @@ TEST_F(Uploads, Slot0PictureWithoutPoolRoomIsRefused) {
     GUI_AllocEnd(mark);
 }
 
+TEST_F(Uploads, Slot0JpegWithoutRoomForItsDecoderIsRefused) {
+    // Room for the header reader and the 17 x 20 picture, not for the
+    // decoder's record and row buffers behind the picture.
+    const uint32_t mark = GUI_AllocStart();
+    GUI_AllocNoInit(GUI_GetNumFreeBytes() - 16000);
+    EXPECT_EQ(uploadImage(0, jpegFile("h2v2_17x20.jpg"), nimbra::kImageJpeg), (Reports{{kImage, 0x02, 0}}));
+    EXPECT_EQ(memDeviceMemory, nullptr);
+    EXPECT_FALSE(cacheRecordPresent(memoryImageEntry));
+    EXPECT_EQ(GUI_GetNumFreeBytes(), 16000u);
+    GUI_AllocEnd(mark);
+}
+
 TEST_F(Uploads, HeaderReadingWithoutPoolRoomIsRefusedNotFatal) {
     const uint32_t mark = GUI_AllocStart();
     GUI_AllocNoInit(GUI_GetNumFreeBytes() - 1000);
