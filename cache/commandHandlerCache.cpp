@@ -58,8 +58,8 @@ SIM_REGISTER_RESET(_ResetCacheSlots);
 static void _EraseFlashRecord(uint8_t *record) { FLASH_write_data(record, _zeroRecord, CACHE_RECORD_BYTES); }
 
 void initCache() {
-    // The compressed-block stream starts out broken (its reset hook below),
-    // so that blocks are refused until the host starts a new stream.
+    // Compressed blocks are refused until the host starts a new stream.
+    markZlibStreamBroken();
     imageCacheAddress[0] = memoryImageEntry;
     for (uint32_t slot = 1; slot < IMAGE_SLOT_COUNT; slot++) imageCacheAddress[slot] = FLASH_Address(imageSlotOffset(slot));
 
@@ -744,6 +744,8 @@ static bool _StartZlibStream() {
     zstate.lastSequence = 0;
     return inflateInit2(&zstate.inflater, 15) == Z_OK;
 }
+
+void markZlibStreamBroken() { zstate.broken = 1; }
 
 static int32_t _BreakZlibStream(uint8_t sequence, int32_t length) {
     handleCommandError(ZLIB_OPCODE, RESULT_SEQUENCE, sequence);

@@ -78,6 +78,8 @@ extern uint8_t memoryImageEntry[CACHE_RECORD_BYTES];
 extern GUI_FONT loadedfont[FONT_SLOT_COUNT];
 
 void initCache();
+// Refuses compressed blocks until the host starts a new stream.
+void markZlibStreamBroken();
 // 0 when the SIF file at data opened into the slot's font record, else -1.
 int load_font(uint8_t slot, uint8_t formatCode, const uint8_t *data, uint32_t size);
 // The slot's font, or null when the slot holds no usable font.

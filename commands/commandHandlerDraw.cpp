@@ -4,9 +4,14 @@
 
 #include "cache/commandHandlerCache.h"
 #include "codecs/GUI_PNG.h"
+#include "gui/GUI_Arc.h"
+#include "gui/GUI_Circle.h"
 #include "gui/GUI_Common.h"
 #include "gui/GUI_Font.h"
+#include "gui/GUI_Line.h"
+#include "gui/GUI_Polygon.h"
 #include "gui/GUI_Rect.h"
+#include "gui/GUI_Spline.h"
 #include "host/GUI_Driver.h"
 #include "host/bytes.h"
 #include "host/config.h"
@@ -68,6 +73,170 @@ int32_t CMD_clearRect(const uint8_t *command, uint32_t remaining) {
 }
 
 // ------------------------------------------------------------- shape commands
+
+// Point lists of the shape commands live in scratch: 128 points of two
+// 32-bit values, enough for a closed polygon outline of 63 points plus its
+// repeated first point, or a path of 64 points.
+static constexpr uint32_t SCRATCH_POINTS = SCRATCH_SIZE_BYTES / sizeof(GUI_POINT);
+static_assert(SCRATCH_POINTS >= 128, "scratch must hold 128 points");
+
+static GUI_POINT *_PointList() { return reinterpret_cast<GUI_POINT *>(scratch); }
+
+// Reads n packed points (half pixels) into the point list, in quarter pixels.
+static void _ReadPoints(const uint8_t *wire, uint32_t n, GUI_POINT *out) {
+    for (uint32_t i = 0; i < n; i++) {
+        PackedPair p = readPackedPairSigned(wire + 3 * i);
+        out[i] = GUI_POINT{halfToQuarter(p.a), halfToQuarter(p.b)};
+    }
+}
+
+int32_t CMD_drawLine(const uint8_t *command, uint32_t remaining) {
+    if (remaining < 7) {
+        handleCommandError(0x0F, RESULT_MALFORMED, 0);
+        return -1;
+    }
+    // No range check: the path primitive clips points far off the screen.
+    GUI_POINT *list = _PointList();
+    _ReadPoints(command + 1, 2, list);
+    GUI_DrawPath(list, 2);
+    return 7;
+}
+
+int32_t CMD_drawRect(const uint8_t *command, uint32_t remaining) {
+    if (remaining < 9) {
+        handleCommandError(0x0C, RESULT_MALFORMED, 0);
+        return -1;
+    }
+    PackedPair pos = readPackedPairSigned(command + 1);
+    PackedPair size = readPackedPairUnsigned(command + 4);
+    const int32_t x = halfToQuarter(pos.a), y = halfToQuarter(pos.b);
+    const int32_t w = halfToQuarter(size.a), h = halfToQuarter(size.b);
+    const int32_t r = halfToQuarter(command[7]);
+    const uint8_t fill = command[8];
+    if (x > 2560 || y > 1600 || x + w < 0 || y + h < 0 || r > (w >> 1) || r > (h >> 1) || fill > 1) {
+        handleCommandError(0x0C, RESULT_MALFORMED, 0);
+        return 9;
+    }
+    if (r > 0) {
+        if (fill) GUI_FillRoundedRect(x, y, x + w, y + h, r);
+        else GUI_DrawRoundedRect(x, y, x + w, y + h, r);
+    } else if (fill) {
+        // A plain filled rectangle is a pixel fill: each corner rounds to
+        // the nearest pixel.
+        GUI_FillRect((x + 1) >> 2, (y + 1) >> 2, (x + w + 1) >> 2, (y + h + 1) >> 2);
+    } else {
+        GUI_DrawRect(x, y, x + w, y + h);
+    }
+    return 9;
+}
+
+int32_t CMD_drawEllipse(const uint8_t *command, uint32_t remaining) {
+    if (remaining < 9) {
+        handleCommandError(0x0E, RESULT_MALFORMED, 0);
+        return -1;
+    }
+    PackedPair centre = readPackedPairSigned(command + 1);
+    PackedPair radii = readPackedPairUnsigned(command + 4);
+    const int32_t x = halfToQuarter(centre.a), y = halfToQuarter(centre.b);
+    const int32_t rx = halfToQuarter(radii.a), ry = halfToQuarter(radii.b);
+    const int32_t angle = 2 * (int32_t)(command[7] | ((command[8] & 0x7F) << 8));   // quarter degrees
+    const bool fill = (command[8] & 0x80) != 0;
+    // The bounding box may start up to 64 pixels past the right or bottom
+    // edge and end up to 64 pixels before the left or top one; each radius
+    // is at least two pixels.
+    if (x > rx + 2816 || y > ry + 1856 || x + rx < -256 || y + ry < -256 || rx < 8 || ry < 8 || angle > 1440) {
+        handleCommandError(0x0E, RESULT_MALFORMED, 0);
+        return 9;
+    }
+    if (rx == ry) {
+        if (fill) GUI_FillCircle(x, y, rx);
+        else GUI_DrawCircle(x, y, rx);
+    } else if (angle == 0 || angle == 720) {
+        if (fill) GUI_FillEllipse(x, y, rx, ry);
+        else GUI_DrawEllipse(x, y, rx, ry);
+    } else if (angle == 360 || angle == 1080) {
+        if (fill) GUI_FillEllipse(x, y, ry, rx);
+        else GUI_DrawEllipse(x, y, ry, rx);
+    } else {
+        if (fill) GUI_FillEllipseRot(x, y, rx, ry, angle);
+        else GUI_DrawEllipseRot(x, y, rx, ry, angle);
+    }
+    return 9;
+}
+
+int32_t CMD_drawArc(const uint8_t *command, uint32_t remaining) {
+    if (remaining < 10) {
+        handleCommandError(0x10, RESULT_MALFORMED, 0);
+        return -1;
+    }
+    PackedPair centre = readPackedPairSigned(command + 1);
+    PackedPair radii = readPackedPairUnsigned(command + 4);
+    PackedPair angles = readPackedPairUnsigned(command + 7);
+    const int32_t x = halfToQuarter(centre.a), y = halfToQuarter(centre.b);
+    const int32_t rx = halfToQuarter(radii.a), ry = halfToQuarter(radii.b);
+    const int32_t a0 = 2 * angles.a, a1 = 2 * angles.b;   // quarter degrees
+    if (x > rx + 2816 || y > ry + 1856 || x + rx < -256 || y + ry < -256 || a0 > 1440 || a1 > 1440) {
+        handleCommandError(0x10, RESULT_MALFORMED, 0);
+        return 10;
+    }
+    if (rx != ry) {
+        handleCommandError(0x10, RESULT_UNSUPPORTED, 0);   // elliptic arcs
+        return 10;
+    }
+    GUI_DrawArc(x, y, rx, ry, a0, a1);
+    return 10;
+}
+
+int32_t CMD_drawPolygon(const uint8_t *command, uint32_t remaining) {
+    if (remaining < 11) {
+        handleCommandError(0x12, RESULT_MALFORMED, 0);
+        return -1;
+    }
+    const uint32_t n = command[1] & 0x3F;
+    const int32_t simple = (command[1] >> 6) & 1;
+    const bool fill = (command[1] & 0x80) != 0;
+    const uint32_t length = 2 + 3 * n;
+    if (remaining < length) {
+        handleCommandError(0x12, RESULT_MALFORMED, 0);
+        return -1;
+    }
+    if (n <= 2) {
+        handleCommandError(0x12, RESULT_MALFORMED, 0);
+        return (int32_t)length;
+    }
+    GUI_POINT *list = _PointList();
+    _ReadPoints(command + 2, n, list);
+    if (fill) {
+        GUI_FillPolygon(list, (int32_t)n, simple);
+    } else {
+        list[n] = list[0];   // closed: the outline ends at its first point
+        GUI_DrawPath(list, (int32_t)n + 1);
+    }
+    return (int32_t)length;
+}
+
+int32_t CMD_drawPath(const uint8_t *command, uint32_t remaining) {
+    if (remaining < 8) {
+        handleCommandError(0x0D, RESULT_MALFORMED, 0);
+        return -1;
+    }
+    const uint32_t n = command[1] & 0x7F;
+    const bool smooth = (command[1] & 0x80) != 0;
+    const uint32_t length = 2 + 3 * n;
+    if (remaining < length) {
+        handleCommandError(0x0D, RESULT_MALFORMED, 0);
+        return -1;
+    }
+    if (n < 2 || n > 64) {
+        handleCommandError(0x0D, RESULT_MALFORMED, 0);
+        return (int32_t)length;
+    }
+    GUI_POINT *list = _PointList();
+    _ReadPoints(command + 2, n, list);
+    if (smooth) GUI_Spline(list, (int32_t)n);
+    else GUI_DrawPath(list, (int32_t)n);
+    return (int32_t)length;
+}
 
 
 // ---------------------------------------------------------------- text command

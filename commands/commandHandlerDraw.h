@@ -31,6 +31,12 @@ void initDraw();
 int32_t CMD_setColor(const uint8_t *command, uint32_t remaining);
 int32_t CMD_setPenStyle(const uint8_t *command, uint32_t remaining);
 int32_t CMD_clearRect(const uint8_t *command, uint32_t remaining);
+int32_t CMD_drawLine(const uint8_t *command, uint32_t remaining);
+int32_t CMD_drawRect(const uint8_t *command, uint32_t remaining);
+int32_t CMD_drawEllipse(const uint8_t *command, uint32_t remaining);
+int32_t CMD_drawArc(const uint8_t *command, uint32_t remaining);
+int32_t CMD_drawPolygon(const uint8_t *command, uint32_t remaining);
+int32_t CMD_drawPath(const uint8_t *command, uint32_t remaining);
 int32_t CMD_drawText(const uint8_t *command, uint32_t remaining);
 int32_t CMD_drawLogo(const uint8_t *command, uint32_t remaining);
 

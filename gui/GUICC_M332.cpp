@@ -39,8 +39,14 @@ void MixColorLineM332(int32_t x, int32_t y, const uint8_t *opacities, int32_t co
     }
 }
 
-void Mix2bitBlockM332(int32_t x, int32_t y0, int32_t y1, const uint8_t *data, int32_t end,
-                      int32_t bytesPerRow, int32_t skip) {
+// Blends the current colour through a coverage bitmap of BPP bits per pixel
+// (leftmost pixel in the high bits). A zero byte skips its pixels at once;
+// full coverage writes the colour; anything else mixes at weight(v).
+template <int BPP>
+static void _MixCoverageBlock(int32_t x, int32_t y0, int32_t y1, const uint8_t *data, int32_t end,
+                              int32_t bytesPerRow, int32_t skip) {
+    constexpr int32_t pixelsPerByte = 8 / BPP;
+    constexpr uint32_t full = (1u << BPP) - 1;
     const uint8_t color = GUI_Context.colorIndex;
     const uint32_t fore = M332_Spread(color);
     for (int32_t row = y0; row < y1; row++) {
@@ -48,22 +54,24 @@ void Mix2bitBlockM332(int32_t x, int32_t y0, int32_t y1, const uint8_t *data, in
         const uint8_t *src = data + (int64_t)(row - y0) * bytesPerRow;
         uint32_t bits = 0;
         int32_t i = skip;
-        if (skip >= 1) bits = (uint8_t)(*src++ << (2 * skip));
+        if (skip >= 1) bits = (uint8_t)(*src++ << (BPP * skip));
         while (i < end) {
-            if ((i & 3) == 0) {
+            if (i % pixelsPerByte == 0) {
                 bits = *src++;
                 if (bits == 0) {
-                    i += 4;
-                    dst += 4;
+                    i += pixelsPerByte;
+                    dst += pixelsPerByte;
                     continue;
                 }
             }
-            uint32_t v = (bits >> 6) & 3;
-            bits = (bits << 2) & 0xFF;
-            if (v == 3) {
+            uint32_t v = (bits >> (8 - BPP)) & full;
+            bits = (bits << BPP) & 0xFF;
+            if (v == full) {
                 *dst = color;
             } else if (v != 0) {
-                *dst = M332_Mix(fore, M332_Spread(*dst), 3 * v);
+                // 2 bits: weight 3 or 6 eighths; 4 bits: half the coverage.
+                uint32_t weight = BPP == 2 ? 3 * v : v >> 1;
+                *dst = M332_Mix(fore, M332_Spread(*dst), weight);
             }
             i++;
             dst++;
@@ -71,36 +79,14 @@ void Mix2bitBlockM332(int32_t x, int32_t y0, int32_t y1, const uint8_t *data, in
     }
 }
 
+void Mix2bitBlockM332(int32_t x, int32_t y0, int32_t y1, const uint8_t *data, int32_t end,
+                      int32_t bytesPerRow, int32_t skip) {
+    _MixCoverageBlock<2>(x, y0, y1, data, end, bytesPerRow, skip);
+}
+
 void Mix4bitBlockM332(int32_t x, int32_t y0, int32_t y1, const uint8_t *data, int32_t end,
                       int32_t bytesPerRow, int32_t skip) {
-    const uint8_t color = GUI_Context.colorIndex;
-    const uint32_t fore = M332_Spread(color);
-    for (int32_t row = y0; row < y1; row++) {
-        uint8_t *dst = GetPixelAddr_8bit(x, row);
-        const uint8_t *src = data + (int64_t)(row - y0) * bytesPerRow;
-        uint32_t bits = 0;
-        int32_t i = skip;
-        if (skip >= 1) bits = (uint8_t)(*src++ << (4 * skip));
-        while (i < end) {
-            if ((i & 1) == 0) {
-                bits = *src++;
-                if (bits == 0) {
-                    i += 2;
-                    dst += 2;
-                    continue;
-                }
-            }
-            uint32_t v = (bits >> 4) & 15;
-            bits = (bits << 4) & 0xFF;
-            if (v == 15) {
-                *dst = color;
-            } else if (v != 0) {
-                *dst = M332_Mix(fore, M332_Spread(*dst), v >> 1);
-            }
-            i++;
-            dst++;
-        }
-    }
+    _MixCoverageBlock<4>(x, y0, y1, data, end, bytesPerRow, skip);
 }
 
 void MixIndexLineM332(const uint8_t *src, int32_t x, int32_t y, const uint8_t *alphas, int32_t count,

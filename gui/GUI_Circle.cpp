@@ -1,0 +1,189 @@
+// Circles and ellipses, rasterised row by row on the subpixel grid. Each
+// subpixel row's extent is solved in closed form (square roots, a quadratic
+// for rotated ellipses) in single precision and handed to an antialiasing
+// engine: fills and the circle outline take the simple engine (the circle
+// outline in two halves, so that each pass has one run per row), the ellipse
+// outlines the general one, since their rows cross the hole as two runs.
+#include "gui/GUI_Circle.h"
+
+#include <cmath>
+
+#include "gui/GUI_AALib.h"
+#include "gui/GUI_AALibSimple.h"
+#include "gui/GUI_Common.h"
+
+// The root of a value that should not be negative, truncated. Float rounding
+// can make an ellipse row at dy = +-ry hand in a tiny negative number, whose
+// root is NaN; such a row touches the ellipse at its centre column (width 0).
+static inline int32_t _RootWidth(float v) {
+    float s = sqrtf(v);
+    if (!(s >= 0.0f)) return 0;
+    if (s > 1.0e8f) return 100000000;
+    return (int32_t)s;
+}
+
+// A float truncated towards zero, kept in the int32 range (NaN gives 0).
+static inline int32_t _Trunc(float v) {
+    if (!(v == v)) return 0;
+    if (v > 1.0e8f) return 100000000;
+    if (v < -1.0e8f) return -100000000;
+    return (int32_t)v;
+}
+
+// First row offset of the common row loop: rows above the clip's top are
+// skipped without walking them.
+static inline int32_t _FirstRow(int32_t cy, int32_t n) {
+    int32_t dy = -n;
+    if (cy + dy < GUI_Context.subClipY0) dy = GUI_Context.subClipY0 - cy;
+    return dy;
+}
+
+void GUI_FillCircle(int32_t cx, int32_t cy, int32_t r) {
+    AA_InitSimple(cx - r, cx + r);
+    for (int32_t dy = _FirstRow(cy, r); dy <= r; dy++) {
+        int32_t y = cy + dy;
+        if (y > GUI_Context.subClipY1) break;
+        int32_t w = _RootWidth((float)(r * r - dy * dy));
+        AA_DrawHLineSimple(cx - w, y, cx + w);
+    }
+    AA_ExitSimple();
+}
+
+void GUI_DrawCircle(int32_t cx, int32_t cy, int32_t r) {
+    const int32_t ri = r - (int32_t)GUI_Context.penSize;
+    // With ri <= 0 no row crosses the hole, and the outline is a full disc.
+    for (int32_t side = -1; side <= 1; side += 2) {
+        if (side < 0) AA_InitSimple(cx - r, cx);
+        else AA_InitSimple(cx, cx + r);
+        for (int32_t dy = _FirstRow(cy, r); dy <= r; dy++) {
+            int32_t y = cy + dy;
+            if (y > GUI_Context.subClipY1) break;
+            int32_t w = _RootWidth((float)(r * r - dy * dy));
+            int32_t wi = 0;
+            bool acrossHole = !(dy < -ri || dy > ri);
+            if (acrossHole) wi = _RootWidth((float)(ri * ri - dy * dy));
+            if (side < 0) {
+                AA_DrawHLineSimple(cx - w, y, acrossHole ? cx - wi : cx);
+            } else {
+                AA_DrawHLineSimple(acrossHole ? cx + wi : cx, y, cx + w);
+            }
+        }
+        AA_ExitSimple();
+    }
+}
+
+void GUI_FillEllipse(int32_t cx, int32_t cy, int32_t rx, int32_t ry) {
+    if (ry == 0) return;
+    const int32_t m = rx > ry ? rx : ry;
+    AA_InitSimple(cx - m, cx + m);
+    const float a2 = (float)(rx * rx);
+    const float k = a2 / (float)(ry * ry);
+    for (int32_t dy = _FirstRow(cy, ry); dy <= ry; dy++) {
+        int32_t y = cy + dy;
+        if (y > GUI_Context.subClipY1) break;
+        int32_t w = _RootWidth(a2 - (float)(dy * dy) * k);
+        AA_DrawHLineSimple(cx - w, y, cx + w);
+    }
+    AA_ExitSimple();
+}
+
+void GUI_DrawEllipse(int32_t cx, int32_t cy, int32_t rx, int32_t ry) {
+    if (ry == 0) return;   // as the fill: no rows to solve (and no division by zero)
+    AA_Init(cx - rx, cx + rx);
+    const int32_t pen = (int32_t)GUI_Context.penSize;
+    // The band is one subpixel narrower than the pen.
+    const int32_t rxi = rx - pen + 1, ryi = ry - pen + 1;
+    const float a2 = (float)(rx * rx), k = a2 / (float)(ry * ry);
+    // A pen so wide that an inner radius is zero or negative leaves no hole:
+    // the outline is the filled ellipse.
+    const bool hole = rxi > 0 && ryi > 0;
+    const float ai2 = hole ? (float)(rxi * rxi) : 0.0f;
+    const float ki = hole ? ai2 / (float)(ryi * ryi) : 0.0f;
+    for (int32_t dy = _FirstRow(cy, ry); dy <= ry; dy++) {
+        int32_t y = cy + dy;
+        if (y > GUI_Context.subClipY1) break;
+        int32_t d2 = dy * dy;
+        int32_t w = _RootWidth(a2 - (float)d2 * k);
+        int32_t xl = cx - w, xr = cx + w;
+        if (hole && -ryi < dy && dy < ryi) {
+            int32_t wi = _RootWidth(ai2 - (float)d2 * ki);
+            AA_DrawHLine(xl, y, cx - wi);
+            AA_DrawHLine(cx + wi, y, xr);
+        } else {
+            AA_DrawHLine(xl, y, xr);
+        }
+    }
+    AA_Exit();
+}
+
+// Coefficients of a rotated ellipse's row quadratic.
+struct _RotEllipse {
+    float P, Q, R, S;
+};
+
+static _RotEllipse _RotCoefficients(int32_t p, int32_t q, int32_t angle) {
+    const float t = ((float)angle * 0.25f) * 0.017453292f;
+    float sn, cs;
+    sincosf(t, &sn, &cs);
+    const float A = (float)(p * p), B = (float)(q * q), AB = A * B;
+    const float cc = cs * cs, ss = sn * sn, sc = cs * sn;
+    _RotEllipse e;
+    e.P = 2.0f * (A * ss + B * cc) / AB;
+    e.Q = (B - A) * (2.0f * sc) / AB;
+    e.R = (B * ss + A * cc) * e.P / AB;
+    e.S = (B - A) * sc / (B * cc + A * ss);
+    return e;
+}
+
+// The row's extent at offset dy, or false when the row misses the ellipse.
+static bool _RotRow(const _RotEllipse &e, int32_t cx, int32_t dy, int32_t *xl, int32_t *xr) {
+    const float tq = (float)dy * e.Q, t2 = tq * tq;
+    const float u = ((float)(dy * dy) * e.R - e.P) * 2.0f;
+    if (u > t2) return false;
+    const float h = sqrtf(t2 - u) / e.P;
+    *xl = cx - _Trunc((float)dy * e.S + h);
+    *xr = cx + _Trunc(h - (float)dy * e.S);
+    return true;
+}
+
+void GUI_FillEllipseRot(int32_t cx, int32_t cy, int32_t rx, int32_t ry, int32_t angle) {
+    // A zero radius leaves the quadratic without a solution (a division by
+    // zero); such an ellipse is not drawn.
+    if (rx == 0 || ry == 0) return;
+    const int32_t m = rx > ry ? rx : ry;
+    AA_InitSimple(cx - m, cx + m);
+    const _RotEllipse e = _RotCoefficients(rx, ry, angle);
+    for (int32_t dy = _FirstRow(cy, m); dy <= m; dy++) {
+        int32_t y = cy + dy;
+        if (y > GUI_Context.subClipY1) break;
+        int32_t xl, xr;
+        if (_RotRow(e, cx, dy, &xl, &xr)) AA_DrawHLineSimple(xl, y, xr);
+    }
+    AA_ExitSimple();
+}
+
+void GUI_DrawEllipseRot(int32_t cx, int32_t cy, int32_t rx, int32_t ry, int32_t angle) {
+    if (rx == 0 || ry == 0) return;
+    const int32_t pen = (int32_t)GUI_Context.penSize;
+    const int32_t rxi = rx - pen + 1, ryi = ry - pen + 1;
+    const int32_t m = rx > ry ? rx : ry;
+    AA_Init(cx - m, cx + m);
+    const _RotEllipse outer = _RotCoefficients(rx, ry, angle);
+    // As for the axis-parallel outline: no inner ellipse when an inner radius
+    // is zero or negative (the outline is then the filled ellipse).
+    const bool hole = rxi > 0 && ryi > 0;
+    const _RotEllipse inner = hole ? _RotCoefficients(rxi, ryi, angle) : outer;
+    for (int32_t dy = _FirstRow(cy, m); dy <= m; dy++) {
+        int32_t y = cy + dy;
+        if (y > GUI_Context.subClipY1) break;
+        int32_t xl, xr, xil, xir;
+        if (!_RotRow(outer, cx, dy, &xl, &xr)) continue;
+        if (!hole || !_RotRow(inner, cx, dy, &xil, &xir)) {
+            AA_DrawHLine(xl, y, xr);
+        } else {
+            AA_DrawHLine(xl, y, xil);
+            AA_DrawHLine(xir, y, xr);
+        }
+    }
+    AA_Exit();
+}
