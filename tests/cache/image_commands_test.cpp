@@ -233,8 +233,8 @@ TEST_F(ImageCommands, SpriteRefusals) {
     EXPECT_EQ(sprite(0, 0, 0, 0, 4, 1), (Reports{{kSprite, 0x01, 0}}));
     EXPECT_EQ(sprite(641, 0, 0, 0, 4, 4), (Reports{{kSprite, 0x01, 0}}));
     EXPECT_EQ(sprite(0, -401, 0, 0, 4, 4), (Reports{{kSprite, 0x01, 0}}));
-    // The specified pair: (10, 10, 20, 20) fits a 30 x 30 area, (11, 10, 20,
-    // 20) does not; here the picture is 40 x 30.
+    // In the 40 x 30 picture the rectangle (10, 10, 20, 20) ends on the last
+    // row; one row lower it runs past it.
     EXPECT_TRUE(sprite(0, 0, 10, 10, 20, 20).empty());
     EXPECT_EQ(sprite(0, 0, 10, 11, 20, 20), (Reports{{kSprite, 0x01, 0}}));
     // Half-pixel sizes round up: 3 half pixels are 2 pixels, 1 is 1.

@@ -88,7 +88,7 @@ TEST_F(Uploads, FontInChunksIsAcknowledgedOnceAfterTheLastChunk) {
     EXPECT_EQ(f->height, 22);
 }
 
-TEST_F(Uploads, TheSpecifiedThreeChunkFontAndItsBrokenSequences) {
+TEST_F(Uploads, AThreeChunkFontAndItsBrokenSequences) {
     Bytes data = nimbra::withCrc(paddedFont(996));
     ASSERT_EQ(data.size(), 1000u);
     EXPECT_EQ(runAll({chunk(kFont, 4, 0, 1000, 1, data, 0, 400), chunk(kFont, 4, 400, 1000, 1, data, 400, 400),
