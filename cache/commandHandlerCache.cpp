@@ -4,6 +4,7 @@
 #include "cache/commandHandlerCache.h"
 
 #include <cstring>
+#include <zlib.h>
 
 #include "cache/flash.h"
 #include "codecs/GUI_JPEG.h"
@@ -15,6 +16,7 @@
 #include "gui/GUI_Alloc.h"
 #include "gui/GUI_Bitmap.h"
 #include "gui/GUI_Common.h"
+#include "host/bytes.h"
 #include "host/main.h"
 #include "protocol/commandHandler.h"
 #include "resources/builtin_fonts.h"
@@ -664,14 +666,6 @@ int32_t CMD_clipRect(const uint8_t *command, uint32_t remaining) {
 
 // ------------------------------------------------------- compressed command blocks
 
-// Includes of this section kept with it.
-#include <cstring>
-#include <zlib.h>
-
-#include "host/bytes.h"
-#include "host/main.h"
-#include "protocol/commandHandler.h"
-
 // The host keeps one deflate stream open across many blocks. Each block is
 // inflated into a small buffer as it arrives; a block with the execute flag
 // runs what has been inflated so far through the dispatcher.
@@ -681,11 +675,6 @@ static constexpr uint8_t ZLIB_FLAG_EXECUTE = 0x80;
 static constexpr uint8_t ZLIB_FLAG_START = 0x40;
 static constexpr uint8_t ZLIB_SEQUENCE_MASK = 0x3F;
 static constexpr uint32_t ZLIB_OUTPUT_BYTES = 3072;
-// What zlib 1.2.13 asks its allocation hook for: its inflate state, then the
-// 32 KiB window on the first call that produces output. A zlib that asks for
-// more is refused by the hook, and the start block fails with a report.
-static constexpr uint32_t ZLIB_INFLATE_STATE_BYTES = 7160;
-static constexpr uint32_t ZLIB_WINDOW_BYTES = 32768;
 
 struct ZlibBlockStream {
     uint8_t output[ZLIB_OUTPUT_BYTES];   // inflated command bytes not yet run
@@ -693,11 +682,8 @@ struct ZlibBlockStream {
     uint32_t broken = 1;                 // 0: in order; else blocks refused since it broke
     uint32_t lastSequence;               // 0 to 63
     uint8_t executing;                   // set while the inflated commands run
-    uint8_t stateAreaInUse;
-    uint8_t windowInUse;
     z_stream inflater;
-    alignas(16) uint8_t stateArea[ZLIB_INFLATE_STATE_BYTES];
-    alignas(16) uint8_t window[ZLIB_WINDOW_BYTES];
+    InflateArea inflateArea;             // the inflater's state and window: no heap
 };
 
 // Broken until the host sends its first start block.
@@ -709,40 +695,12 @@ static void _ResetZlibBlocks() {
 }
 SIM_REGISTER_RESET(_ResetZlibBlocks);
 
-// zlib's allocation hooks: the two areas inside zstate are handed out, each
-// once, to the requests that fit them; anything else is refused.
-static voidpf _ZlibAlloc(voidpf opaque, uInt items, uInt size) {
-    auto *z = static_cast<ZlibBlockStream *>(opaque);
-    uint64_t bytes = (uint64_t)items * size;
-    if (!z->stateAreaInUse && bytes <= sizeof z->stateArea) {
-        z->stateAreaInUse = 1;
-        return z->stateArea;
-    }
-    if (!z->windowInUse && bytes <= sizeof z->window) {
-        z->windowInUse = 1;
-        return z->window;
-    }
-    SIM_LOG("%s: refused a request of %llu bytes\n", "CMD_Zlib", (unsigned long long)bytes);
-    return Z_NULL;
-}
-
-static void _ZlibFree(voidpf opaque, voidpf block) {
-    auto *z = static_cast<ZlibBlockStream *>(opaque);
-    if (block == z->stateArea) z->stateAreaInUse = 0;
-    if (block == z->window) z->windowInUse = 0;
-}
-
+// A zlib that asks for more than the state and window areas is refused, and
+// the start block fails with a report.
 static bool _StartZlibStream() {
-    memset(zstate.stateArea, 0, sizeof zstate.stateArea);
-    zstate.stateAreaInUse = 0;
-    zstate.windowInUse = 0;
-    memset(&zstate.inflater, 0, sizeof zstate.inflater);
-    zstate.inflater.zalloc = _ZlibAlloc;
-    zstate.inflater.zfree = _ZlibFree;
-    zstate.inflater.opaque = &zstate;
     zstate.fill = 0;
     zstate.lastSequence = 0;
-    return inflateInit2(&zstate.inflater, 15) == Z_OK;
+    return InflateArea_Init(&zstate.inflater, &zstate.inflateArea) == Z_OK;
 }
 
 void markZlibStreamBroken() { zstate.broken = 1; }
