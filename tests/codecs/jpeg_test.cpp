@@ -393,10 +393,10 @@ TEST_F(JpegDecode, QuantisationSegments) {
 
 // A 16 x 8 grey image with one more table segment; the scan uses AC table 0
 // unless said otherwise.
-Bytes withAcTable(int tableClass, int id, const HuffSpec &spec, uint8_t scanTables = 0x00) {
+Bytes withAcTable(int tableClass, int id, const HuffSpec &table, uint8_t scanTables = 0x00) {
     Stream s;
     s.soi().dqt8(0, unitQuant()).sof(0xC0, 16, 8, {{1, 0x11, 0}}).dht(0, 0, dcFlat()).dht(1, 0, acFlat());
-    s.dht(tableClass, id, spec).sos({{1, scanTables}});
+    s.dht(tableClass, id, table).sos({{1, scanTables}});
     EntropyWriter e(dcFlat(), acFlat());
     e.block(dcForSample(99));
     e.block(0);
@@ -412,7 +412,7 @@ TEST_F(JpegDecode, HuffmanSegments) {
     struct Case {
         const char *what;
         int tableClass, id;
-        HuffSpec spec;
+        HuffSpec table;
         uint8_t scanTables;
         int result;
     } cases[] = {
@@ -432,16 +432,16 @@ TEST_F(JpegDecode, HuffmanSegments) {
         {"255 16-bit codes", 1, 1, huff({{16, 255}}), 0x00, 0},
     };
     for (const Case &c : cases) {
-        EXPECT_EQ(draw(withAcTable(c.tableClass, c.id, c.spec, c.scanTables)), c.result) << c.what;
+        EXPECT_EQ(draw(withAcTable(c.tableClass, c.id, c.table, c.scanTables)), c.result) << c.what;
         if (c.result == 0) {
             EXPECT_TRUE(regionIs(0, 0, 16, 8, grayIndex(99))) << c.what;
         }
     }
     // Up to 16 bytes after the last table of a segment are left unread.
     Bytes payload{0x11};
-    HuffSpec spec = acFlat();
-    payload.insert(payload.end(), spec.counts + 1, spec.counts + 17);
-    payload.insert(payload.end(), spec.symbols.begin(), spec.symbols.end());
+    HuffSpec table = acFlat();
+    payload.insert(payload.end(), table.counts + 1, table.counts + 17);
+    payload.insert(payload.end(), table.symbols.begin(), table.symbols.end());
     payload.insert(payload.end(), 16, 0x42);
     Stream s;
     s.soi().dqt8(0, unitQuant()).sof(0xC0, 8, 8, {{1, 0x11, 0}}).dht(0, 0, dcFlat()).segment(0xC4, payload);

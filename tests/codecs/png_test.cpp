@@ -51,7 +51,7 @@ protected:
         return r == PNG_OK ? PNG_decode(ctx_, 0, 0, _Collect) : -100;
     }
     Bytes colorMap(int from, int n) const { return Bytes(ctx_->colorMap + from, ctx_->colorMap + from + n); }
-    // The rows delivered are the spec's unfiltered rows, in order.
+    // The rows delivered are the image's unfiltered rows, in order.
     void expectRows(const PngSpec &s) {
         ASSERT_EQ(delivered_.rows.size(), s.rows.size());
         for (uint32_t r = 0; r < s.rows.size(); r++) {
