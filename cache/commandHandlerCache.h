@@ -92,3 +92,17 @@ int32_t CMD_CacheInfo(const uint8_t *command, uint32_t remaining);
 // Compressed command blocks: inflates the host's zlib stream block by block
 // and runs the inflated commands through the dispatcher.
 int32_t CMD_Zlib(const uint8_t *command, uint32_t remaining);
+
+// ------------------------------------------------------------ uploads
+//
+// The slot 0 picture: width x height colour indices, row after row, in the
+// memory pool, described by memoryImageEntry; null until one is decoded.
+extern uint8_t *memDeviceMemory;
+
+int32_t CMD_loadImage(const uint8_t *command, uint32_t remaining);
+int32_t CMD_loadFont(const uint8_t *command, uint32_t remaining);
+
+// ------------------------------------------- image, sprite and clip commands
+int32_t CMD_drawImage(const uint8_t *command, uint32_t remaining);
+int32_t CMD_drawSprite(const uint8_t *command, uint32_t remaining);
+int32_t CMD_clipRect(const uint8_t *command, uint32_t remaining);

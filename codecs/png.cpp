@@ -27,36 +27,7 @@ uint32_t _SamplesPerPixel(uint8_t colorType) {
     }
 }
 
-// zlib's allocation hook: the state and the window each have their own area
-// inside the record; a request that fits neither free area is refused, which
-// zlib reports as a memory error instead of touching the heap.
-voidpf _InflateAlloc(voidpf opaque, uInt items, uInt size) {
-    PNG_Context *ctx = static_cast<PNG_Context *>(opaque);
-    uint64_t bytes = (uint64_t)items * size;
-    if (!ctx->stateAreaTaken && bytes <= sizeof ctx->inflateState) {
-        ctx->stateAreaTaken = 1;
-        return ctx->inflateState;
-    }
-    if (!ctx->windowAreaTaken && bytes <= sizeof ctx->window) {
-        ctx->windowAreaTaken = 1;
-        return ctx->window;
-    }
-    return Z_NULL;
-}
-
-// The areas go back with the record; nothing to do.
-void _InflateFree(voidpf, voidpf) {}
-
-bool _InflateInit(PNG_Context *ctx) {
-    z_stream &zs = ctx->stream;
-    memset(&zs, 0, sizeof zs);
-    zs.zalloc = _InflateAlloc;
-    zs.zfree = _InflateFree;
-    zs.opaque = ctx;
-    ctx->stateAreaTaken = 0;
-    ctx->windowAreaTaken = 0;
-    return inflateInit2(&zs, 15) == Z_OK;
-}
+bool _InflateInit(PNG_Context *ctx) { return InflateArea_Init(&ctx->stream, &ctx->inflateArea) == Z_OK; }
 
 void _ReadPalette(PNG_Context *ctx, const uint8_t *body, uint32_t length) {
     uint32_t entries = length / 3;

@@ -13,11 +13,12 @@
 #include <cstdint>
 #include <zlib.h>
 
-// The inflater's state area is sized from what zlib asks its allocation hook
-// for (7160 bytes for zlib 1.2.13 on a 64-bit host), its window is the 32 KiB
-// of a 15-bit window. The hook refuses any request that does not fit.
-constexpr uint32_t PNG_INFLATE_STATE_BYTES = 7160;
-constexpr uint32_t PNG_WINDOW_BYTES = 32768;
+#include "codecs/inflate_area.h"
+
+// The inflater's working memory lives in the decoder record (see
+// codecs/inflate_area.h for how it is sized and handed to zlib).
+constexpr uint32_t PNG_INFLATE_STATE_BYTES = INFLATE_STATE_BYTES;
+constexpr uint32_t PNG_WINDOW_BYTES = INFLATE_WINDOW_BYTES;
 constexpr uint32_t PNG_MAX_ROW_BYTES = 2560;
 constexpr uint32_t PNG_OUT_LINE_PIXELS = 640;
 constexpr uint32_t PNG_PALETTE_ENTRIES = 256;
@@ -44,10 +45,7 @@ struct PNG_Context {
     const uint8_t *data;    // the caller's PNG data, read only
 
     z_stream stream;
-    uint8_t stateAreaTaken; // which of the two inflater areas zlib holds
-    uint8_t windowAreaTaken;
-    alignas(8) uint8_t inflateState[PNG_INFLATE_STATE_BYTES];
-    alignas(8) uint8_t window[PNG_WINDOW_BYTES];
+    InflateArea inflateArea;   // the inflater's state and window: no heap
 
     uint8_t colorMap[PNG_PALETTE_ENTRIES];              // palette as colour indices
     uint8_t lineBuffers[2][PNG_MAX_ROW_BYTES + 1];      // filter byte + row, current and previous

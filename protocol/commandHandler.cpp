@@ -4,50 +4,18 @@
 
 #include <cstring>
 
+#include "cache/commandHandlerCache.h"
 #include "cache/flash.h"
+#include "codecs/mpeg.h"
 #include "commands/commandHandlerDraw.h"
 #include "host/GUI_Driver.h"
 #include "host/bytes.h"
 #include "host/config.h"
 #include "host/main.h"
+#include "protocol/crypto_sign.h"
 #include "protocol/eventHandler.h"
 
 alignas(8) uint8_t scratch[SCRATCH_SIZE_BYTES];
-
-// Handlers live in their own modules. They are referenced weakly so that a
-// build without a module still links; its slots then behave as empty ones.
-#define WEAK_HANDLER(name) extern int32_t name(const uint8_t *, uint32_t) __attribute__((weak))
-WEAK_HANDLER(CMD_copyToScreen);
-WEAK_HANDLER(CMD_clearRect);
-WEAK_HANDLER(CMD_loadImage);
-WEAK_HANDLER(CMD_drawImage);
-WEAK_HANDLER(CMD_loadFont);
-WEAK_HANDLER(CMD_drawLogo);
-WEAK_HANDLER(CMD_drawText);
-WEAK_HANDLER(CMD_setColor);
-WEAK_HANDLER(CMD_Zlib);
-WEAK_HANDLER(CMD_setPenStyle);
-WEAK_HANDLER(CMD_drawRect);
-WEAK_HANDLER(CMD_drawPath);
-WEAK_HANDLER(CMD_drawEllipse);
-WEAK_HANDLER(CMD_drawLine);
-WEAK_HANDLER(CMD_drawArc);
-WEAK_HANDLER(CMD_videoPlay);
-WEAK_HANDLER(CMD_drawPolygon);
-WEAK_HANDLER(CMD_videoUpload);
-WEAK_HANDLER(CMD_setTickRate);
-WEAK_HANDLER(CMD_CacheInfo);
-WEAK_HANDLER(CMD_SystemInfo);
-WEAK_HANDLER(CMD_clipRect);
-WEAK_HANDLER(CMD_drawSprite);
-WEAK_HANDLER(CMD_setSessionParams);
-WEAK_HANDLER(CMD_otaUpload);
-WEAK_HANDLER(CMD_otaStart);
-WEAK_HANDLER(CMD_handShake);
-WEAK_HANDLER(CMD_enableDevice);
-WEAK_HANDLER(CMD_connect_disconnect);
-WEAK_HANDLER(CMD_seekTo);
-WEAK_HANDLER(CMD_eof);
 
 const CommandHandler opcodeHandlers[51] = {
     /* 0x00 */ nullptr,
@@ -380,13 +348,6 @@ int32_t CMD_otaUpload(const uint8_t *command, uint32_t remaining) {
 
 // -------------------------------------------------------- authentication handshake
 
-// Includes of this section kept with it.
-#include <cstring>
-
-#include "cache/commandHandlerCache.h"
-#include "cache/flash.h"
-#include "host/bytes.h"
-#include "protocol/crypto_sign.h"
 
 // A handshake message is reassembled at the start of packet_cache, the
 // staging area that the resource uploads use too; the two must not be

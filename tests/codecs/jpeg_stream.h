@@ -23,13 +23,13 @@ struct Code {
     int length;
 };
 
-inline std::map<uint8_t, Code> canonicalCodes(const HuffSpec &spec) {
+inline std::map<uint8_t, Code> canonicalCodes(const HuffSpec &table) {
     std::map<uint8_t, Code> codes;
     uint32_t code = 0;
     size_t next = 0;
     for (int length = 1; length <= 16; length++) {
-        for (int i = 0; i < spec.counts[length]; i++) {
-            if (next < spec.symbols.size()) codes[spec.symbols[next]] = {code, length};
+        for (int i = 0; i < table.counts[length]; i++) {
+            if (next < table.symbols.size()) codes[table.symbols[next]] = {code, length};
             next++;
             code++;
         }
@@ -107,10 +107,10 @@ public:
         return segment(marker, p);
     }
     // tableClass 0 for DC, 1 for AC.
-    Stream &dht(int tableClass, int id, const HuffSpec &spec) {
+    Stream &dht(int tableClass, int id, const HuffSpec &table) {
         Bytes p{(uint8_t)(tableClass << 4 | id)};
-        for (int l = 1; l <= 16; l++) p.push_back(spec.counts[l]);
-        p.insert(p.end(), spec.symbols.begin(), spec.symbols.end());
+        for (int l = 1; l <= 16; l++) p.push_back(table.counts[l]);
+        p.insert(p.end(), table.symbols.begin(), table.symbols.end());
         return segment(0xC4, p);
     }
     Stream &dri(int interval) { return segment(0xDD, {(uint8_t)(interval >> 8), (uint8_t)interval}); }

@@ -39,17 +39,4 @@ struct PngSpec {
     Bytes build() const;
 };
 
-// A heap copy of exactly the file's bytes, so that the address sanitizer
-// sees any read past the end.
-struct ExactBuffer {
-    explicit ExactBuffer(const Bytes &b) : size((uint32_t)b.size()), data(new uint8_t[b.size() ? b.size() : 1]) {
-        for (size_t i = 0; i < b.size(); i++) data[i] = b[i];
-    }
-    ~ExactBuffer() { delete[] data; }
-    ExactBuffer(const ExactBuffer &) = delete;
-    ExactBuffer &operator=(const ExactBuffer &) = delete;
-    uint32_t size;
-    uint8_t *data;
-};
-
 }  // namespace pngtest

@@ -1,0 +1,130 @@
+// Shared by the upload and image command tests: a started device, result
+// reports collected per command, and small images built on the test side.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "cache/commandHandlerCache.h"
+#include "cache/flash.h"
+#include "gui/GUIDRV_Lin_8.h"
+#include "gui/GUI_Alloc.h"
+#include "protocol/commandHandler.h"
+#include "tests/codecs/png_builder.h"
+#include "tests/support/device_fixture.h"
+#include "tools/hostlib/upload.h"
+
+namespace uploadtest {
+
+using nimbra::Bytes;
+
+struct Report {
+    uint8_t opcode, code, detail;
+    bool operator==(const Report &o) const { return opcode == o.opcode && code == o.code && detail == o.detail; }
+};
+inline std::ostream &operator<<(std::ostream &os, const Report &r) {
+    char s[32];
+    snprintf(s, sizeof s, "(%02X, %02X, %02X)", r.opcode, r.code, r.detail);
+    return os << s;
+}
+using Reports = std::vector<Report>;
+
+struct Rgb {
+    uint8_t r, g, b;
+};
+
+// An 8-bit truecolour PNG (colour type 2), pixels from `at`.
+inline Bytes rgbPng(uint32_t w, uint32_t h, const std::function<Rgb(uint32_t, uint32_t)> &at) {
+    pngtest::PngSpec s;
+    s.width = w;
+    s.height = h;
+    s.colorType = 2;
+    for (uint32_t y = 0; y < h; y++) {
+        Bytes row;
+        for (uint32_t x = 0; x < w; x++) {
+            Rgb c = at(x, y);
+            row.insert(row.end(), {c.r, c.g, c.b});
+        }
+        s.rows.push_back(row);
+    }
+    return s.build();
+}
+
+// A truecolour PNG with alpha (colour type 6); alpha from `alpha`.
+inline Bytes rgbaPng(uint32_t w, uint32_t h, const std::function<Rgb(uint32_t, uint32_t)> &at,
+                     const std::function<uint8_t(uint32_t, uint32_t)> &alpha) {
+    pngtest::PngSpec s;
+    s.width = w;
+    s.height = h;
+    s.colorType = 6;
+    for (uint32_t y = 0; y < h; y++) {
+        Bytes row;
+        for (uint32_t x = 0; x < w; x++) {
+            Rgb c = at(x, y);
+            row.insert(row.end(), {c.r, c.g, c.b, alpha(x, y)});
+        }
+        s.rows.push_back(row);
+    }
+    return s.build();
+}
+
+inline Bytes solidPng(uint32_t w, uint32_t h, Rgb c) {
+    return rgbPng(w, h, [c](uint32_t, uint32_t) { return c; });
+}
+
+inline Bytes jpegFile(const std::string &name) {
+    Bytes b = nimbra::readFile(std::string(NIMBRA_SOURCE_DIR) + "/tests/data/jpeg/" + name);
+    EXPECT_FALSE(b.empty()) << name;
+    return b;
+}
+
+class UploadTest : public DeviceTest {
+protected:
+    // Runs each command as its own payload; returns the result reports they
+    // sent, in order.
+    Reports runAll(const std::vector<Bytes> &commands) {
+        testsupport::clearCaptures();
+        for (const Bytes &c : commands) testsupport::run(c);
+        return reports();
+    }
+    // Calls the command's handler directly; *consumed is what it returns.
+    Reports call(const Bytes &command, int32_t *consumed = nullptr) {
+        testsupport::clearCaptures();
+        int32_t r = opcodeHandlers[command[0]](command.data(), (uint32_t)command.size());
+        if (consumed) *consumed = r;
+        return reports();
+    }
+    Reports reports() {
+        Reports out;
+        for (const Bytes &p : testsupport::packets()) {
+            if (p.size() == 4 && p[0] == 0x04) out.push_back(Report{p[1], p[2], p[3]});
+        }
+        return out;
+    }
+
+    Reports uploadImage(uint8_t slot, const Bytes &file, uint8_t format, size_t chunk = nimbra::kUploadMaxChunkBytes) {
+        nimbra::UploadOptions o;
+        o.chunkBytes = chunk;
+        auto commands = nimbra::loadImageCommands(slot, file, format, o);
+        EXPECT_FALSE(commands.empty());
+        return runAll(commands);
+    }
+    Reports uploadFont(uint8_t slot, const Bytes &sif, uint8_t formatCode, bool compress = false,
+                       size_t chunk = nimbra::kUploadMaxChunkBytes) {
+        nimbra::UploadOptions o;
+        o.chunkBytes = chunk;
+        o.compress = compress;
+        auto commands = nimbra::loadFontCommands(slot, sif, formatCode, o);
+        EXPECT_FALSE(commands.empty());
+        return runAll(commands);
+    }
+    static uint8_t *imageSlot(uint32_t s) { return FLASH_Address(imageSlotOffset(s)); }
+    static uint8_t *fontSlot(uint32_t s) { return FLASH_Address(fontSlotOffset(s)); }
+    static uint8_t pixel(int x, int y) { return fb[(size_t)y * 640 + x]; }
+    static void fillScreen(uint8_t v) { memset(fb, v, sizeof fb); }
+};
+
+}  // namespace uploadtest
