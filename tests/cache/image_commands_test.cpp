@@ -159,7 +159,7 @@ TEST_F(ImageCommands, TheSlot0PictureIsDrawnWithOrWithoutTransparency) {
     EXPECT_EQ(pixel(13, 11), 0x1C);
     EXPECT_EQ(pixel(14, 11), 0x49);
 
-    ASSERT_EQ(uploadImage(0, rgbaPng(4, 2, colour, [](uint32_t, uint32_t) { return 255; }), nimbra::kImagePng),
+    ASSERT_EQ(uploadImage(0, rgbPng(4, 2, colour, [](uint32_t, uint32_t) { return 255; }), nimbra::kImagePng),
               (Reports{{0x04, 0x00, 0}}));
     fillScreen(0x49);
     EXPECT_TRUE(call(nimbra::drawImageCommand(0, 20, 20)).empty());

@@ -35,36 +35,22 @@ using Reports = std::vector<Report>;
 struct Rgb {
     uint8_t r, g, b;
 };
+using PixelFn = std::function<Rgb(uint32_t, uint32_t)>;
+using AlphaFn = std::function<uint8_t(uint32_t, uint32_t)>;
 
-// An 8-bit truecolour PNG (colour type 2), pixels from `at`.
-inline Bytes rgbPng(uint32_t w, uint32_t h, const std::function<Rgb(uint32_t, uint32_t)> &at) {
+// An 8-bit truecolour PNG, pixels from `at`; with `alpha` it carries an
+// alpha channel (colour type 6), without it none (colour type 2).
+inline Bytes rgbPng(uint32_t w, uint32_t h, const PixelFn &at, const AlphaFn &alpha = nullptr) {
     pngtest::PngSpec s;
     s.width = w;
     s.height = h;
-    s.colorType = 2;
+    s.colorType = alpha ? 6 : 2;
     for (uint32_t y = 0; y < h; y++) {
         Bytes row;
         for (uint32_t x = 0; x < w; x++) {
             Rgb c = at(x, y);
             row.insert(row.end(), {c.r, c.g, c.b});
-        }
-        s.rows.push_back(row);
-    }
-    return s.build();
-}
-
-// A truecolour PNG with alpha (colour type 6); alpha from `alpha`.
-inline Bytes rgbaPng(uint32_t w, uint32_t h, const std::function<Rgb(uint32_t, uint32_t)> &at,
-                     const std::function<uint8_t(uint32_t, uint32_t)> &alpha) {
-    pngtest::PngSpec s;
-    s.width = w;
-    s.height = h;
-    s.colorType = 6;
-    for (uint32_t y = 0; y < h; y++) {
-        Bytes row;
-        for (uint32_t x = 0; x < w; x++) {
-            Rgb c = at(x, y);
-            row.insert(row.end(), {c.r, c.g, c.b, alpha(x, y)});
+            if (alpha) row.push_back(alpha(x, y));
         }
         s.rows.push_back(row);
     }
@@ -80,6 +66,13 @@ inline Bytes jpegFile(const std::string &name) {
     EXPECT_FALSE(b.empty()) << name;
     return b;
 }
+
+// Holds all of the pool but `left` bytes while it lives.
+struct PoolHold {
+    uint32_t mark = GUI_AllocStart();
+    explicit PoolHold(uint32_t left) { GUI_AllocNoInit(GUI_GetNumFreeBytes() - left); }
+    ~PoolHold() { GUI_AllocEnd(mark); }
+};
 
 class UploadTest : public DeviceTest {
 protected:
@@ -112,10 +105,9 @@ protected:
         EXPECT_FALSE(commands.empty());
         return runAll(commands);
     }
-    Reports uploadFont(uint8_t slot, const Bytes &sif, uint8_t formatCode, bool compress = false,
-                       size_t chunk = nimbra::kUploadMaxChunkBytes) {
+    Reports uploadPng(uint8_t slot, const Bytes &png) { return uploadImage(slot, png, nimbra::kImagePng); }
+    Reports uploadFont(uint8_t slot, const Bytes &sif, uint8_t formatCode, bool compress = false) {
         nimbra::UploadOptions o;
-        o.chunkBytes = chunk;
         o.compress = compress;
         auto commands = nimbra::loadFontCommands(slot, sif, formatCode, o);
         EXPECT_FALSE(commands.empty());
