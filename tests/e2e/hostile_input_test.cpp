@@ -55,3 +55,25 @@ TEST_F(HostileInput, EveryOpcodeTruncatedAtEveryLength) {
         testsupport::clearCaptures();
     }
 }
+
+TEST_F(HostileInput, RandomRecordStreamsThroughTheRecordLoop) {
+    XorShift rng{0xC0FFEE};
+    for (int round = 0; round < 200; round++) {
+        std::vector<uint8_t> stream;
+        for (int r = 0; r < 8; r++) {
+            uint32_t length = rng.next() % 64;
+            // Now and then a length the loop must drop (above 2048) or one
+            // that runs past the end of the stream.
+            uint32_t claimed = (rng.next() % 8 == 0) ? length + (rng.next() % 4000) : length;
+            for (int shift = 24; shift >= 0; shift -= 8) stream.push_back((uint8_t)(claimed >> shift));
+            for (int i = 0; i < 4; i++) stream.push_back((uint8_t)rng.next());
+            for (uint32_t i = 0; i < length; i++) stream.push_back((uint8_t)(i == 0 ? rng.next() % 51 : rng.next()));
+        }
+        stream.resize(stream.size() - rng.next() % 8);   // cut anywhere, even inside a header
+        processedBytes = 0;
+        SIM_RunRecordBytes(stream.data(), stream.size());
+        EXPECT_LE(processedBytes, stream.size());
+        running = 1;
+        testsupport::clearCaptures();
+    }
+}
