@@ -17,7 +17,7 @@
 #include "gui/GUI_Bitmap.h"
 #include "gui/GUI_Common.h"
 #include "host/bytes.h"
-#include "host/main.h"
+#include "host/platform.h"
 #include "protocol/commandHandler.h"
 #include "resources/builtin_fonts.h"
 

@@ -4,7 +4,7 @@
 
 #include <cstring>
 #include "host/bytes.h"
-#include "host/main.h"
+#include "host/platform.h"
 
 uint8_t __FLASH[FLASH_SIZE_BYTES];
 uint8_t orvDynData[512];

@@ -30,7 +30,7 @@
 #include "gui/GUI_Common.h"
 #include "host/bytes.h"
 #include "host/config.h"
-#include "host/main.h"
+#include "host/platform.h"
 #include "protocol/commandHandler.h"
 
 constexpr uint8_t OPCODE_VIDEO_PLAY = 0x11;

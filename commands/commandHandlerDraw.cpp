@@ -15,7 +15,7 @@
 #include "host/GUI_Driver.h"
 #include "host/bytes.h"
 #include "host/config.h"
-#include "host/main.h"
+#include "host/platform.h"
 #include "protocol/commandHandler.h"
 #include "resources/logo_images.h"
 

@@ -5,7 +5,7 @@
 #include "gui/GUIDRV_Lin_8.h"
 #include <cstring>
 #include "gui/GUI_Common.h"
-#include "host/main.h"
+#include "host/platform.h"
 
 alignas(16) uint8_t fb[FB_SIZE_BYTES];
 

@@ -8,7 +8,7 @@
 #include "gui/GUICC_M332.h"
 #include "gui/GUIDRV_Lin_8.h"
 #include "gui/GUI_Common.h"
-#include "host/main.h"
+#include "host/platform.h"
 
 uint8_t lineOpacityBuffer[LINE_OPACITY_BUFFER_BYTES];
 

@@ -8,7 +8,7 @@
 #include "gui/GUIDRV_Lin_8.h"
 #include "gui/GUI_AALib.h"
 #include "gui/GUI_Common.h"
-#include "host/main.h"
+#include "host/platform.h"
 
 static int32_t aa_pending_lines = 0;   // spans gathered into the pending row
 static int32_t aa_y = -1;              // pending pixel row

@@ -2,7 +2,7 @@
 // whose request sizes come from the host check GUI_GetNumFreeBytes first.
 #include "gui/GUI_Alloc.h"
 #include <cstring>
-#include "host/main.h"
+#include "host/platform.h"
 
 alignas(16) uint8_t ALLOC_buffer[POOL_SIZE_BYTES];
 uint32_t ALLOC_buffer_idx = 0;

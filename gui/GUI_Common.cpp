@@ -5,7 +5,7 @@
 #include "gui/GUICC_M332.h"
 #include "gui/GUI_AALib.h"
 #include "host/GUI_Driver.h"
-#include "host/main.h"
+#include "host/platform.h"
 
 GUI_ContextRecord GUI_Context;
 GUI_ContextRecord *const pContext = &GUI_Context;

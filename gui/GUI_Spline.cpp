@@ -14,7 +14,7 @@
 #include "gui/GUI_Alloc.h"
 #include "gui/GUI_Common.h"
 #include "gui/GUI_Rect.h"
-#include "host/main.h"
+#include "host/platform.h"
 
 // Bracket of the last evaluated x, carried from sample to sample.
 static int32_t klo = 0, khi = 0;

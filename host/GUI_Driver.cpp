@@ -12,7 +12,7 @@
 #include "gui/GUIDRV_Lin_8.h"
 #include "gui/GUI_Common.h"
 #include "host/bytes.h"
-#include "host/main.h"
+#include "host/platform.h"
 #include "protocol/commandHandler.h"
 #include "protocol/eventHandler.h"
 

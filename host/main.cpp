@@ -1,6 +1,5 @@
 // The simulator's entry: the command line, start-up, and the one loop that
-// reads records and hands their payloads to the dispatcher. Also the
-// response channel (sendData) and the CRC-32 of uploads.
+// reads records and hands their payloads to the dispatcher.
 #include "host/main.h"
 
 #include <cerrno>
@@ -20,108 +19,20 @@
 #include "protocol/commandHandler.h"
 #include "protocol/eventHandler.h"
 
-FILE *logfd = nullptr;
-uint8_t running = 1;
-int32_t save_frame = -1;
-uint16_t mtu = DEFAULT_MTU;
-uint32_t processedBytes = 0;
-
 static uint8_t _recordBuffer[RECORD_MAX_PAYLOAD_BYTES];
-static uint8_t outBuffer[4 + RESPONSE_MAX_PAYLOAD_BYTES];
 static int32_t _lastLoggedFrame = 0;   // frame number of the last separator line
 
-void SIM_WriteFd(int fd, const uint8_t *bytes, size_t length) {
-    // Unchecked by design (a closed viewer must not stop the device), but a
-    // write cut short by a signal or a full pipe is completed.
-    while (length > 0) {
-        ssize_t n = write(fd, bytes, length);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        bytes += n;
-        length -= (size_t)n;
-    }
-}
-
-static void _WriteStdout(const uint8_t *bytes, size_t length) { SIM_WriteFd(1, bytes, length); }
-static void _WriteStderr(const uint8_t *bytes, size_t length) { SIM_WriteFd(2, bytes, length); }
-
-SIM_Sink SIM_frameSink = _WriteStdout;
-SIM_Sink SIM_packetSink = _WriteStderr;
-
-// ---------------------------------------------------------------- reset seam
-
-static SIM_ResetHook _resetHooks[64];
-static int _resetHookCount = 0;
-
-SIM_ResetRegistration::SIM_ResetRegistration(SIM_ResetHook hook) {
-    if (_resetHookCount < (int)(sizeof _resetHooks / sizeof _resetHooks[0])) {
-        _resetHooks[_resetHookCount++] = hook;
-    } else {
-        abort();   // a build-time mistake: raise the table size
-    }
-}
-
 static void _ResetHost() {
-    running = 1;
-    save_frame = -1;
-    mtu = DEFAULT_MTU;
-    processedBytes = 0;
     _lastLoggedFrame = 0;
     memset(_recordBuffer, 0, sizeof _recordBuffer);
 }
 SIM_REGISTER_RESET(_ResetHost);
-
-void SIM_ResetDevice() {
-    for (int i = 0; i < _resetHookCount; i++) _resetHooks[i]();
-}
 
 void SIM_StartDevice() {
     loadFlashData();
     initCache();
     initDraw();
     onInit();
-}
-
-// ---------------------------------------------------------- response channel
-
-void sendData(const uint8_t *payload, uint16_t length) {
-    SIM_LOG("Sending back %d bytes\n", length);
-    if (length > RESPONSE_MAX_PAYLOAD_BYTES) return;
-    wr16le(outBuffer, length);
-    outBuffer[2] = 0xAA;
-    outBuffer[3] = 0xFF;
-    if (length) memcpy(outBuffer + 4, payload, length);
-    SIM_packetSink(outBuffer, (size_t)length + 4);
-}
-
-uint16_t GetMTU() { return mtu; }
-
-// ------------------------------------------------------------------- CRC-32
-
-static uint32_t crc32_table[256];
-
-static void _InitCrcTable() {
-    for (uint32_t i = 0; i < 256; i++) {
-        uint32_t c = i << 24;
-        for (int k = 0; k < 8; k++) c = (c & 0x80000000u) ? (c << 1) ^ 0x04C11DB7u : (c << 1);
-        crc32_table[i] = c;
-    }
-}
-
-uint32_t CRC_Calculate(const uint8_t *data, uint32_t length) {
-    if (crc32_table[1] == 0) _InitCrcTable();
-    uint32_t crc = 0;
-    for (uint32_t i = 0; i < length; i++) crc = crc32_table[((crc >> 24) ^ data[i]) & 0xFF] ^ (crc << 8);
-    return crc;
-}
-
-void Error_Handler() {
-    if (logfd) {
-        fputs("Errror Handler!\n", logfd);
-        fclose(logfd);
-        logfd = nullptr;
-    }
-    abort();
 }
 
 // --------------------------------------------------------------- record loop

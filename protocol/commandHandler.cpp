@@ -11,7 +11,7 @@
 #include "host/GUI_Driver.h"
 #include "host/bytes.h"
 #include "host/config.h"
-#include "host/main.h"
+#include "host/platform.h"
 #include "protocol/crypto_sign.h"
 #include "protocol/eventHandler.h"
 

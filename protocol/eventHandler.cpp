@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include "host/bytes.h"
-#include "host/main.h"
+#include "host/platform.h"
 #include "protocol/commandHandler.h"
 
 OrvState orvState;

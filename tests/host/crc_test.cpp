@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "host/main.h"
+#include "host/platform.h"
 
 TEST(Crc32, CheckValueOfDigits) {
     const uint8_t digits[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
