@@ -2,12 +2,18 @@
 // over the stream buffer: reads past the buffered data yield zero bits and
 // set an overrun flag, so a picture cut short is noticed without ever
 // touching memory outside the buffer. Variable-length codes are decoded by
-// walking binary trees that are built from the code tables at compile time
-// (a table with two codes sharing a prefix does not compile).
+// look-up tables, built at compile time from binary trees of the code tables
+// (a table with two codes sharing a prefix does not compile); codes longer
+// than a table's width go on down the tree.
 #include "codecs/mpeg1_video.h"
 
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "codecs/mpeg1_idct.h"
 #include "gui/GUI_Alloc.h"
 
 // ------------------------------------------------------------ stream buffer
@@ -80,6 +86,13 @@ static inline uint32_t _BitsLeft(const plm_buffer_t *b) { return b->length * 8 -
 static inline uint32_t _PeekBits(const plm_buffer_t *b, uint32_t count) {
     if (count == 0) return 0;
     uint32_t byte = b->bitIndex >> 3;
+    if (byte + 8 <= b->length) {
+        // Eight whole bytes buffered: one big-endian load.
+        uint64_t word;
+        memcpy(&word, b->bytes + byte, 8);
+        word = __builtin_bswap64(word) << (b->bitIndex & 7);
+        return (uint32_t)(word >> (64 - count));
+    }
     uint32_t acc = 0;
     for (uint32_t i = 0; i < 4; i++) {
         acc <<= 8;
@@ -111,12 +124,22 @@ static inline uint32_t _ReadBit(plm_buffer_t *b) { return _ReadBits(b, 1); }
 // three bytes, which may be the beginning of a start code still to come.
 static int _NextStartCode(plm_buffer_t *b) {
     uint32_t i = (b->bitIndex + 7) >> 3;
+    // The 01 of a start code is looked for with memchr, then the two zero
+    // bytes before it are checked: the first hit is the first start code.
+    uint32_t p = i + 2;
     while (i + 3 < b->length) {
-        if (b->bytes[i] == 0 && b->bytes[i + 1] == 0 && b->bytes[i + 2] == 1) {
-            b->bitIndex = (i + 4) * 8;
-            return b->bytes[i + 3];
+        const uint8_t *one = (const uint8_t *)memchr(b->bytes + p, 1, b->length - 1 - p);
+        if (!one) {
+            i = b->length - 3;
+            break;
         }
-        i++;
+        p = (uint32_t)(one - b->bytes);
+        if (b->bytes[p - 1] == 0 && b->bytes[p - 2] == 0) {
+            b->bitIndex = (p + 2) * 8;
+            return b->bytes[p + 1];
+        }
+        p++;
+        i = p - 2;
     }
     uint32_t keep = b->length >= 3 ? b->length - 3 : 0;
     if (keep < i) keep = i;
@@ -140,7 +163,7 @@ struct VlcTree {
 };
 
 template <size_t Nodes, size_t N>
-constexpr VlcTree<Nodes> _BuildVlc(const VlcCode (&codes)[N]) {
+constexpr VlcTree<Nodes> _BuildVlcTree(const VlcCode (&codes)[N]) {
     VlcTree<Nodes> tree{};
     size_t used = 1;
     for (const VlcCode &code : codes) {
@@ -168,12 +191,55 @@ constexpr VlcTree<Nodes> _BuildVlc(const VlcCode (&codes)[N]) {
     return tree;
 }
 
-// Returns the value of the next code, or -1 when the bits form no code.
-template <size_t Nodes>
-static inline int _ReadVlc(plm_buffer_t *b, const VlcTree<Nodes> &tree) {
-    int node = 0;
+// What walking the tree over the next `Bits` bits gives: a value (or -1 for
+// bits that form no code) and the bits the walk took, or, for codes longer
+// than `Bits`, the node at which the walk goes on bit by bit.
+struct VlcEntry {
+    int16_t value;     // the code's value, -1, or the node to go on from
+    uint8_t length;    // bits taken
+    uint8_t pending;   // 1: value is a node
+};
+
+template <size_t Nodes, int Bits>
+struct Vlc {
+    VlcTree<Nodes> tree;
+    VlcEntry first[1 << Bits];
+};
+
+template <size_t Nodes, int Bits, size_t N>
+constexpr Vlc<Nodes, Bits> _BuildVlc(const VlcCode (&codes)[N]) {
+    Vlc<Nodes, Bits> vlc{};
+    vlc.tree = _BuildVlcTree<Nodes>(codes);
+    for (uint32_t pattern = 0; pattern < (1u << Bits); pattern++) {
+        int node = 0;
+        for (int depth = 1;; depth++) {
+            int16_t next = vlc.tree.child[node][(pattern >> (Bits - depth)) & 1];
+            if (next <= 0) {
+                vlc.first[pattern] = VlcEntry{(int16_t)(next < 0 ? -next - 1 : -1), (uint8_t)depth, 0};
+                break;
+            }
+            node = next;
+            if (depth == Bits) {
+                vlc.first[pattern] = VlcEntry{(int16_t)node, (uint8_t)Bits, 1};
+                break;
+            }
+        }
+    }
+    return vlc;
+}
+
+// Returns the value of the next code, or -1 when the bits form no code. One
+// look-up takes what the tree walk would have taken, bit for bit: the same
+// value, the same bits consumed (also when the code is invalid or runs past
+// the buffered data).
+template <size_t Nodes, int Bits>
+static inline int _ReadVlc(plm_buffer_t *b, const Vlc<Nodes, Bits> &vlc) {
+    const VlcEntry &e = vlc.first[_PeekBits(b, Bits)];
+    _SkipBits(b, e.length);
+    if (!e.pending) return e.value;
+    int node = e.value;
     for (;;) {
-        int16_t next = tree.child[node][_ReadBit(b)];
+        int16_t next = vlc.tree.child[node][_ReadBit(b)];
         if (next < 0) return -next - 1;
         if (next == 0) return -1;
         node = next;
@@ -288,25 +354,17 @@ static constexpr VlcCode kCoeffCodes[] = {
     {"000001", kCoeffEscape},
 };
 
-static constexpr int32_t kIdctCos[8][8] = {
-    {11585, 16069, 15137, 13623, 11585, 9102, 6270, 3196},
-    {11585, 13623, 6270, -3196, -11585, -16069, -15137, -9102},
-    {11585, 9102, -6270, -16069, -11585, 3196, 15137, 13623},
-    {11585, 3196, -15137, -9102, 11585, 13623, -6270, -16069},
-    {11585, -3196, -15137, 9102, 11585, -13623, -6270, 16069},
-    {11585, -9102, -6270, 16069, -11585, -3196, 15137, -13623},
-    {11585, -13623, 6270, 3196, -11585, 16069, -15137, 9102},
-    {11585, -16069, 15137, -13623, 11585, -9102, 6270, -3196},
-};
 
-static constexpr auto kAddressIncrementTree = _BuildVlc<48>(kAddressIncrementCodes);
-static constexpr auto kCodedBlockPatternTree = _BuildVlc<80>(kCodedBlockPatternCodes);
-static constexpr auto kMotionTree = _BuildVlc<24>(kMotionCodes);
-static constexpr auto kCoeffTree = _BuildVlc<160>(kCoeffCodes);
-static constexpr auto kIntraTypeTree = _BuildVlc<4>(kIntraTypeCodes);
-static constexpr auto kPredictedTypeTree = _BuildVlc<8>(kPredictedTypeCodes);
-static constexpr auto kLumaDcSizeTree = _BuildVlc<12>(kLumaDcSizeCodes);
-static constexpr auto kChromaDcSizeTree = _BuildVlc<12>(kChromaDcSizeCodes);
+// Look-up widths: the longest code of each table, except the coefficients,
+// whose rare codes of 11 to 16 bits finish the walk bit by bit.
+static constexpr auto kAddressIncrementVlc = _BuildVlc<48, 11>(kAddressIncrementCodes);
+static constexpr auto kCodedBlockPatternVlc = _BuildVlc<80, 9>(kCodedBlockPatternCodes);
+static constexpr auto kMotionVlc = _BuildVlc<24, 10>(kMotionCodes);
+static constexpr auto kCoeffVlc = _BuildVlc<160, 10>(kCoeffCodes);
+static constexpr auto kIntraTypeVlc = _BuildVlc<4, 2>(kIntraTypeCodes);
+static constexpr auto kPredictedTypeVlc = _BuildVlc<8, 6>(kPredictedTypeCodes);
+static constexpr auto kLumaDcSizeVlc = _BuildVlc<12, 7>(kLumaDcSizeCodes);
+static constexpr auto kChromaDcSizeVlc = _BuildVlc<12, 8>(kChromaDcSizeCodes);
 
 // Scan position -> natural (row-major) position in the 8 x 8 block.
 static constexpr uint8_t kZigZag[64] = {
@@ -315,47 +373,21 @@ static constexpr uint8_t kZigZag[64] = {
     30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63,
 };
 
+// Scan position -> position in the transposed block the inverse DCT takes.
+static constexpr auto kZigZagTransposed = [] {
+    struct {
+        uint8_t at[64];
+    } t{};
+    for (int i = 0; i < 64; i++) t.at[i] = (uint8_t)((kZigZag[i] & 7) * 8 + (kZigZag[i] >> 3));
+    return t;
+}();
+
 // Natural order.
 static constexpr uint8_t kDefaultIntraMatrix[64] = {
     8,  16, 19, 22, 26, 27, 29, 34, 16, 16, 22, 24, 27, 29, 34, 37, 19, 22, 26, 27, 29, 34,
     34, 38, 22, 22, 26, 27, 29, 34, 37, 40, 22, 26, 27, 29, 32, 35, 40, 48, 26, 27, 29, 32,
     35, 40, 48, 58, 26, 27, 29, 34, 38, 46, 56, 69, 27, 29, 35, 38, 46, 56, 69, 83,
 };
-
-// ---------------------------------------------------------- inverse DCT
-
-void plm_video_idct(int32_t block[64]) {
-    bool acZero = true;
-    for (int i = 1; i < 64 && acZero; i++) acZero = block[i] == 0;
-    if (acZero) {
-        // The DC term alone gives a flat block of DC / 8, rounded.
-        int32_t v = (int32_t)(((int64_t)block[0] + 4) >> 3);
-        for (int i = 0; i < 64; i++) block[i] = v;
-        return;
-    }
-    int64_t rows[64];
-    for (int v = 0; v < 8; v++) {
-        const int32_t *in = block + v * 8;
-        int64_t *out = rows + v * 8;
-        if (!(in[0] | in[1] | in[2] | in[3] | in[4] | in[5] | in[6] | in[7])) {
-            for (int x = 0; x < 8; x++) out[x] = 0;
-            continue;
-        }
-        for (int x = 0; x < 8; x++) {
-            int64_t s = 0;
-            for (int u = 0; u < 8; u++) s += (int64_t)kIdctCos[x][u] * in[u];
-            out[x] = s;
-        }
-    }
-    for (int x = 0; x < 8; x++) {
-        for (int y = 0; y < 8; y++) {
-            int64_t s = 0;
-            for (int v = 0; v < 8; v++) s += (int64_t)kIdctCos[y][v] * rows[v * 8 + x];
-            // Both passes carry 15 fractional bits: round once, at the end.
-            block[y * 8 + x] = (int32_t)((s + ((int64_t)1 << 29)) >> 30);
-        }
-    }
-}
 
 // -------------------------------------------------------------- decoder
 
@@ -374,6 +406,20 @@ constexpr uint32_t SEQUENCE_FIELDS_BITS = 62;
 constexpr uint32_t MAX_PICTURE_BYTES = 307200;   // width x height x 3
 
 enum DecodeResult { DECODE_OK, DECODE_DAMAGED, DECODE_TRUNCATED };
+
+// The most macroblocks a picture of at most MAX_PICTURE_BYTES / 3 pixels can
+// have, each side at most 4095 pixels: for each width, the tallest picture.
+static constexpr int _MaxMacroblocks() {
+    int most = 0;
+    for (int width = 1; width <= 4095; width++) {
+        int height = (int)(MAX_PICTURE_BYTES / 3) / width;
+        if (height > 4095) height = 4095;
+        int count = ((width + 15) / 16) * ((height + 15) / 16);
+        if (count > most) most = count;
+    }
+    return most;
+}
+constexpr int MAX_MACROBLOCKS = _MaxMacroblocks();
 
 struct plm_video_t {
     plm_buffer_t *buffer;
@@ -398,7 +444,12 @@ struct plm_video_t {
     int quantizerScale;
     int dcPredictor[3];                   // Y, Cb, Cr
     int motionPredictorX, motionPredictorY;
-    int32_t block[64];
+    int16_t block[64];                    // transposed: horizontal frequency u, vertical v at u x 8 + v
+
+    // P pictures: the macroblocks written so far. The others show the
+    // reference where they are, and are copied from it when the picture is
+    // complete (instead of copying the whole reference first).
+    uint8_t macroblockWritten[MAX_MACROBLOCKS];
 };
 
 plm_video_t *plm_video_create_with_buffer(plm_buffer_t *buffer) {
@@ -493,6 +544,73 @@ static HeaderResult _DecodeSequenceHeader(plm_video_t *self) {
 
 static inline uint8_t _Clamp255(int32_t v) { return (uint8_t)(v < 0 ? 0 : v > 255 ? 255 : v); }
 
+// The prediction of a block whose source lies inside the plane: a copy, the
+// average of two neighbours ((a + b + 1) >> 1, horizontally or vertically)
+// or of four ((a + b + c + d + 2) >> 2). `size` is 16 (luma) or 8 (chroma).
+#if defined(__SSE2__)
+static inline __m128i _LoadRow(const uint8_t *p, int size) {
+    return size == 16 ? _mm_loadu_si128((const __m128i *)p) : _mm_loadl_epi64((const __m128i *)p);
+}
+static inline void _StoreRow(uint8_t *p, __m128i v, int size) {
+    if (size == 16) {
+        _mm_storeu_si128((__m128i *)p, v);
+    } else {
+        _mm_storel_epi64((__m128i *)p, v);
+    }
+}
+
+static void _PredictInside(const uint8_t *a, uint8_t *out, int stride, int size, int hx, int hy) {
+    if (!hy) {
+        for (int y = 0; y < size; y++, a += stride, out += stride) {
+            __m128i v = _LoadRow(a, size);
+            if (hx) v = _mm_avg_epu8(v, _LoadRow(a + 1, size));   // (a + b + 1) >> 1
+            _StoreRow(out, v, size);
+        }
+        return;
+    }
+    if (!hx) {
+        for (int y = 0; y < size; y++, a += stride, out += stride) {
+            _StoreRow(out, _mm_avg_epu8(_LoadRow(a, size), _LoadRow(a + stride, size)), size);
+        }
+        return;
+    }
+    // Four neighbours: sums in 16 bits, two row pairs kept from one row to
+    // the next.
+    const __m128i zero = _mm_setzero_si128(), two = _mm_set1_epi16(2);
+    auto pairSums = [&](const uint8_t *row, __m128i &low, __m128i &high) {
+        __m128i left = _LoadRow(row, size), right = _LoadRow(row + 1, size);
+        low = _mm_add_epi16(_mm_unpacklo_epi8(left, zero), _mm_unpacklo_epi8(right, zero));
+        high = _mm_add_epi16(_mm_unpackhi_epi8(left, zero), _mm_unpackhi_epi8(right, zero));
+    };
+    __m128i topLow, topHigh;
+    pairSums(a, topLow, topHigh);
+    for (int y = 0; y < size; y++, a += stride, out += stride) {
+        __m128i bottomLow, bottomHigh;
+        pairSums(a + stride, bottomLow, bottomHigh);
+        __m128i low = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(topLow, bottomLow), two), 2);
+        __m128i high = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(topHigh, bottomHigh), two), 2);
+        _StoreRow(out, _mm_packus_epi16(low, high), size);
+        topLow = bottomLow;
+        topHigh = bottomHigh;
+    }
+}
+#else
+static void _PredictInside(const uint8_t *a, uint8_t *out, int stride, int size, int hx, int hy) {
+    for (int y = 0; y < size; y++, a += stride, out += stride) {
+        const uint8_t *c = a + stride;
+        if (!hx && !hy) {
+            memcpy(out, a, (size_t)size);
+        } else if (hx && !hy) {
+            for (int x = 0; x < size; x++) out[x] = (uint8_t)((a[x] + a[x + 1] + 1) >> 1);
+        } else if (!hx) {
+            for (int x = 0; x < size; x++) out[x] = (uint8_t)((a[x] + c[x] + 1) >> 1);
+        } else {
+            for (int x = 0; x < size; x++) out[x] = (uint8_t)((a[x] + a[x + 1] + c[x] + c[x + 1] + 2) >> 2);
+        }
+    }
+}
+#endif
+
 // Copies a size x size prediction from the reference plane at a half-pel
 // vector. Vectors that reach outside the plane cannot occur in a valid
 // stream; for them the plane's edge samples are repeated.
@@ -504,19 +622,7 @@ static void _Predict(const uint8_t *ref, uint8_t *dst, int stride, int rows, int
     int hy = mvy & 1;
     uint8_t *out = dst + by * stride + bx;
     if (sx >= 0 && sy >= 0 && sx + size + hx <= stride && sy + size + hy <= rows) {
-        const uint8_t *a = ref + sy * stride + sx;
-        for (int y = 0; y < size; y++, a += stride, out += stride) {
-            const uint8_t *c = a + stride;
-            if (!hx && !hy) {
-                memcpy(out, a, (size_t)size);
-            } else if (hx && !hy) {
-                for (int x = 0; x < size; x++) out[x] = (uint8_t)((a[x] + a[x + 1] + 1) >> 1);
-            } else if (!hx) {
-                for (int x = 0; x < size; x++) out[x] = (uint8_t)((a[x] + c[x] + 1) >> 1);
-            } else {
-                for (int x = 0; x < size; x++) out[x] = (uint8_t)((a[x] + a[x + 1] + c[x] + c[x + 1] + 2) >> 2);
-            }
-        }
+        _PredictInside(ref + sy * stride + sx, out, stride, size, hx, hy);
         return;
     }
     auto at = [&](int x, int y) -> int {
@@ -536,7 +642,7 @@ static void _Predict(const uint8_t *ref, uint8_t *dst, int stride, int rows, int
 // vector (whole or half pixels). Returns false for a code that does not exist.
 static bool _DecodeMotionComponent(plm_video_t *self, int *predictor) {
     plm_buffer_t *b = self->buffer;
-    int code = _ReadVlc(b, kMotionTree);
+    int code = _ReadVlc(b, kMotionVlc);
     if (code < 0) return false;
     if (code != 0 && _ReadBit(b)) code = -code;
     int rSize = self->forwardFCode - 1;
@@ -557,16 +663,18 @@ static bool _DecodeMotionComponent(plm_video_t *self, int *predictor) {
     return true;
 }
 
-// Reads one block's coefficients into self->block (natural order,
-// dequantised). Returns false when the data is malformed.
-static bool _DecodeBlock(plm_video_t *self, int index, bool intra) {
+// Reads one block's coefficients into self->block (transposed, dequantised;
+// the block is all zero on entry). Returns false when the data is malformed.
+// *acCoded tells whether any coefficient but the first was coded.
+static bool _DecodeBlock(plm_video_t *self, int index, bool intra, bool *acCoded) {
     plm_buffer_t *b = self->buffer;
-    int32_t *block = self->block;
+    int16_t *block = self->block;
     const uint8_t *matrix;
     int n = 0;
+    *acCoded = false;
     if (intra) {
         int component = index < 4 ? 0 : index - 3;
-        int size = _ReadVlc(b, component == 0 ? kLumaDcSizeTree : kChromaDcSizeTree);
+        int size = component == 0 ? _ReadVlc(b, kLumaDcSizeVlc) : _ReadVlc(b, kChromaDcSizeVlc);
         if (size < 0) return false;
         int differential = 0;
         if (size > 0) {
@@ -578,7 +686,7 @@ static bool _DecodeBlock(plm_video_t *self, int index, bool intra) {
         // from growing the predictor without limit.
         dc = dc < -2048 ? -2048 : dc > 2047 ? 2047 : dc;
         self->dcPredictor[component] = dc;
-        block[0] = dc;
+        block[0] = (int16_t)dc;
         n = 1;
         matrix = self->intraMatrix;
     } else {
@@ -594,7 +702,7 @@ static bool _DecodeBlock(plm_video_t *self, int index, bool intra) {
             run = 0;
             level = _ReadBit(b) ? -1 : 1;
         } else {
-            int code = _ReadVlc(b, kCoeffTree);
+            int code = _ReadVlc(b, kCoeffVlc);
             if (code < 0) return false;
             if (code == kCoeffEndOfBlock) break;
             if (code == kCoeffEscape) {
@@ -615,7 +723,8 @@ static bool _DecodeBlock(plm_video_t *self, int index, bool intra) {
         }
         n += run;
         if (n > 63) return false;
-        int pos = kZigZag[n++];
+        if (n > 0) *acCoded = true;
+        int pos = kZigZag[n];
         int c;
         if (intra) {
             c = (2 * level * quant * matrix[pos]) / 16;
@@ -625,7 +734,7 @@ static bool _DecodeBlock(plm_video_t *self, int index, bool intra) {
         }
         // Mismatch control: reconstructed coefficients are made odd.
         if ((c & 1) == 0 && c != 0) c -= c > 0 ? 1 : -1;
-        block[pos] = c < -2048 ? -2048 : c > 2047 ? 2047 : c;
+        block[kZigZagTransposed.at[n++]] = (int16_t)(c < -2048 ? -2048 : c > 2047 ? 2047 : c);
         if (b->overrun) return true;   // the caller reports the cut
     }
     return true;
@@ -641,6 +750,19 @@ static uint8_t *_BlockTarget(plm_video_t *self, int mbx, int mby, int index, int
     *stride = self->chromaStride;
     uint8_t *plane = index == 4 ? f->cb.data : f->cr.data;
     return plane + mby * 8 * self->chromaStride + mbx * 8;
+}
+
+// Copies macroblock (mbx, mby) of the reference into the picture.
+static void _CopyMacroblock(plm_video_t *self, int mbx, int mby) {
+    const plm_frame_t *ref = self->forward;
+    plm_frame_t *cur = self->current;
+    size_t luma = (size_t)mby * 16 * self->lumaStride + (size_t)mbx * 16;
+    for (int y = 0; y < 16; y++, luma += self->lumaStride) memcpy(cur->y.data + luma, ref->y.data + luma, 16);
+    size_t chroma = (size_t)mby * 8 * self->chromaStride + (size_t)mbx * 8;
+    for (int y = 0; y < 8; y++, chroma += self->chromaStride) {
+        memcpy(cur->cb.data + chroma, ref->cb.data + chroma, 8);
+        memcpy(cur->cr.data + chroma, ref->cr.data + chroma, 8);
+    }
 }
 
 static DecodeResult _DecodeMacroblock(plm_video_t *self, int address, int type) {
@@ -674,7 +796,7 @@ static DecodeResult _DecodeMacroblock(plm_video_t *self, int address, int type) 
     }
     int pattern = intra ? 63 : 0;
     if (type & MB_PATTERN) {
-        pattern = _ReadVlc(b, kCodedBlockPatternTree);
+        pattern = _ReadVlc(b, kCodedBlockPatternVlc);
         if (pattern < 0) return DECODE_DAMAGED;
     }
     if (b->overrun) return DECODE_TRUNCATED;
@@ -687,22 +809,42 @@ static DecodeResult _DecodeMacroblock(plm_video_t *self, int address, int type) 
         int cvx = mvx / 2, cvy = mvy / 2;
         _Predict(ref->cb.data, cur->cb.data, self->chromaStride, self->chromaRows, mbx * 8, mby * 8, 8, cvx, cvy);
         _Predict(ref->cr.data, cur->cr.data, self->chromaStride, self->chromaRows, mbx * 8, mby * 8, 8, cvx, cvy);
+        self->macroblockWritten[address] = 1;
+    } else if (self->pictureType == PICTURE_TYPE_P && !self->macroblockWritten[address]) {
+        // Blocks of an intra macroblock that are not reached (damaged data)
+        // keep showing the reference.
+        _CopyMacroblock(self, mbx, mby);
+        self->macroblockWritten[address] = 1;
     }
 
     for (int i = 0; i < 6; i++) {
         if (!(pattern & (32 >> i))) continue;
-        memset(self->block, 0, sizeof self->block);
-        if (!_DecodeBlock(self, i, intra)) return DECODE_DAMAGED;
-        if (b->overrun) return DECODE_TRUNCATED;
-        plm_video_idct(self->block);
+        bool acCoded;
+        bool good = _DecodeBlock(self, i, intra, &acCoded);
+        if (!good || b->overrun) {
+            memset(self->block, 0, sizeof self->block);
+            return good ? DECODE_TRUNCATED : DECODE_DAMAGED;
+        }
         int stride;
         uint8_t *dst = _BlockTarget(self, mbx, mby, i, &stride);
-        const int32_t *s = self->block;
-        for (int y = 0; y < 8; y++, dst += stride, s += 8) {
+        if (acCoded) {
             if (intra) {
-                for (int x = 0; x < 8; x++) dst[x] = _Clamp255(s[x]);
+                MPEG_IdctPut(self->block, dst, stride);
             } else {
-                for (int x = 0; x < 8; x++) dst[x] = _Clamp255(dst[x] + s[x]);
+                MPEG_IdctAdd(self->block, dst, stride);
+            }
+            memset(self->block, 0, sizeof self->block);
+        } else {
+            // The transform of a lone DC term is flat: (DC + 4) >> 3, the
+            // same as the full transform gives.
+            int value = (self->block[0] + 4) >> 3;
+            self->block[0] = 0;
+            for (int y = 0; y < 8; y++, dst += stride) {
+                if (intra) {
+                    memset(dst, _Clamp255(value), 8);
+                } else {
+                    for (int x = 0; x < 8; x++) dst[x] = _Clamp255(dst[x] + value);
+                }
             }
         }
     }
@@ -735,7 +877,7 @@ static DecodeResult _DecodeSlice(plm_video_t *self, int row) {
     do {
         int increment = 0;
         for (;;) {
-            int code = _ReadVlc(b, kAddressIncrementTree);
+            int code = _ReadVlc(b, kAddressIncrementVlc);
             if (code < 0 || b->overrun) return b->overrun ? DECODE_TRUNCATED : DECODE_DAMAGED;
             if (code == kIncrementStuffing) continue;
             if (code == kIncrementEscape) {
@@ -756,7 +898,7 @@ static DecodeResult _DecodeSlice(plm_video_t *self, int row) {
         address += increment;
         if (address >= self->mbCount) return DECODE_DAMAGED;
 
-        int type = self->pictureType == PICTURE_TYPE_I ? _ReadVlc(b, kIntraTypeTree) : _ReadVlc(b, kPredictedTypeTree);
+        int type = self->pictureType == PICTURE_TYPE_I ? _ReadVlc(b, kIntraTypeVlc) : _ReadVlc(b, kPredictedTypeVlc);
         if (b->overrun) return DECODE_TRUNCATED;
         if (type < 0) return DECODE_DAMAGED;
         DecodeResult r = _DecodeMacroblock(self, address, type);
@@ -809,12 +951,7 @@ static PictureResult _DecodePicture(plm_video_t *self) {
     self->pictureType = type;
     self->fullPelForward = fullPel;
     self->forwardFCode = fCode;
-    if (type == PICTURE_TYPE_P) {
-        // Every macroblock that no slice codes (skipped ones included) shows
-        // the reference at the same place: start from a copy of it.
-        uint32_t storeBytes = (uint32_t)(self->lumaStride * self->lumaRows) * 3 / 2;
-        memcpy(self->current->y.data, self->forward->y.data, storeBytes);
-    }
+    if (type == PICTURE_TYPE_P) memset(self->macroblockWritten, 0, (size_t)self->mbCount);
 
     int slices = 0;
     for (;;) {
@@ -822,7 +959,8 @@ static PictureResult _DecodePicture(plm_video_t *self) {
         if (code < 0) {
             // The data ends here: a complete picture when at least one slice
             // was decoded, otherwise a picture still to come.
-            return slices ? PICTURE_REFERENCE : PICTURE_TRUNCATED;
+            if (!slices) return PICTURE_TRUNCATED;
+            break;
         }
         if (code == START_USER_DATA || code == START_EXTENSION) continue;
         if (code < START_SLICE_FIRST || code > START_SLICE_LAST) {
@@ -832,6 +970,13 @@ static PictureResult _DecodePicture(plm_video_t *self) {
         slices++;
         if (_DecodeSlice(self, code) == DECODE_TRUNCATED) return PICTURE_TRUNCATED;
         // A damaged slice is abandoned; decoding resumes at the next start code.
+    }
+    if (type == PICTURE_TYPE_P) {
+        // Every macroblock that no slice wrote (skipped ones included) shows
+        // the reference at the same place.
+        for (int address = 0; address < self->mbCount; address++) {
+            if (!self->macroblockWritten[address]) _CopyMacroblock(self, address % self->mbWidth, address / self->mbWidth);
+        }
     }
     return PICTURE_REFERENCE;
 }
