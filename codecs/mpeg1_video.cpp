@@ -80,10 +80,27 @@ void plm_buffer_reset(plm_buffer_t *self) {
 size_t plm_buffer_get_size(const plm_buffer_t *self) { return self->length; }
 size_t plm_buffer_get_remaining(const plm_buffer_t *self) { return self->length - (self->bitIndex + 7) / 8; }
 
-static inline uint32_t _BitsLeft(const plm_buffer_t *b) { return b->length * 8 - b->bitIndex; }
+// The bit reading functions work on the buffer itself or on a copy of its
+// read state that a hot loop keeps in registers (BitCursor).
+struct BitCursor {
+    const uint8_t *bytes;
+    uint32_t length;
+    uint32_t bitIndex;
+    bool overrun;
+
+    explicit BitCursor(const plm_buffer_t *b) : bytes(b->bytes), length(b->length), bitIndex(b->bitIndex), overrun(b->overrun) {}
+    void storeTo(plm_buffer_t *b) const {
+        b->bitIndex = bitIndex;
+        b->overrun = overrun;
+    }
+};
+
+template <class Bits>
+static inline uint32_t _BitsLeft(const Bits *b) { return b->length * 8 - b->bitIndex; }
 
 // Up to 24 bits from the read position; bits past the data read as 0.
-static inline uint32_t _PeekBits(const plm_buffer_t *b, uint32_t count) {
+template <class Bits>
+static inline uint32_t _PeekBits(const Bits *b, uint32_t count) {
     if (count == 0) return 0;
     uint32_t byte = b->bitIndex >> 3;
     if (byte + 8 <= b->length) {
@@ -101,7 +118,8 @@ static inline uint32_t _PeekBits(const plm_buffer_t *b, uint32_t count) {
     return (acc << (b->bitIndex & 7)) >> (32 - count);
 }
 
-static inline void _SkipBits(plm_buffer_t *b, uint32_t count) {
+template <class Bits>
+static inline void _SkipBits(Bits *b, uint32_t count) {
     if (count > _BitsLeft(b)) {
         b->overrun = true;
         b->bitIndex = b->length * 8;
@@ -110,13 +128,15 @@ static inline void _SkipBits(plm_buffer_t *b, uint32_t count) {
     }
 }
 
-static inline uint32_t _ReadBits(plm_buffer_t *b, uint32_t count) {
+template <class Bits>
+static inline uint32_t _ReadBits(Bits *b, uint32_t count) {
     uint32_t v = _PeekBits(b, count);
     _SkipBits(b, count);
     return v;
 }
 
-static inline uint32_t _ReadBit(plm_buffer_t *b) { return _ReadBits(b, 1); }
+template <class Bits>
+static inline uint32_t _ReadBit(Bits *b) { return _ReadBits(b, 1); }
 
 // Finds the next start code (00 00 01 xx) at or after the read position,
 // byte aligned, and leaves the read position after it. Returns xx, or -1
@@ -232,8 +252,8 @@ constexpr Vlc<Nodes, Bits> _BuildVlc(const VlcCode (&codes)[N]) {
 // look-up takes what the tree walk would have taken, bit for bit: the same
 // value, the same bits consumed (also when the code is invalid or runs past
 // the buffered data).
-template <size_t Nodes, int Bits>
-static inline int _ReadVlc(plm_buffer_t *b, const Vlc<Nodes, Bits> &vlc) {
+template <class Reader, size_t Nodes, int Bits>
+static inline int _ReadVlc(Reader *b, const Vlc<Nodes, Bits> &vlc) {
     const VlcEntry &e = vlc.first[_PeekBits(b, Bits)];
     _SkipBits(b, e.length);
     if (!e.pending) return e.value;
@@ -382,6 +402,40 @@ static constexpr auto kZigZagTransposed = [] {
     return t;
 }();
 
+// The common coefficient codes together with their sign bit, by the next 11
+// bits: run, signed level and the bits taken; end of block and escape by
+// kind. Longer codes and bits that form no code go down the tree.
+enum CoeffKind : uint8_t { COEFF_OTHER, COEFF_RUN_LEVEL, COEFF_END_OF_BLOCK, COEFF_ESCAPE };
+struct CoeffEntry {
+    int16_t level;
+    uint8_t run;
+    uint8_t length;
+    CoeffKind kind;
+};
+constexpr int COEFF_FAST_BITS = 11;
+
+static constexpr auto kCoeffFast = [] {
+    struct {
+        CoeffEntry at[1 << COEFF_FAST_BITS];
+    } t{};
+    for (uint32_t pattern = 0; pattern < (1u << COEFF_FAST_BITS); pattern++) {
+        const VlcEntry &e = kCoeffVlc.first[pattern >> 1];
+        CoeffEntry c{0, 0, 0, COEFF_OTHER};
+        if (!e.pending && e.value == kCoeffEndOfBlock) {
+            c = CoeffEntry{0, 0, e.length, COEFF_END_OF_BLOCK};
+        } else if (!e.pending && e.value == kCoeffEscape) {
+            c = CoeffEntry{0, 0, e.length, COEFF_ESCAPE};
+        } else if (!e.pending && e.value >= 0 && e.length < COEFF_FAST_BITS) {
+            bool negative = (pattern >> (COEFF_FAST_BITS - 1 - e.length)) & 1;
+            int level = e.value & 63;
+            c = CoeffEntry{(int16_t)(negative ? -level : level), (uint8_t)(e.value >> 6), (uint8_t)(e.length + 1),
+                           COEFF_RUN_LEVEL};
+        }
+        t.at[pattern] = c;
+    }
+    return t;
+}();
+
 // Natural order.
 static constexpr uint8_t kDefaultIntraMatrix[64] = {
     8,  16, 19, 22, 26, 27, 29, 34, 16, 16, 22, 24, 27, 29, 34, 37, 19, 22, 26, 27, 29, 34,
@@ -442,6 +496,9 @@ struct plm_video_t {
 
     // Per slice and macroblock.
     int quantizerScale;
+    int scaledMatricesScale;              // the scale the two tables below are for; 0: none yet
+    int32_t scaledIntra[64];              // quantizer scale x matrix, in scan order
+    int32_t scaledNonIntra[64];
     int dcPredictor[3];                   // Y, Cb, Cr
     int motionPredictorX, motionPredictorY;
     int16_t block[64];                    // transposed: horizontal frequency u, vertical v at u x 8 + v
@@ -538,6 +595,7 @@ static HeaderResult _DecodeSequenceHeader(plm_video_t *self) {
         self->hasHeader = true;
     }
     memcpy(self->intraMatrix, intra, 64);
+    self->scaledMatricesScale = 0;
     memcpy(self->nonIntraMatrix, nonIntra, 64);
     return HEADER_ACCEPTED;
 }
@@ -663,13 +721,32 @@ static bool _DecodeMotionComponent(plm_video_t *self, int *predictor) {
     return true;
 }
 
+// Sets the quantizer scale, and the matrices scaled by it when it changed.
+static void _SetQuantizerScale(plm_video_t *self, int scale) {
+    self->quantizerScale = scale;
+    if (scale == self->scaledMatricesScale) return;
+    for (int n = 0; n < 64; n++) {
+        self->scaledIntra[n] = scale * self->intraMatrix[kZigZag[n]];
+        self->scaledNonIntra[n] = scale * self->nonIntraMatrix[kZigZag[n]];
+    }
+    self->scaledMatricesScale = scale;
+}
+
 // Reads one block's coefficients into self->block (transposed, dequantised;
 // the block is all zero on entry). Returns false when the data is malformed.
-// *acCoded tells whether any coefficient but the first was coded.
+// *acCoded tells whether any coefficient but the first was coded. The read
+// state lives in a local cursor, written back on the way out.
 static bool _DecodeBlock(plm_video_t *self, int index, bool intra, bool *acCoded) {
-    plm_buffer_t *b = self->buffer;
+    BitCursor cursor(self->buffer);
+    BitCursor *b = &cursor;
+    struct WriteBack {
+        const BitCursor &cursor;
+        plm_buffer_t *buffer;
+        ~WriteBack() { cursor.storeTo(buffer); }
+    } writeBack{cursor, self->buffer};
+
     int16_t *block = self->block;
-    const uint8_t *matrix;
+    const int32_t *scaled;
     int n = 0;
     *acCoded = false;
     if (intra) {
@@ -688,55 +765,73 @@ static bool _DecodeBlock(plm_video_t *self, int index, bool intra, bool *acCoded
         self->dcPredictor[component] = dc;
         block[0] = (int16_t)dc;
         n = 1;
-        matrix = self->intraMatrix;
+        scaled = self->scaledIntra;
     } else {
-        matrix = self->nonIntraMatrix;
+        scaled = self->scaledNonIntra;
     }
-    int quant = self->quantizerScale;
-    for (;;) {
-        int run, level;
-        if (!intra && n == 0 && _PeekBits(b, 1) == 1) {
-            // The first coefficient of a non-intra block: "1 s" is run 0,
-            // level 1 (end of block cannot come first).
-            _SkipBits(b, 1);
-            run = 0;
-            level = _ReadBit(b) ? -1 : 1;
-        } else {
-            int code = _ReadVlc(b, kCoeffVlc);
-            if (code < 0) return false;
-            if (code == kCoeffEndOfBlock) break;
-            if (code == kCoeffEscape) {
-                run = (int)_ReadBits(b, 6);
-                level = (int)_ReadBits(b, 8);
-                if (level == 0) {
-                    level = (int)_ReadBits(b, 8);
-                } else if (level == 128) {
-                    level = (int)_ReadBits(b, 8) - 256;
-                } else if (level > 128) {
-                    level -= 256;
-                }
-            } else {
-                run = code >> 6;
-                level = code & 63;
-                if (_ReadBit(b)) level = -level;
-            }
-        }
-        n += run;
-        if (n > 63) return false;
-        if (n > 0) *acCoded = true;
-        int pos = kZigZag[n];
-        int c;
-        if (intra) {
-            c = (2 * level * quant * matrix[pos]) / 16;
-        } else {
-            int sign = level > 0 ? 1 : level < 0 ? -1 : 0;
-            c = ((2 * level + sign) * quant * matrix[pos]) / 16;
-        }
-        // Mismatch control: reconstructed coefficients are made odd.
-        if ((c & 1) == 0 && c != 0) c -= c > 0 ? 1 : -1;
-        block[kZigZagTransposed.at[n++]] = (int16_t)(c < -2048 ? -2048 : c > 2047 ? 2047 : c);
+    // Dequantisation (the product of 2 x level, or 2 x level + sign for a
+    // non-intra block, with scale and matrix, divided by 16 toward zero),
+    // mismatch control (a non-zero coefficient is made odd, toward zero) and
+    // the bound to -2048..2047, all on the magnitude.
+    const int32_t extra = intra ? 0 : 1;
+    auto store = [&](int position, int level) {
+        int32_t magnitude = level < 0 ? -level : level;
+        int32_t m = ((2 * magnitude + (magnitude ? extra : 0)) * scaled[position]) >> 4;
+        m = (m - (m != 0)) | (m != 0);
+        int32_t c = level < 0 ? -(m > 2048 ? 2048 : m) : (m > 2047 ? 2047 : m);
+        block[kZigZagTransposed.at[position]] = (int16_t)c;
+    };
+    bool ac = false;
+    if (!intra && _PeekBits(b, 1) == 1) {
+        // The first coefficient of a non-intra block: "1 s" is run 0, level 1
+        // (end of block cannot come first).
+        _SkipBits(b, 1);
+        store(0, _ReadBit(b) ? -1 : 1);
+        n = 1;
         if (b->overrun) return true;   // the caller reports the cut
     }
+    for (;;) {
+        int run, level;
+        const CoeffEntry &e = kCoeffFast.at[_PeekBits(b, COEFF_FAST_BITS)];
+        if (e.kind == COEFF_RUN_LEVEL) {
+            _SkipBits(b, e.length);
+            run = e.run;
+            level = e.level;
+        } else if (e.kind == COEFF_END_OF_BLOCK) {
+            _SkipBits(b, e.length);
+            break;
+        } else if (e.kind == COEFF_ESCAPE) {
+            _SkipBits(b, e.length);
+            run = (int)_ReadBits(b, 6);
+            level = (int)_ReadBits(b, 8);
+            if (level == 0) {
+                level = (int)_ReadBits(b, 8);
+            } else if (level == 128) {
+                level = (int)_ReadBits(b, 8) - 256;
+            } else if (level > 128) {
+                level -= 256;
+            }
+        } else {
+            int code = _ReadVlc(b, kCoeffVlc);
+            if (code < 0) {
+                *acCoded = ac;
+                return false;
+            }
+            // Only the long run and level codes come this way.
+            run = code >> 6;
+            level = code & 63;
+            if (_ReadBit(b)) level = -level;
+        }
+        n += run;
+        if (n > 63) {
+            *acCoded = ac;
+            return false;
+        }
+        ac |= n > 0;
+        store(n++, level);
+        if (b->overrun) break;   // the caller reports the cut
+    }
+    *acCoded = ac;
     return true;
 }
 
@@ -774,7 +869,7 @@ static DecodeResult _DecodeMacroblock(plm_video_t *self, int address, int type) 
     if (type & MB_QUANT) {
         int q = (int)_ReadBits(b, 5);
         if (q == 0) return DECODE_DAMAGED;
-        self->quantizerScale = q;
+        _SetQuantizerScale(self, q);
     }
     if (intra) {
         self->motionPredictorX = self->motionPredictorY = 0;
@@ -868,7 +963,7 @@ static DecodeResult _DecodeSlice(plm_video_t *self, int row) {
     while (_ReadBit(b) && !b->overrun) _SkipBits(b, 8);   // extra information
     if (b->overrun) return DECODE_TRUNCATED;
     if (q == 0) return DECODE_DAMAGED;
-    self->quantizerScale = q;
+    _SetQuantizerScale(self, q);
     self->dcPredictor[0] = self->dcPredictor[1] = self->dcPredictor[2] = 1024;
     self->motionPredictorX = self->motionPredictorY = 0;
 
