@@ -81,17 +81,35 @@ size_t plm_buffer_get_size(const plm_buffer_t *self) { return self->length; }
 size_t plm_buffer_get_remaining(const plm_buffer_t *self) { return self->length - (self->bitIndex + 7) / 8; }
 
 // The bit reading functions work on the buffer itself or on a copy of its
-// read state that a hot loop keeps in registers (BitCursor).
+// read state that a hot loop keeps in registers (BitCursor), together with
+// the next bits already loaded, so that decoding a code does not wait for a
+// load from memory.
 struct BitCursor {
     const uint8_t *bytes;
     uint32_t length;
     uint32_t bitIndex;
     bool overrun;
+    uint64_t cache;    // the bits from bitIndex on, most significant first; zeros past the data
+    uint32_t cached;   // how many bits of `cache` come from bitIndex on (at least 32)
 
-    explicit BitCursor(const plm_buffer_t *b) : bytes(b->bytes), length(b->length), bitIndex(b->bitIndex), overrun(b->overrun) {}
+    explicit BitCursor(const plm_buffer_t *b) : bytes(b->bytes), length(b->length), bitIndex(b->bitIndex), overrun(b->overrun) {
+        refill();
+    }
     void storeTo(plm_buffer_t *b) const {
         b->bitIndex = bitIndex;
         b->overrun = overrun;
+    }
+    void refill() {
+        uint32_t byte = bitIndex >> 3;
+        uint64_t word = 0;
+        if (byte + 8 <= length) {
+            memcpy(&word, bytes + byte, 8);
+            word = __builtin_bswap64(word);
+        } else {
+            for (uint32_t i = 0; i < 8; i++) word = (word << 8) | (byte + i < length ? bytes[byte + i] : 0);
+        }
+        cache = word << (bitIndex & 7);
+        cached = 64 - (bitIndex & 7);
     }
 };
 
@@ -126,6 +144,24 @@ static inline void _SkipBits(Bits *b, uint32_t count) {
     } else {
         b->bitIndex += count;
     }
+}
+
+// The same reads on a cursor: the same bits, the same overrun rule.
+static inline uint32_t _PeekBits(const BitCursor *b, uint32_t count) {
+    return count == 0 ? 0 : (uint32_t)(b->cache >> (64 - count));
+}
+
+static inline void _SkipBits(BitCursor *b, uint32_t count) {
+    if (count > _BitsLeft(b)) {
+        b->overrun = true;
+        b->bitIndex = b->length * 8;
+        b->refill();
+        return;
+    }
+    b->bitIndex += count;
+    b->cache <<= count;
+    b->cached -= count;
+    if (b->cached < 32) b->refill();
 }
 
 template <class Bits>
@@ -698,8 +734,7 @@ static void _Predict(const uint8_t *ref, uint8_t *dst, int stride, int rows, int
 
 // One component of a forward motion vector, in the units of the picture's
 // vector (whole or half pixels). Returns false for a code that does not exist.
-static bool _DecodeMotionComponent(plm_video_t *self, int *predictor) {
-    plm_buffer_t *b = self->buffer;
+static bool _DecodeMotionComponent(plm_video_t *self, BitCursor *b, int *predictor) {
     int code = _ReadVlc(b, kMotionVlc);
     if (code < 0) return false;
     if (code != 0 && _ReadBit(b)) code = -code;
@@ -734,17 +769,8 @@ static void _SetQuantizerScale(plm_video_t *self, int scale) {
 
 // Reads one block's coefficients into self->block (transposed, dequantised;
 // the block is all zero on entry). Returns false when the data is malformed.
-// *acCoded tells whether any coefficient but the first was coded. The read
-// state lives in a local cursor, written back on the way out.
-static bool _DecodeBlock(plm_video_t *self, int index, bool intra, bool *acCoded) {
-    BitCursor cursor(self->buffer);
-    BitCursor *b = &cursor;
-    struct WriteBack {
-        const BitCursor &cursor;
-        plm_buffer_t *buffer;
-        ~WriteBack() { cursor.storeTo(buffer); }
-    } writeBack{cursor, self->buffer};
-
+// *acCoded tells whether any coefficient but the first was coded.
+static bool _DecodeBlock(plm_video_t *self, BitCursor *b, int index, bool intra, bool *acCoded) {
     int16_t *block = self->block;
     const int32_t *scaled;
     int n = 0;
@@ -774,12 +800,17 @@ static bool _DecodeBlock(plm_video_t *self, int index, bool intra, bool *acCoded
     // mismatch control (a non-zero coefficient is made odd, toward zero) and
     // the bound to -2048..2047, all on the magnitude.
     const int32_t extra = intra ? 0 : 1;
+    // The sign is as good as random: everything here is computed without
+    // branching on it (sign mask s: 0 or -1; (x ^ s) - s negates when s is -1).
     auto store = [&](int position, int level) {
-        int32_t magnitude = level < 0 ? -level : level;
-        int32_t m = ((2 * magnitude + (magnitude ? extra : 0)) * scaled[position]) >> 4;
+        int32_t s = level >> 31;
+        int32_t magnitude = (level ^ s) - s;
+        int32_t nonZero = magnitude != 0;
+        int32_t m = ((2 * magnitude + (extra & -nonZero)) * scaled[position]) >> 4;
         m = (m - (m != 0)) | (m != 0);
-        int32_t c = level < 0 ? -(m > 2048 ? 2048 : m) : (m > 2047 ? 2047 : m);
-        block[kZigZagTransposed.at[position]] = (int16_t)c;
+        int32_t limit = 2047 - s;   // 2048 for a negative coefficient
+        m = m < limit ? m : limit;
+        block[kZigZagTransposed.at[position]] = (int16_t)((m ^ s) - s);
     };
     bool ac = false;
     if (!intra && _PeekBits(b, 1) == 1) {
@@ -860,8 +891,7 @@ static void _CopyMacroblock(plm_video_t *self, int mbx, int mby) {
     }
 }
 
-static DecodeResult _DecodeMacroblock(plm_video_t *self, int address, int type) {
-    plm_buffer_t *b = self->buffer;
+static DecodeResult _DecodeMacroblock(plm_video_t *self, BitCursor *b, int address, int type) {
     int mbx = address % self->mbWidth;
     int mby = address / self->mbWidth;
     bool intra = (type & MB_INTRA) != 0;
@@ -878,8 +908,8 @@ static DecodeResult _DecodeMacroblock(plm_video_t *self, int address, int type) 
     }
     int mvx = 0, mvy = 0;   // half pixels
     if (type & MB_FORWARD) {
-        if (!_DecodeMotionComponent(self, &self->motionPredictorX)) return DECODE_DAMAGED;
-        if (!_DecodeMotionComponent(self, &self->motionPredictorY)) return DECODE_DAMAGED;
+        if (!_DecodeMotionComponent(self, b, &self->motionPredictorX)) return DECODE_DAMAGED;
+        if (!_DecodeMotionComponent(self, b, &self->motionPredictorY)) return DECODE_DAMAGED;
         mvx = self->motionPredictorX;
         mvy = self->motionPredictorY;
         if (self->fullPelForward) {
@@ -915,7 +945,7 @@ static DecodeResult _DecodeMacroblock(plm_video_t *self, int address, int type) 
     for (int i = 0; i < 6; i++) {
         if (!(pattern & (32 >> i))) continue;
         bool acCoded;
-        bool good = _DecodeBlock(self, i, intra, &acCoded);
+        bool good = _DecodeBlock(self, b, i, intra, &acCoded);
         if (!good || b->overrun) {
             memset(self->block, 0, sizeof self->block);
             return good ? DECODE_TRUNCATED : DECODE_DAMAGED;
@@ -950,14 +980,22 @@ static DecodeResult _DecodeMacroblock(plm_video_t *self, int address, int type) 
 // code, after zero stuffing), or where the buffered data ends in zero bits:
 // a picture whose slices are all buffered decodes before the next start code
 // has arrived.
-static bool _SliceEnds(const plm_buffer_t *b) {
+static bool _SliceEnds(const BitCursor *b) {
     uint32_t left = _BitsLeft(b);
     uint32_t n = left < 23 ? left : 23;
     return n == 0 || _PeekBits(b, n) == 0;
 }
 
+// The slice is read through a cursor, whose read state goes back to the
+// buffer on every way out.
 static DecodeResult _DecodeSlice(plm_video_t *self, int row) {
-    plm_buffer_t *b = self->buffer;
+    BitCursor cursor(self->buffer);
+    BitCursor *b = &cursor;
+    struct WriteBack {
+        const BitCursor &cursor;
+        plm_buffer_t *buffer;
+        ~WriteBack() { cursor.storeTo(buffer); }
+    } writeBack{cursor, self->buffer};
     if (row > self->mbHeight) return DECODE_DAMAGED;
     int q = (int)_ReadBits(b, 5);
     while (_ReadBit(b) && !b->overrun) _SkipBits(b, 8);   // extra information
@@ -996,7 +1034,7 @@ static DecodeResult _DecodeSlice(plm_video_t *self, int row) {
         int type = self->pictureType == PICTURE_TYPE_I ? _ReadVlc(b, kIntraTypeVlc) : _ReadVlc(b, kPredictedTypeVlc);
         if (b->overrun) return DECODE_TRUNCATED;
         if (type < 0) return DECODE_DAMAGED;
-        DecodeResult r = _DecodeMacroblock(self, address, type);
+        DecodeResult r = _DecodeMacroblock(self, b, address, type);
         if (b->overrun) return DECODE_TRUNCATED;
         if (r != DECODE_OK) return r;
     } while (!_SliceEnds(b));
