@@ -80,7 +80,7 @@ inline __m128i _Pair(int first, int second) {
 // u of the input in r[u]); the rounded results, shifted by `shift`, as
 // 16-bit rows (saturated).
 template <int shift>
-inline void _Transform8(const __m128i r[8], __m128i out[8]) {
+__attribute__((always_inline)) inline void _Transform8(const __m128i r[8], __m128i out[8]) {
     const __m128i bias = _mm_set1_epi32(1 << (shift - 1));
     __m128i p04l = _mm_unpacklo_epi16(r[0], r[4]), p04h = _mm_unpackhi_epi16(r[0], r[4]);
     __m128i p26l = _mm_unpacklo_epi16(r[2], r[6]), p26h = _mm_unpackhi_epi16(r[2], r[6]);
@@ -120,6 +120,39 @@ inline void _Transform8(const __m128i r[8], __m128i out[8]) {
     for (int x = 0; x < 8; x++) out[x] = _mm_packs_epi32(half[0][x], half[1][x]);
 }
 
+// The same transform when inputs 4 to 7 are zero (r[4..7] not read): half
+// the products. W4 = 2^14, so the DC products are shifts.
+template <int shift>
+__attribute__((always_inline)) inline void _Transform8Low(const __m128i r[8], __m128i out[8]) {
+    const __m128i bias = _mm_set1_epi32(1 << (shift - 1));
+    const __m128i zero = _mm_setzero_si128();
+    __m128i p2l = _mm_unpacklo_epi16(r[2], zero), p2h = _mm_unpackhi_epi16(r[2], zero);
+    __m128i p13l = _mm_unpacklo_epi16(r[1], r[3]), p13h = _mm_unpackhi_epi16(r[1], r[3]);
+    const __m128i cB0 = _Pair(W2, 0), cB1 = _Pair(W6, 0);
+    const __m128i cO0 = _Pair(W1, W3), cO1 = _Pair(W3, -W7), cO2 = _Pair(W5, -W1), cO3 = _Pair(W7, -W5);
+    __m128i half[2][8];
+    for (int h = 0; h < 2; h++) {
+        // r0 << 14, sign extended: the 16 bits in the top of each lane, shifted down by 2.
+        __m128i a = _mm_srai_epi32(h ? _mm_unpackhi_epi16(zero, r[0]) : _mm_unpacklo_epi16(zero, r[0]), 2);
+        a = _mm_add_epi32(a, bias);
+        __m128i p2 = h ? p2h : p2l, p13 = h ? p13h : p13l;
+        __m128i b0 = _mm_madd_epi16(p2, cB0), b1 = _mm_madd_epi16(p2, cB1);
+        __m128i e0 = _mm_add_epi32(a, b0), e3 = _mm_sub_epi32(a, b0);
+        __m128i e1 = _mm_add_epi32(a, b1), e2 = _mm_sub_epi32(a, b1);
+        __m128i o0 = _mm_madd_epi16(p13, cO0), o1 = _mm_madd_epi16(p13, cO1);
+        __m128i o2 = _mm_madd_epi16(p13, cO2), o3 = _mm_madd_epi16(p13, cO3);
+        half[h][0] = _mm_srai_epi32(_mm_add_epi32(e0, o0), shift);
+        half[h][7] = _mm_srai_epi32(_mm_sub_epi32(e0, o0), shift);
+        half[h][1] = _mm_srai_epi32(_mm_add_epi32(e1, o1), shift);
+        half[h][6] = _mm_srai_epi32(_mm_sub_epi32(e1, o1), shift);
+        half[h][2] = _mm_srai_epi32(_mm_add_epi32(e2, o2), shift);
+        half[h][5] = _mm_srai_epi32(_mm_sub_epi32(e2, o2), shift);
+        half[h][3] = _mm_srai_epi32(_mm_add_epi32(e3, o3), shift);
+        half[h][4] = _mm_srai_epi32(_mm_sub_epi32(e3, o3), shift);
+    }
+    for (int x = 0; x < 8; x++) out[x] = _mm_packs_epi32(half[0][x], half[1][x]);
+}
+
 inline void _Transpose8(__m128i r[8]) {
     __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
     __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
@@ -139,11 +172,21 @@ inline void _Transpose8(__m128i r[8]) {
     r[7] = _mm_unpackhi_epi64(b3, b7);
 }
 
-// Both passes; rows of samples (16-bit) in `out`.
-inline void _Idct(const int16_t coefficients[64], __m128i out[8]) {
+// Both passes; rows of samples (16-bit) in `out`. With `low`, only
+// frequencies 0 to 3 each way may be non-zero: the first pass reads four
+// input rows, and the second finds rows 4 to 7 of its input zero (their
+// inputs were), so both take the short kernel.
+__attribute__((always_inline)) inline void _Idct(const int16_t coefficients[64], __m128i out[8], bool low) {
     __m128i r[8];
-    for (int u = 0; u < 8; u++) r[u] = _mm_loadu_si128((const __m128i *)(coefficients + 8 * u));
     __m128i rows[8];
+    if (low) {
+        for (int u = 0; u < 4; u++) r[u] = _mm_loadu_si128((const __m128i *)(coefficients + 8 * u));
+        _Transform8Low<ROW_SHIFT>(r, rows);
+        _Transpose8(rows);
+        _Transform8Low<COL_SHIFT>(rows, out);
+        return;
+    }
+    for (int u = 0; u < 8; u++) r[u] = _mm_loadu_si128((const __m128i *)(coefficients + 8 * u));
     _Transform8<ROW_SHIFT>(r, rows);   // rows[x]: column x of the picture, one lane per row
     _Transpose8(rows);
     _Transform8<COL_SHIFT>(rows, out);
@@ -153,13 +196,19 @@ inline void _Idct(const int16_t coefficients[64], __m128i out[8]) {
 
 void MPEG_Idct(const int16_t coefficients[64], int16_t samples[64]) {
     __m128i out[8];
-    _Idct(coefficients, out);
+    _Idct(coefficients, out, false);
     for (int y = 0; y < 8; y++) _mm_storeu_si128((__m128i *)(samples + 8 * y), out[y]);
 }
 
-void MPEG_IdctPut(const int16_t coefficients[64], uint8_t *destination, int stride) {
+void MPEG_IdctLow(const int16_t coefficients[64], int16_t samples[64]) {
     __m128i out[8];
-    _Idct(coefficients, out);
+    _Idct(coefficients, out, true);
+    for (int y = 0; y < 8; y++) _mm_storeu_si128((__m128i *)(samples + 8 * y), out[y]);
+}
+
+void MPEG_IdctPut(const int16_t coefficients[64], uint8_t *destination, int stride, bool low) {
+    __m128i out[8];
+    _Idct(coefficients, out, low);
     for (int y = 0; y < 8; y += 2) {
         __m128i two = _mm_packus_epi16(out[y], out[y + 1]);
         _mm_storel_epi64((__m128i *)(destination + y * stride), two);
@@ -167,9 +216,9 @@ void MPEG_IdctPut(const int16_t coefficients[64], uint8_t *destination, int stri
     }
 }
 
-void MPEG_IdctAdd(const int16_t coefficients[64], uint8_t *destination, int stride) {
+void MPEG_IdctAdd(const int16_t coefficients[64], uint8_t *destination, int stride, bool low) {
     __m128i out[8];
-    _Idct(coefficients, out);
+    _Idct(coefficients, out, low);
     const __m128i zero = _mm_setzero_si128();
     for (int y = 0; y < 8; y++) {
         uint8_t *row = destination + y * stride;
@@ -183,7 +232,9 @@ void MPEG_IdctAdd(const int16_t coefficients[64], uint8_t *destination, int stri
 
 void MPEG_Idct(const int16_t coefficients[64], int16_t samples[64]) { MPEG_IdctPortable(coefficients, samples); }
 
-void MPEG_IdctPut(const int16_t coefficients[64], uint8_t *destination, int stride) {
+void MPEG_IdctLow(const int16_t coefficients[64], int16_t samples[64]) { MPEG_IdctPortable(coefficients, samples); }
+
+void MPEG_IdctPut(const int16_t coefficients[64], uint8_t *destination, int stride, bool) {
     int16_t samples[64];
     MPEG_IdctPortable(coefficients, samples);
     for (int y = 0; y < 8; y++) {
@@ -191,7 +242,7 @@ void MPEG_IdctPut(const int16_t coefficients[64], uint8_t *destination, int stri
     }
 }
 
-void MPEG_IdctAdd(const int16_t coefficients[64], uint8_t *destination, int stride) {
+void MPEG_IdctAdd(const int16_t coefficients[64], uint8_t *destination, int stride, bool) {
     int16_t samples[64];
     MPEG_IdctPortable(coefficients, samples);
     for (int y = 0; y < 8; y++) {

@@ -15,12 +15,15 @@
 #include <cstdint>
 
 // Stores the transform of `coefficients` into 8 rows of 8 samples, `stride`
-// bytes apart.
-void MPEG_IdctPut(const int16_t coefficients[64], uint8_t *destination, int stride);
+// bytes apart. `low` promises that only frequencies 0 to 3 each way are
+// non-zero (a shorter kernel, the same result).
+void MPEG_IdctPut(const int16_t coefficients[64], uint8_t *destination, int stride, bool low);
 // Adds the transform of `coefficients` to the 8 x 8 samples at `destination`.
-void MPEG_IdctAdd(const int16_t coefficients[64], uint8_t *destination, int stride);
+void MPEG_IdctAdd(const int16_t coefficients[64], uint8_t *destination, int stride, bool low);
 // The transform itself (transposed coefficients in), as signed samples in
-// natural order (row by row), saturated to 16 bits.
+// natural order (row by row), saturated to 16 bits; and the same with the
+// promise of `low` above.
 void MPEG_Idct(const int16_t coefficients[64], int16_t samples[64]);
+void MPEG_IdctLow(const int16_t coefficients[64], int16_t samples[64]);
 // The portable path, which the SSE2 one must equal.
 void MPEG_IdctPortable(const int16_t coefficients[64], int16_t samples[64]);

@@ -769,12 +769,14 @@ static void _SetQuantizerScale(plm_video_t *self, int scale) {
 
 // Reads one block's coefficients into self->block (transposed, dequantised;
 // the block is all zero on entry). Returns false when the data is malformed.
-// *acCoded tells whether any coefficient but the first was coded.
-static bool _DecodeBlock(plm_video_t *self, BitCursor *b, int index, bool intra, bool *acCoded) {
+// *acCoded tells whether any coefficient but the first was coded, *last the
+// last scan position coded.
+static bool _DecodeBlock(plm_video_t *self, BitCursor *b, int index, bool intra, bool *acCoded, int *last) {
     int16_t *block = self->block;
     const int32_t *scaled;
     int n = 0;
     *acCoded = false;
+    *last = 63;
     if (intra) {
         int component = index < 4 ? 0 : index - 3;
         int size = component == 0 ? _ReadVlc(b, kLumaDcSizeVlc) : _ReadVlc(b, kChromaDcSizeVlc);
@@ -846,6 +848,7 @@ static bool _DecodeBlock(plm_video_t *self, BitCursor *b, int index, bool intra,
             int code = _ReadVlc(b, kCoeffVlc);
             if (code < 0) {
                 *acCoded = ac;
+                *last = 63;
                 return false;
             }
             // Only the long run and level codes come this way.
@@ -856,6 +859,7 @@ static bool _DecodeBlock(plm_video_t *self, BitCursor *b, int index, bool intra,
         n += run;
         if (n > 63) {
             *acCoded = ac;
+            *last = 63;
             return false;
         }
         ac |= n > 0;
@@ -863,6 +867,7 @@ static bool _DecodeBlock(plm_video_t *self, BitCursor *b, int index, bool intra,
         if (b->overrun) break;   // the caller reports the cut
     }
     *acCoded = ac;
+    *last = n - 1;
     return true;
 }
 
@@ -945,7 +950,8 @@ static DecodeResult _DecodeMacroblock(plm_video_t *self, BitCursor *b, int addre
     for (int i = 0; i < 6; i++) {
         if (!(pattern & (32 >> i))) continue;
         bool acCoded;
-        bool good = _DecodeBlock(self, b, i, intra, &acCoded);
+        int last;
+        bool good = _DecodeBlock(self, b, i, intra, &acCoded, &last);
         if (!good || b->overrun) {
             memset(self->block, 0, sizeof self->block);
             return good ? DECODE_TRUNCATED : DECODE_DAMAGED;
@@ -953,10 +959,12 @@ static DecodeResult _DecodeMacroblock(plm_video_t *self, BitCursor *b, int addre
         int stride;
         uint8_t *dst = _BlockTarget(self, mbx, mby, i, &stride);
         if (acCoded) {
+            // Scan positions 0 to 9 are the frequencies 0 to 3 each way.
+            bool low = last <= 9;
             if (intra) {
-                MPEG_IdctPut(self->block, dst, stride);
+                MPEG_IdctPut(self->block, dst, stride, low);
             } else {
-                MPEG_IdctAdd(self->block, dst, stride);
+                MPEG_IdctAdd(self->block, dst, stride, low);
             }
             memset(self->block, 0, sizeof self->block);
         } else {
