@@ -30,6 +30,7 @@
 #include <bit>
 #include <cstring>
 
+#include "codecs/jpeg_idct.h"
 #include "gui/GUI_Alloc.h"
 #include "gui/GUI_Bitmap.h"
 #include "gui/GUI_Common.h"
@@ -98,7 +99,7 @@ struct JPEG_Context {
     int32_t mcusPerCol;
     int32_t blocksPerMCU;
     int32_t mcuOrg[MAX_MCU_BLOCKS];
-    int16_t *coefBuffer;           // maxBlocksPerRow blocks of 64, natural order
+    int16_t *coefBuffer;           // maxBlocksPerRow blocks of 64, transposed (see kZigzagTransposed)
     uint8_t *blockMaxZag;          // per block: where its decoding ended last row
     uint8_t *sampleBuffer;         // maxBlocksPerRow blocks of 8 x 8 samples
     int32_t totalLinesLeft;
@@ -113,6 +114,15 @@ constexpr uint8_t kZigzag[64] = {
     0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
     41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
     30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+
+// Zig-zag position to index in the transposed blocks of coefBuffer (column
+// major: horizontal frequency u, vertical v at u x 8 + v), the order the
+// inverse DCT takes them in.
+constexpr auto kZigzagTransposed = [] {
+    std::array<uint8_t, 64> t{};
+    for (int k = 0; k < 64; k++) t[k] = (uint8_t)((kZigzag[k] & 7) * 8 + (kZigzag[k] >> 3));
+    return t;
+}();
 
 // YCbCr to RGB in 16-bit fixed point (the JFIF coefficients 1.402, 1.772,
 // 0.71414 and 0.34414), and the RGB332 quantisation of each channel.
@@ -572,7 +582,7 @@ int _ProcessRestart(JPEG_Context *ctx) {
 }
 
 inline void _ZeroZigzag(int16_t *block, int from, int to) {
-    for (int k = from; k < to; k++) block[kZigzag[k]] = 0;
+    for (int k = from; k < to; k++) block[kZigzagTransposed[k]] = 0;
 }
 
 // Decodes block b of the row for frame component c. The row buffer is not
@@ -605,7 +615,7 @@ int _DecodeBlock(JPEG_Context *ctx, int c, int b) {
                 k += r;
             }
             int32_t value = _Extend(_GetBitsNoMarker(ctx, s), s);
-            p[kZigzag[k]] = (int16_t)((uint32_t)value * q[k]);
+            p[kZigzagTransposed[k]] = (int16_t)((uint32_t)value * q[k]);
         } else if (r == 15) {
             if (k > 48) return 1;
             _ZeroZigzag(p, k, k + 16 < prev ? k + 16 : prev);
@@ -766,67 +776,11 @@ int _InitFrame(JPEG_Context *ctx) {
     return 0;
 }
 
-// One pass of the one-dimensional kernel of the slow integer inverse DCT
-// (constants scaled by 2^13). Inputs are 16-bit, for which no intermediate
-// leaves 32 bits.
-struct IdctOut {
-    int32_t v[8];
-};
-
-inline IdctOut _IdctKernel(int32_t i0, int32_t i1, int32_t i2, int32_t i3, int32_t i4, int32_t i5, int32_t i6,
-                           int32_t i7) {
-    int32_t z1 = (i2 + i6) * 4433;
-    int32_t t2 = z1 - i6 * 15137;
-    int32_t t3 = z1 + i2 * 6270;
-    int32_t t0 = (i0 + i4) * 8192;
-    int32_t t1 = (i0 - i4) * 8192;
-    int32_t e10 = t0 + t3, e13 = t0 - t3, e11 = t1 + t2, e12 = t1 - t2;
-
-    int32_t a = i7, b = i5, c = i3, d = i1;
-    int32_t z5 = (a + b + c + d) * 9633;
-    int32_t za = (a + d) * -7373;
-    int32_t zb = (b + c) * -20995;
-    int32_t zc = (a + c) * -16069 + z5;
-    int32_t zd = (b + d) * -3196 + z5;
-    int32_t o0 = a * 2446 + za + zc;
-    int32_t o1 = b * 16819 + zb + zd;
-    int32_t o2 = c * 25172 + zb + zc;
-    int32_t o3 = d * 12299 + za + zd;
-
-    return {{e10 + o3, e11 + o2, e12 + o1, e13 + o0, e13 - o0, e12 - o1, e11 - o2, e10 - o3}};
-}
-
-// Rows first, then columns, with two extra bits of precision in between.
-void _IDCT(const int16_t *coefficients, uint8_t *samples) {
-    int16_t work[64];
-    memcpy(work, coefficients, sizeof work);
-
-    for (int row = 0; row < 8; row++) {
-        int16_t *w = work + 8 * row;
-        if ((w[1] | w[2] | w[3] | w[4] | w[5] | w[6] | w[7]) == 0) {
-            int16_t dc = (int16_t)(w[0] * 4);
-            for (int i = 0; i < 8; i++) w[i] = dc;
-            continue;
-        }
-        IdctOut out = _IdctKernel(w[0], w[1], w[2], w[3], w[4], w[5], w[6], w[7]);
-        for (int i = 0; i < 8; i++) w[i] = (int16_t)((out.v[i] + 1024) >> 11);
-    }
-
-    for (int col = 0; col < 8; col++) {
-        const int16_t *w = work + col;
-        if ((w[8] | w[16] | w[24] | w[32] | w[40] | w[48] | w[56]) == 0) {
-            uint8_t sample = _Clamp(((w[0] + 16) >> 5) + 128);
-            for (int i = 0; i < 8; i++) samples[8 * i + col] = sample;
-            continue;
-        }
-        IdctOut out = _IdctKernel(w[0], w[8], w[16], w[24], w[32], w[40], w[48], w[56]);
-        for (int i = 0; i < 8; i++) samples[8 * i + col] = _Clamp(((out.v[i] + 131072) >> 18) + 128);
-    }
-}
-
+// The transform reads the coefficients without changing them, so that
+// coefBuffer keeps them for the next row's selective clearing.
 void _TransformRow(JPEG_Context *ctx) {
     for (int32_t b = 0; b < ctx->maxBlocksPerRow; b++) {
-        _IDCT(ctx->coefBuffer + 64 * b, ctx->sampleBuffer + 64 * b);
+        JPEG_Idct(ctx->coefBuffer + 64 * b, ctx->sampleBuffer + 64 * b);
     }
 }
 
