@@ -63,8 +63,8 @@ struct JPEG_Context {
     uint16_t ySize;
     const uint8_t *pData;          // next unread byte; the caller owns the data
     uint32_t numBytesLeft;
-    uint32_t bitBuffer;            // next 16 bits in the low half, up to 16 more above
-    int32_t bitsLeft;
+    uint64_t bitBuffer;            // the next 16 + bitsLeft bits, most significant first, zeros after
+    int32_t bitsLeft;              // bits held beyond the next 16 (1 to 16 between reads)
     uint8_t huffDefined[HUFF_SLOTS];
     uint8_t huffCounts[HUFF_SLOTS][17];
     uint8_t huffValues[HUFF_SLOTS][256];
@@ -504,7 +504,7 @@ int _CreateHuffmanTable(JPEG_Context *ctx, int slot, HuffTable *table) {
 // Stuffed FF 00 reads as FF. At a marker, or at the end of the data, the
 // reader stays where it is and yields 1-bits for as long as it is asked, so
 // the marker is left for the end-of-image and restart checks.
-uint8_t _GetU8_NoMarker(JPEG_Context *ctx) {
+inline uint8_t _GetU8_NoMarker(JPEG_Context *ctx) {
     if (ctx->numBytesLeft == 0) return 0xFF;
     uint8_t b = ctx->pData[0];
     if (b != 0xFF) {
@@ -519,19 +519,20 @@ uint8_t _GetU8_NoMarker(JPEG_Context *ctx) {
     return 0xFF;
 }
 
-// The next n bits (0 to 16), most significant first.
-uint32_t _GetBitsNoMarker(JPEG_Context *ctx, int n) {
-    uint32_t result = (ctx->bitBuffer >> (16 - n)) & ((1u << n) - 1u);
+// The next n bits (0 to 16), most significant first. Two more bytes are
+// fetched each time fewer than 17 bits are left: the reader fetches exactly
+// when and what a 32-bit buffer refilled two bytes at a time would, so that
+// the read position seen by restart and end-of-image handling is that one.
+inline uint32_t _GetBitsNoMarker(JPEG_Context *ctx, int n) {
+    if (n == 0) return 0;
+    uint32_t result = (uint32_t)(ctx->bitBuffer >> (64 - n));
+    ctx->bitBuffer <<= n;
     ctx->bitsLeft -= n;
-    if (ctx->bitsLeft > 0) {
-        ctx->bitBuffer = std::rotl(ctx->bitBuffer, n);
-        return result;
-    }
-    uint32_t c1 = _GetU8_NoMarker(ctx);
-    uint32_t c2 = _GetU8_NoMarker(ctx);
-    uint32_t buffer = std::rotl(ctx->bitBuffer, n + ctx->bitsLeft);
-    buffer = (buffer & 0xFFFFu) | (c1 << 24) | (c2 << 16);
-    ctx->bitBuffer = std::rotl(buffer, -ctx->bitsLeft);
+    if (ctx->bitsLeft > 0) return result;
+    uint64_t c1 = _GetU8_NoMarker(ctx);
+    uint64_t c2 = _GetU8_NoMarker(ctx);
+    // 16 + bitsLeft bits (1 to 16) are still held; the new ones follow them.
+    ctx->bitBuffer |= ((c1 << 8) | c2) << (48 - (16 + ctx->bitsLeft));
     ctx->bitsLeft += 16;
     return result;
 }
@@ -543,8 +544,10 @@ void _InitBitBuffer(JPEG_Context *ctx) {
     _GetBitsNoMarker(ctx, 16);
 }
 
-int _HuffDecode(JPEG_Context *ctx, const HuffTable *table) {
-    int32_t v = table->lookUp[(ctx->bitBuffer >> 8) & 0xFF];
+// Look-up by the next 8 bits (always held); longer codes walk the tree a bit
+// at a time.
+inline int _HuffDecode(JPEG_Context *ctx, const HuffTable *table) {
+    int32_t v = table->lookUp[ctx->bitBuffer >> 56];
     if (v >= 0) {
         _GetBitsNoMarker(ctx, table->codeSize[v]);
         return v;
