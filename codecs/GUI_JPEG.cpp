@@ -504,7 +504,8 @@ int _CreateHuffmanTable(JPEG_Context *ctx, int slot, HuffTable *table) {
 // Stuffed FF 00 reads as FF. At a marker, or at the end of the data, the
 // reader stays where it is and yields 1-bits for as long as it is asked, so
 // the marker is left for the end-of-image and restart checks.
-inline uint8_t _GetU8_NoMarker(JPEG_Context *ctx) {
+template <class Reader>
+inline uint8_t _GetU8_NoMarker(Reader *ctx) {
     if (ctx->numBytesLeft == 0) return 0xFF;
     uint8_t b = ctx->pData[0];
     if (b != 0xFF) {
@@ -523,7 +524,8 @@ inline uint8_t _GetU8_NoMarker(JPEG_Context *ctx) {
 // fetched each time fewer than 17 bits are left: the reader fetches exactly
 // when and what a 32-bit buffer refilled two bytes at a time would, so that
 // the read position seen by restart and end-of-image handling is that one.
-inline uint32_t _GetBitsNoMarker(JPEG_Context *ctx, int n) {
+template <class Reader>
+inline uint32_t _GetBitsNoMarker(Reader *ctx, int n) {
     if (n == 0) return 0;
     uint32_t result = (uint32_t)(ctx->bitBuffer >> (64 - n));
     ctx->bitBuffer <<= n;
@@ -544,9 +546,29 @@ void _InitBitBuffer(JPEG_Context *ctx) {
     _GetBitsNoMarker(ctx, 16);
 }
 
+// The entropy reader's state, copied out of the record for the length of an
+// MCU row so that it stays in registers (the coefficient stores could
+// otherwise alias it), and written back before anything else reads it.
+struct EntropyState {
+    const uint8_t *pData;
+    uint32_t numBytesLeft;
+    uint64_t bitBuffer;
+    int32_t bitsLeft;
+
+    explicit EntropyState(const JPEG_Context *ctx)
+        : pData(ctx->pData), numBytesLeft(ctx->numBytesLeft), bitBuffer(ctx->bitBuffer), bitsLeft(ctx->bitsLeft) {}
+    void storeTo(JPEG_Context *ctx) const {
+        ctx->pData = pData;
+        ctx->numBytesLeft = numBytesLeft;
+        ctx->bitBuffer = bitBuffer;
+        ctx->bitsLeft = bitsLeft;
+    }
+};
+
 // Look-up by the next 8 bits (always held); longer codes walk the tree a bit
 // at a time.
-inline int _HuffDecode(JPEG_Context *ctx, const HuffTable *table) {
+template <class Reader>
+inline int _HuffDecode(Reader *ctx, const HuffTable *table) {
     int32_t v = table->lookUp[ctx->bitBuffer >> 56];
     if (v >= 0) {
         _GetBitsNoMarker(ctx, table->codeSize[v]);
@@ -560,8 +582,11 @@ inline int _HuffDecode(JPEG_Context *ctx, const HuffTable *table) {
     return v;
 }
 
+// Without a branch on the sign: r below half the range takes away
+// 2^s - 1 (the mask is all ones exactly then).
 inline int32_t _Extend(uint32_t r, int s) {
-    return r < (1u << (s - 1)) ? (int32_t)r - (1 << s) + 1 : (int32_t)r;
+    int32_t below = (int32_t)(r - (1u << (s - 1))) >> 31;
+    return (int32_t)r - (below & ((1 << s) - 1));
 }
 
 // Finds the expected RSTn within a bounded search. On failure nothing is
@@ -591,15 +616,15 @@ inline void _ZeroZigzag(int16_t *block, int from, int to) {
 // Decodes block b of the row for frame component c. The row buffer is not
 // cleared between rows: each position the block set last row is either
 // overwritten or cleared, up to where its decoding ended then.
-int _DecodeBlock(JPEG_Context *ctx, int c, int b) {
+int _DecodeBlock(JPEG_Context *ctx, EntropyState *bits, int c, int b) {
     int16_t *p = ctx->coefBuffer + 64 * b;
     const uint16_t *q = ctx->quantTables[ctx->compQuant[c]];
     const HuffTable *dcTable = &ctx->huffTables[ctx->compDCTab[c]];
     const HuffTable *acTable = &ctx->huffTables[ctx->compACTab[c]];
 
-    int s = _HuffDecode(ctx, dcTable);
+    int s = _HuffDecode(bits, dcTable);
     if (s > 15) return 1;  // no DC difference has more than 15 bits
-    int32_t diff = s ? _Extend(_GetBitsNoMarker(ctx, s), s) : 0;
+    int32_t diff = s ? _Extend(_GetBitsNoMarker(bits, s), s) : 0;
     // Wrapping arithmetic: a hostile stream may sum differences past 32 bits;
     // the coefficient keeps the low 16 bits of the product either way.
     ctx->lastDCVal[c] = (int32_t)((uint32_t)ctx->lastDCVal[c] + (uint32_t)diff);
@@ -608,7 +633,7 @@ int _DecodeBlock(JPEG_Context *ctx, int c, int b) {
     int prev = ctx->blockMaxZag[b];
     int k;
     for (k = 1; k < 64; k++) {
-        int symbol = _HuffDecode(ctx, acTable);
+        int symbol = _HuffDecode(bits, acTable);
         int r = symbol >> 4;
         s = symbol & 15;
         if (s) {
@@ -617,7 +642,7 @@ int _DecodeBlock(JPEG_Context *ctx, int c, int b) {
                 _ZeroZigzag(p, k, k + r < prev ? k + r : prev);
                 k += r;
             }
-            int32_t value = _Extend(_GetBitsNoMarker(ctx, s), s);
+            int32_t value = _Extend(_GetBitsNoMarker(bits, s), s);
             p[kZigzagTransposed[k]] = (int16_t)((uint32_t)value * q[k]);
         } else if (r == 15) {
             if (k > 48) return 1;
@@ -638,11 +663,16 @@ int _DecodeBlock(JPEG_Context *ctx, int c, int b) {
 // that are left.
 int _DecodeNextRow(JPEG_Context *ctx) {
     bool abandoned = false;
+    EntropyState bits(ctx);
     for (int32_t m = 0; m < ctx->mcusPerRow; m++) {
-        if (ctx->restartInterval != 0 && ctx->restartsLeft == 0) _ProcessRestart(ctx);
+        if (ctx->restartInterval != 0 && ctx->restartsLeft == 0) {
+            bits.storeTo(ctx);
+            _ProcessRestart(ctx);
+            bits = EntropyState(ctx);
+        }
         for (int32_t i = 0; i < ctx->blocksPerMCU && !abandoned; i++) {
             int32_t b = m * ctx->blocksPerMCU + i;
-            if (_DecodeBlock(ctx, ctx->mcuOrg[i], b)) {
+            if (_DecodeBlock(ctx, &bits, ctx->mcuOrg[i], b)) {
                 // The broken block may have set positions beyond where its
                 // last good decoding ended: clear all of it next row.
                 ctx->blockMaxZag[b] = 64;
@@ -651,6 +681,7 @@ int _DecodeNextRow(JPEG_Context *ctx) {
         }
         ctx->restartsLeft--;
     }
+    bits.storeTo(ctx);
     return 0;
 }
 
