@@ -30,6 +30,7 @@
 #include <bit>
 #include <cstring>
 
+#include "codecs/jpeg_color.h"
 #include "codecs/jpeg_idct.h"
 #include "gui/GUI_Alloc.h"
 #include "gui/GUI_Bitmap.h"
@@ -123,52 +124,6 @@ constexpr auto kZigzagTransposed = [] {
     for (int k = 0; k < 64; k++) t[k] = (uint8_t)((kZigzag[k] & 7) * 8 + (kZigzag[k] >> 3));
     return t;
 }();
-
-// YCbCr to RGB in 16-bit fixed point (the JFIF coefficients 1.402, 1.772,
-// 0.71414 and 0.34414), and the RGB332 quantisation of each channel.
-struct ColorTables {
-    int16_t crR[256];   // red offset from Cr
-    int16_t cbB[256];   // blue offset from Cb
-    int32_t crG[256];   // green part from Cr, 16 fractional bits
-    int32_t cbG[256];   // green part from Cb with the rounding half
-    uint8_t red3[256];  // channel value to its bits of the colour index
-    uint8_t green3[256];
-    uint8_t blue2[256];
-    uint8_t gray[256];  // grey level to colour index
-};
-
-constexpr ColorTables _MakeColorTables() {
-    ColorTables t{};
-    for (int i = 0; i < 256; i++) {
-        int32_t k = i - 128;
-        t.crR[i] = (int16_t)((91881 * k + 32768) >> 16);
-        t.cbB[i] = (int16_t)((116129 * k + 32768) >> 16);
-        t.crG[i] = -46802 * k;
-        t.cbG[i] = -22554 * k + 32768;
-        uint32_t level3 = ((uint32_t)i * 1799 + 32768) >> 16;
-        uint32_t level2 = ((uint32_t)i * 771 + 32768) >> 16;
-        t.red3[i] = (uint8_t)(level3 << 5);
-        t.green3[i] = (uint8_t)(level3 << 2);
-        t.blue2[i] = (uint8_t)level2;
-        t.gray[i] = (uint8_t)((level3 << 5) | (level3 << 2) | level2);
-    }
-    return t;
-}
-constexpr ColorTables kColor = _MakeColorTables();
-
-inline uint8_t _Clamp(int32_t v) { return (uint8_t)(v < 0 ? 0 : v > 255 ? 255 : v); }
-
-inline uint8_t _ColorIndex(int32_t y, int32_t rOffset, int32_t gOffset, int32_t bOffset) {
-    return (uint8_t)(kColor.red3[_Clamp(y + rOffset)] | kColor.green3[_Clamp(y + gOffset)] |
-                     kColor.blue2[_Clamp(y + bOffset)]);
-}
-
-// The chroma terms of one Cb, Cr pair, shared by the pixels it covers.
-struct Chroma {
-    int32_t r, g, b;
-    Chroma(uint8_t cb, uint8_t cr)
-        : r(kColor.crR[cr]), g((kColor.cbG[cb] + kColor.crG[cr]) >> 16), b(kColor.cbB[cb]) {}
-};
 
 // ---------------------------------------------------------------------------
 // Byte reader: every read of the stream goes through these, bounded by
@@ -825,37 +780,27 @@ void _TransformRow(JPEG_Context *ctx) {
 void _ConvertGray(JPEG_Context *ctx, int r) {
     uint8_t *out = ctx->lineBuffer[0];
     const uint8_t *y = ctx->sampleBuffer + 8 * r;
-    for (int32_t m = 0; m < ctx->maxMCUsPerRow; m++, y += 64, out += 8) {
-        for (int j = 0; j < 8; j++) out[j] = kColor.gray[y[j]];
-    }
+    for (int32_t m = 0; m < ctx->maxMCUsPerRow; m++, y += 64, out += 8) JPEG_ConvertGray8(y, out);
 }
 
 void _ConvertH1V1(JPEG_Context *ctx, int r) {
     uint8_t *out = ctx->lineBuffer[0];
     const uint8_t *mcu = ctx->sampleBuffer + 8 * r;
     for (int32_t m = 0; m < ctx->maxMCUsPerRow; m++, mcu += 3 * 64, out += 8) {
-        const uint8_t *y = mcu, *cb = mcu + 64, *cr = mcu + 128;
-        for (int j = 0; j < 8; j++) {
-            Chroma k(cb[j], cr[j]);
-            out[j] = _ColorIndex(y[j], k.r, k.g, k.b);
-        }
+        JPEG_ConvertPixels8(mcu, mcu + 64, mcu + 128, out);
     }
 }
 
+// Luma from the left and right blocks, each chroma sample over two pixels.
 void _ConvertH2V1(JPEG_Context *ctx, int r) {
     uint8_t *out = ctx->lineBuffer[0];
     const uint8_t *mcu = ctx->sampleBuffer + 8 * r;
     for (int32_t m = 0; m < ctx->maxMCUsPerRow; m++, mcu += 4 * 64, out += 16) {
-        const uint8_t *cb = mcu + 128, *cr = mcu + 192;
-        for (int j = 0; j < 8; j++) {
-            Chroma k(cb[j], cr[j]);
-            const uint8_t *y = mcu + (j < 4 ? 0 : 64) + 2 * (j & 3);
-            out[2 * j] = _ColorIndex(y[0], k.r, k.g, k.b);
-            out[2 * j + 1] = _ColorIndex(y[1], k.r, k.g, k.b);
-        }
+        JPEG_ConvertPixels16(mcu, mcu + 64, mcu + 128, mcu + 192, out);
     }
 }
 
+// Two lines of the top or bottom luma block over one chroma row.
 void _ConvertH1V2(JPEG_Context *ctx, int r) {
     uint8_t *out0 = ctx->lineBuffer[0], *out1 = ctx->lineBuffer[1];
     const uint8_t *mcu = ctx->sampleBuffer;
@@ -863,29 +808,21 @@ void _ConvertH1V2(JPEG_Context *ctx, int r) {
     int chromaOffset = 8 * (r >> 1);
     for (int32_t m = 0; m < ctx->maxMCUsPerRow; m++, mcu += 4 * 64, out0 += 8, out1 += 8) {
         const uint8_t *y = mcu + lumaOffset, *cb = mcu + 128 + chromaOffset, *cr = mcu + 192 + chromaOffset;
-        for (int j = 0; j < 8; j++) {
-            Chroma k(cb[j], cr[j]);
-            out0[j] = _ColorIndex(y[j], k.r, k.g, k.b);
-            out1[j] = _ColorIndex(y[j + 8], k.r, k.g, k.b);
-        }
+        JPEG_ConvertPixels8(y, cb, cr, out0);
+        JPEG_ConvertPixels8(y + 8, cb, cr, out1);
     }
 }
 
+// Two lines of the top or bottom pair of luma blocks over one chroma row.
 void _ConvertH2V2(JPEG_Context *ctx, int r) {
     uint8_t *out0 = ctx->lineBuffer[0], *out1 = ctx->lineBuffer[1];
     const uint8_t *mcu = ctx->sampleBuffer;
     int lumaOffset = (r < 8 ? 0 : 128) + 8 * (r & 7);
     int chromaOffset = 8 * (r >> 1);
     for (int32_t m = 0; m < ctx->maxMCUsPerRow; m++, mcu += 6 * 64, out0 += 16, out1 += 16) {
-        const uint8_t *cb = mcu + 256 + chromaOffset, *cr = mcu + 320 + chromaOffset;
-        for (int j = 0; j < 8; j++) {
-            Chroma k(cb[j], cr[j]);
-            const uint8_t *y = mcu + lumaOffset + (j < 4 ? 0 : 64) + 2 * (j & 3);
-            out0[2 * j] = _ColorIndex(y[0], k.r, k.g, k.b);
-            out0[2 * j + 1] = _ColorIndex(y[1], k.r, k.g, k.b);
-            out1[2 * j] = _ColorIndex(y[8], k.r, k.g, k.b);
-            out1[2 * j + 1] = _ColorIndex(y[9], k.r, k.g, k.b);
-        }
+        const uint8_t *y = mcu + lumaOffset, *cb = mcu + 256 + chromaOffset, *cr = mcu + 320 + chromaOffset;
+        JPEG_ConvertPixels16(y, y + 64, cb, cr, out0);
+        JPEG_ConvertPixels16(y + 8, y + 72, cb, cr, out1);
     }
 }
 
