@@ -121,19 +121,33 @@ void DeFilterLine(uint8_t filterType, uint8_t *line, const uint8_t *prevLine, ui
     }
 }
 
+// The two row buffers lie one after the other and are used as a ring of as
+// many rows as fit (eight of a 640-pixel palette row): slot 0 holds the
+// previous row, inflate fills slots 1 onwards in one call, and when the last
+// slot is done its row moves to slot 0. Inflating several rows per call lets
+// zlib take its fast path far more often than a row at a time does.
+//
+// The rows delivered are exactly those a row-at-a-time decoder delivers:
+// every row completed before inflate stopped; but when inflate fails (or
+// stops on anything but its normal results) right where a row completed in
+// that call ends, that row is not delivered, since inflating it alone would
+// have reported the failure together with it.
 int PNG_decode(PNG_Context *ctx, int32_t x, int32_t y, PNG_LineFn lineFn) {
     const uint32_t lineLen = ctx->rowBytes + 1;
-    memset(ctx->lineBuffers[0], 0, lineLen);
-    memset(ctx->lineBuffers[1], 0, lineLen);
+    uint8_t *const ring = ctx->lineBuffers[0];
+    const uint32_t slots = (uint32_t)sizeof ctx->lineBuffers / lineLen;   // at least 2
+    memset(ring, 0, lineLen);
     // A palette index past the file's palette draws black, not whatever the
     // pool held before.
     memset(ctx->colorMap, 0, sizeof ctx->colorMap);
     if (!_InflateInit(ctx)) return PNG_INFLATE_INIT_FAILED;
 
     z_stream &zs = ctx->stream;
-    zs.avail_out = 0;
-    uint8_t *cur = ctx->lineBuffers[0];
-    uint8_t *prev = ctx->lineBuffers[1];
+    uint8_t *const firstRow = ring + lineLen;
+    uint8_t *const ringEnd = ring + slots * lineLen;
+    zs.next_out = firstRow;
+    zs.avail_out = (uInt)(ringEnd - firstRow);
+    uint8_t *nextRow = firstRow;   // the first row not yet delivered
     uint32_t rowIndex = 0;
     bool imageDataDone = ctx->height == 0;
     const uint8_t *data = ctx->data;
@@ -159,19 +173,31 @@ int PNG_decode(PNG_Context *ctx, int32_t x, int32_t y, PNG_LineFn lineFn) {
             zs.avail_in = length;
             int ret = Z_OK;
             while (ret == Z_OK) {
-                if (zs.avail_out == 0) {
-                    zs.next_out = cur;
-                    zs.avail_out = lineLen;
-                }
+                uint8_t *callStart = zs.next_out;
                 ret = inflate(&zs, Z_NO_FLUSH);
-                if (ret != Z_OK && ret != Z_STREAM_END) break;
-                if (zs.avail_out != 0) continue;
-                if (cur[0] != 0) DeFilterLine(cur[0], cur + 1, prev + 1, ctx->width, ctx->rowBytes);
-                if (lineFn(ctx, cur + 1, rowIndex, x, y) != 0) return PNG_OK;
-                if (++rowIndex == ctx->height) return PNG_OK;
-                uint8_t *t = cur;
-                cur = prev;
-                prev = t;
+                bool normal = ret == Z_OK || ret == Z_STREAM_END;
+                uint8_t *produced = zs.next_out;
+                // A failing call that ends exactly at the end of a row it
+                // completed keeps that row back.
+                if (!normal && produced > callStart && (uint32_t)(produced - firstRow) % lineLen == 0) {
+                    produced -= lineLen;
+                }
+                while (nextRow + lineLen <= produced) {
+                    const uint8_t *prev = nextRow - lineLen;
+                    if (nextRow[0] != 0) DeFilterLine(nextRow[0], nextRow + 1, prev + 1, ctx->width, ctx->rowBytes);
+                    if (lineFn(ctx, nextRow + 1, rowIndex, x, y) != 0) return PNG_OK;
+                    if (++rowIndex == ctx->height) return PNG_OK;
+                    nextRow += lineLen;
+                }
+                if (!normal) break;
+                if (zs.avail_out == 0) {
+                    // The ring is full and every row in it delivered: the
+                    // last one becomes the previous row of the next.
+                    memcpy(ring, ringEnd - lineLen, lineLen);
+                    zs.next_out = firstRow;
+                    zs.avail_out = (uInt)(ringEnd - firstRow);
+                    nextRow = firstRow;
+                }
             }
             if (ret == Z_DATA_ERROR || ret == Z_STREAM_ERROR) return PNG_CORRUPT;
             // Z_BUF_ERROR: this chunk's input is used up, the next IDAT goes on.
