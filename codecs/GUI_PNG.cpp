@@ -3,6 +3,7 @@
 // inflated but not converted; the first row below it stops the decoding.
 #include "codecs/GUI_PNG.h"
 
+
 #include "codecs/png.h"
 #include "gui/GUICC_M332.h"
 #include "gui/GUI_AALib.h"
