@@ -52,7 +52,9 @@ enum ScanType : uint8_t { SCAN_GRAY = 0, SCAN_H1V1 = 1, SCAN_H2V1 = 2, SCAN_H1V2
 
 // lookUp: by the next 8 bits, a symbol (>= 0) whose code is at most 8 bits
 // long, or a tree node (< 0) for longer codes. Node n has its children in
-// tree[-n - 1] (next bit 1) and tree[-n] (next bit 0).
+// tree[-n - 1] (next bit 1) and tree[-n] (next bit 0). Once the table is
+// built, each symbol entry also carries codeSize[symbol] in bits 8 and up,
+// so that decoding a short code takes one look-up.
 struct HuffTable {
     int32_t lookUp[256];
     uint8_t codeSize[256];
@@ -450,6 +452,9 @@ int _CreateHuffmanTable(JPEG_Context *ctx, int slot, HuffTable *table) {
         if (!(bits & 0x8000)) node--;
         table->tree[-node - 1] = symbol;
     }
+    for (int32_t &entry : table->lookUp) {
+        if (entry >= 0) entry |= (int32_t)table->codeSize[entry] << 8;
+    }
     return 0;
 }
 
@@ -526,8 +531,8 @@ template <class Reader>
 inline int _HuffDecode(Reader *ctx, const HuffTable *table) {
     int32_t v = table->lookUp[ctx->bitBuffer >> 56];
     if (v >= 0) {
-        _GetBitsNoMarker(ctx, table->codeSize[v]);
-        return v;
+        _GetBitsNoMarker(ctx, v >> 8);
+        return v & 0xFF;
     }
     _GetBitsNoMarker(ctx, 8);
     // Children are always allocated below their parent, so the walk ends.
