@@ -39,14 +39,17 @@ void _ReadPalette(PNG_Context *ctx, const uint8_t *body, uint32_t length) {
     }
 }
 
-uint8_t _Paeth(uint8_t a, uint8_t b, uint8_t c) {
-    int p = (int)a + b - c;
-    int pa = p > a ? p - a : a - p;
-    int pb = p > b ? p - b : b - p;
-    int pc = p > c ? p - c : c - p;
-    if (pa <= pb && pa <= pc) return a;
-    if (pb <= pc) return b;
-    return c;
+// The Paeth predictor: p = a + b - c, and whichever of a, b, c is nearest p,
+// ties going to a, then b. |p - a| = |b - c|, |p - b| = |a - c| and |p - c|
+// = |a + b - 2c|; written as selections, which compile without branches
+// (the choice is as good as random in real images).
+inline uint8_t _Paeth(int a, int b, int c) {
+    int pa = b - c, pb = a - c, pc = a + b - 2 * c;
+    pa = pa < 0 ? -pa : pa;
+    pb = pb < 0 ? -pb : pb;
+    pc = pc < 0 ? -pc : pc;
+    int bOrC = pb <= pc ? b : c;
+    return (uint8_t)(pa <= pb && pa <= pc ? a : bOrC);
 }
 
 }  // namespace
@@ -103,19 +106,24 @@ void DeFilterLine(uint8_t filterType, uint8_t *line, const uint8_t *prevLine, ui
     case 2:
         for (uint32_t i = 0; i < rowBytes; i++) line[i] = (uint8_t)(line[i] + prevLine[i]);
         break;
-    case 3:
-        for (uint32_t i = 0; i < rowBytes; i++) {
-            uint32_t a = i >= bpp ? line[i - bpp] : 0;
-            line[i] = (uint8_t)(line[i] + ((a + prevLine[i]) >> 1));
+    case 3: {
+        // The first pixel has nothing to its left (a = 0).
+        uint32_t first = bpp < rowBytes ? bpp : rowBytes;
+        for (uint32_t i = 0; i < first; i++) line[i] = (uint8_t)(line[i] + (prevLine[i] >> 1));
+        for (uint32_t i = first; i < rowBytes; i++) {
+            line[i] = (uint8_t)(line[i] + (((uint32_t)line[i - bpp] + prevLine[i]) >> 1));
         }
         break;
-    case 4:
-        for (uint32_t i = 0; i < rowBytes; i++) {
-            uint8_t a = i >= bpp ? line[i - bpp] : 0;
-            uint8_t c = i >= bpp ? prevLine[i - bpp] : 0;
-            line[i] = (uint8_t)(line[i] + _Paeth(a, prevLine[i], c));
+    }
+    case 4: {
+        // With a = c = 0 the predictor is b.
+        uint32_t first = bpp < rowBytes ? bpp : rowBytes;
+        for (uint32_t i = 0; i < first; i++) line[i] = (uint8_t)(line[i] + prevLine[i]);
+        for (uint32_t i = first; i < rowBytes; i++) {
+            line[i] = (uint8_t)(line[i] + _Paeth(line[i - bpp], prevLine[i], prevLine[i - bpp]));
         }
         break;
+    }
     default:
         // None needs nothing; unknown filter types leave the row as it is.
         break;
