@@ -15,7 +15,7 @@
 #include "codecs/jpeg_color.h"
 
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include "codecs/sse2_helpers.h"
 #endif
 
 namespace {
@@ -83,11 +83,9 @@ void JPEG_ConvertGray8Portable(const uint8_t *y, uint8_t *out) {
 
 namespace {
 
-inline __m128i _Pair(int first, int second) {
-    return _mm_set1_epi32((int32_t)(((uint32_t)(uint16_t)second << 16) | (uint16_t)first));
+inline __m128i _Load8(const uint8_t *p) {
+    return _mm_unpacklo_epi8(_mm_loadl_epi64((const __m128i *)p), _mm_setzero_si128());
 }
-
-inline __m128i _Load8(const uint8_t *p) { return _mm_unpacklo_epi8(_mm_loadl_epi64((const __m128i *)p), _mm_setzero_si128()); }
 
 // (32-bit products + 32768) >> 16, for the low and high four lanes, back in
 // 16 bits.
@@ -105,7 +103,8 @@ inline Offsets _ChromaOffsets(const uint8_t *cb, const uint8_t *cr) {
     const __m128i centre = _mm_set1_epi16(128);
     __m128i kb = _mm_sub_epi16(_Load8(cb), centre), kr = _mm_sub_epi16(_Load8(cr), centre);
     __m128i kb4 = _mm_slli_epi16(kb, 2), kr4 = _mm_slli_epi16(kr, 2);
-    const __m128i cR = _Pair(22970, 1), cB = _Pair(29032, 1), cG = _Pair(-22554, -11700), cG2 = _Pair(-1, -1);
+    const __m128i cR = SSE2_PairConstant(22970, 1), cB = SSE2_PairConstant(29032, 1);
+    const __m128i cG = SSE2_PairConstant(-22554, -11700), cG2 = SSE2_PairConstant(-1, -1);
     Offsets o;
     o.r = _RoundHigh(_mm_madd_epi16(_mm_unpacklo_epi16(kr4, kr), cR), _mm_madd_epi16(_mm_unpackhi_epi16(kr4, kr), cR));
     o.b = _RoundHigh(_mm_madd_epi16(_mm_unpacklo_epi16(kb4, kb), cB), _mm_madd_epi16(_mm_unpackhi_epi16(kb4, kb), cB));

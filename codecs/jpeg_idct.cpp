@@ -17,7 +17,7 @@
 #include "codecs/jpeg_idct.h"
 
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include "codecs/sse2_helpers.h"
 #endif
 
 namespace {
@@ -87,25 +87,22 @@ void JPEG_IdctPortable(const int16_t coefficients[64], uint8_t samples[64]) {
 
 namespace {
 
-inline __m128i _Pair(int first, int second) {
-    return _mm_set1_epi32((int32_t)(((uint32_t)(uint16_t)second << 16) | (uint16_t)first));
-}
-
 // The kernel down eight lanes (input k of every lane in in[k]), with `bias`
 // added; the 32-bit results, shifted right by `shift`, as low and high
 // halves.
 template <int shift>
-__attribute__((always_inline)) inline void _Kernel8(const __m128i in[8], int32_t bias, __m128i low[8], __m128i high[8]) {
+__attribute__((always_inline)) inline void _Kernel8(const __m128i in[8], int32_t bias, __m128i low[8],
+                                                    __m128i high[8]) {
     const __m128i rounding = _mm_set1_epi32(bias);
     // Even part: t0, t1 from (i0, i4); t3, t2 from (i2, i6).
-    const __m128i cT0 = _Pair(8192, 8192), cT1 = _Pair(8192, -8192);
-    const __m128i cT3 = _Pair(4433 + 6270, 4433), cT2 = _Pair(4433, 4433 - 15137);
+    const __m128i cT0 = SSE2_PairConstant(8192, 8192), cT1 = SSE2_PairConstant(8192, -8192);
+    const __m128i cT3 = SSE2_PairConstant(4433 + 6270, 4433), cT2 = SSE2_PairConstant(4433, 4433 - 15137);
     // Odd part from (i1, i3) and (i5, i7), each output's four constants
     // multiplied out of the factorised kernel.
-    const __m128i cO0a = _Pair(2260, -6436), cO0b = _Pair(9633, -11363);
-    const __m128i cO1a = _Pair(6437, -11362), cO1b = _Pair(2261, 9633);
-    const __m128i cO2a = _Pair(9633, -2259), cO2b = _Pair(-11362, -6436);
-    const __m128i cO3a = _Pair(11363, 9633), cO3b = _Pair(6437, 2260);
+    const __m128i cO0a = SSE2_PairConstant(2260, -6436), cO0b = SSE2_PairConstant(9633, -11363);
+    const __m128i cO1a = SSE2_PairConstant(6437, -11362), cO1b = SSE2_PairConstant(2261, 9633);
+    const __m128i cO2a = SSE2_PairConstant(9633, -2259), cO2b = SSE2_PairConstant(-11362, -6436);
+    const __m128i cO3a = SSE2_PairConstant(11363, 9633), cO3b = SSE2_PairConstant(6437, 2260);
     for (int h = 0; h < 2; h++) {
         __m128i p04 = h ? _mm_unpackhi_epi16(in[0], in[4]) : _mm_unpacklo_epi16(in[0], in[4]);
         __m128i p26 = h ? _mm_unpackhi_epi16(in[2], in[6]) : _mm_unpacklo_epi16(in[2], in[6]);
@@ -114,21 +111,13 @@ __attribute__((always_inline)) inline void _Kernel8(const __m128i in[8], int32_t
         __m128i t0 = _mm_add_epi32(_mm_madd_epi16(p04, cT0), rounding);
         __m128i t1 = _mm_add_epi32(_mm_madd_epi16(p04, cT1), rounding);
         __m128i t3 = _mm_madd_epi16(p26, cT3), t2 = _mm_madd_epi16(p26, cT2);
-        __m128i e10 = _mm_add_epi32(t0, t3), e13 = _mm_sub_epi32(t0, t3);
-        __m128i e11 = _mm_add_epi32(t1, t2), e12 = _mm_sub_epi32(t1, t2);
-        __m128i o0 = _mm_add_epi32(_mm_madd_epi16(p13, cO0a), _mm_madd_epi16(p57, cO0b));
-        __m128i o1 = _mm_add_epi32(_mm_madd_epi16(p13, cO1a), _mm_madd_epi16(p57, cO1b));
-        __m128i o2 = _mm_add_epi32(_mm_madd_epi16(p13, cO2a), _mm_madd_epi16(p57, cO2b));
-        __m128i o3 = _mm_add_epi32(_mm_madd_epi16(p13, cO3a), _mm_madd_epi16(p57, cO3b));
-        __m128i *out = h ? high : low;
-        out[0] = _mm_srai_epi32(_mm_add_epi32(e10, o3), shift);
-        out[7] = _mm_srai_epi32(_mm_sub_epi32(e10, o3), shift);
-        out[1] = _mm_srai_epi32(_mm_add_epi32(e11, o2), shift);
-        out[6] = _mm_srai_epi32(_mm_sub_epi32(e11, o2), shift);
-        out[2] = _mm_srai_epi32(_mm_add_epi32(e12, o1), shift);
-        out[5] = _mm_srai_epi32(_mm_sub_epi32(e12, o1), shift);
-        out[3] = _mm_srai_epi32(_mm_add_epi32(e13, o0), shift);
-        out[4] = _mm_srai_epi32(_mm_sub_epi32(e13, o0), shift);
+        // Output x pairs even part e1x with odd part o(3 - x).
+        __m128i even[4] = {_mm_add_epi32(t0, t3), _mm_add_epi32(t1, t2), _mm_sub_epi32(t1, t2), _mm_sub_epi32(t0, t3)};
+        __m128i odd[4] = {_mm_add_epi32(_mm_madd_epi16(p13, cO3a), _mm_madd_epi16(p57, cO3b)),
+                          _mm_add_epi32(_mm_madd_epi16(p13, cO2a), _mm_madd_epi16(p57, cO2b)),
+                          _mm_add_epi32(_mm_madd_epi16(p13, cO1a), _mm_madd_epi16(p57, cO1b)),
+                          _mm_add_epi32(_mm_madd_epi16(p13, cO0a), _mm_madd_epi16(p57, cO0b))};
+        SSE2_Butterfly8<shift>(even, odd, h ? high : low);
     }
 }
 
@@ -136,24 +125,6 @@ __attribute__((always_inline)) inline void _Kernel8(const __m128i in[8], int32_t
 // saturation keeps them as they are: the same as storing into 16 bits.
 inline __m128i _Wrap16(__m128i v) { return _mm_srai_epi32(_mm_slli_epi32(v, 16), 16); }
 
-inline void _Transpose8(__m128i r[8]) {
-    __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
-    __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
-    __m128i a4 = _mm_unpacklo_epi16(r[4], r[5]), a5 = _mm_unpackhi_epi16(r[4], r[5]);
-    __m128i a6 = _mm_unpacklo_epi16(r[6], r[7]), a7 = _mm_unpackhi_epi16(r[6], r[7]);
-    __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
-    __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
-    __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
-    __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
-    r[0] = _mm_unpacklo_epi64(b0, b4);
-    r[1] = _mm_unpackhi_epi64(b0, b4);
-    r[2] = _mm_unpacklo_epi64(b1, b5);
-    r[3] = _mm_unpackhi_epi64(b1, b5);
-    r[4] = _mm_unpacklo_epi64(b2, b6);
-    r[5] = _mm_unpackhi_epi64(b2, b6);
-    r[6] = _mm_unpacklo_epi64(b3, b7);
-    r[7] = _mm_unpackhi_epi64(b3, b7);
-}
 
 }  // namespace
 
@@ -164,7 +135,7 @@ void JPEG_Idct(const int16_t coefficients[64], uint8_t samples[64]) {
     for (int u = 0; u < 8; u++) in[u] = _mm_loadu_si128((const __m128i *)(coefficients + 8 * u));
     _Kernel8<11>(in, 1024, low, high);
     for (int x = 0; x < 8; x++) rows[x] = _mm_packs_epi32(_Wrap16(low[x]), _Wrap16(high[x]));
-    _Transpose8(rows);   // rows[v]: picture row v, one lane per column
+    SSE2_Transpose8x8(rows);   // rows[v]: picture row v, one lane per column
     _Kernel8<18>(rows, 131072, low, high);
     const __m128i offset = _mm_set1_epi16(128);
     for (int y = 0; y < 8; y += 2) {

@@ -12,7 +12,7 @@
 #include <cstring>
 
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include "codecs/sse2_helpers.h"
 #endif
 
 namespace {
@@ -71,11 +71,6 @@ void MPEG_IdctPortable(const int16_t coefficients[64], int16_t samples[64]) {
 
 namespace {
 
-// Two 16-bit constants for the pairwise multiply and add.
-inline __m128i _Pair(int first, int second) {
-    return _mm_set1_epi32((int32_t)(((uint32_t)(uint16_t)second << 16) | (uint16_t)first));
-}
-
 // The one-dimensional transform down the eight columns held in r[0..7] (row
 // u of the input in r[u]); the rounded results, shifted by `shift`, as
 // 16-bit rows (saturated).
@@ -87,12 +82,12 @@ __attribute__((always_inline)) inline void _Transform8(const __m128i r[8], __m12
     __m128i p13l = _mm_unpacklo_epi16(r[1], r[3]), p13h = _mm_unpackhi_epi16(r[1], r[3]);
     __m128i p57l = _mm_unpacklo_epi16(r[5], r[7]), p57h = _mm_unpackhi_epi16(r[5], r[7]);
 
-    const __m128i cA0 = _Pair(W4, W4), cA1 = _Pair(W4, -W4);
-    const __m128i cB0 = _Pair(W2, W6), cB1 = _Pair(W6, -W2);
-    const __m128i cO0a = _Pair(W1, W3), cO0b = _Pair(W5, W7);
-    const __m128i cO1a = _Pair(W3, -W7), cO1b = _Pair(-W1, -W5);
-    const __m128i cO2a = _Pair(W5, -W1), cO2b = _Pair(W7, W3);
-    const __m128i cO3a = _Pair(W7, -W5), cO3b = _Pair(W3, -W1);
+    const __m128i cA0 = SSE2_PairConstant(W4, W4), cA1 = SSE2_PairConstant(W4, -W4);
+    const __m128i cB0 = SSE2_PairConstant(W2, W6), cB1 = SSE2_PairConstant(W6, -W2);
+    const __m128i cO0a = SSE2_PairConstant(W1, W3), cO0b = SSE2_PairConstant(W5, W7);
+    const __m128i cO1a = SSE2_PairConstant(W3, -W7), cO1b = SSE2_PairConstant(-W1, -W5);
+    const __m128i cO2a = SSE2_PairConstant(W5, -W1), cO2b = SSE2_PairConstant(W7, W3);
+    const __m128i cO3a = SSE2_PairConstant(W7, -W5), cO3b = SSE2_PairConstant(W3, -W1);
 
     // Low and high halves: columns 0-3 and 4-7.
     __m128i half[2][8];
@@ -102,20 +97,12 @@ __attribute__((always_inline)) inline void _Transform8(const __m128i r[8], __m12
         __m128i a1 = _mm_add_epi32(_mm_madd_epi16(p04, cA1), bias);
         __m128i b0 = _mm_madd_epi16(p26, cB0);
         __m128i b1 = _mm_madd_epi16(p26, cB1);
-        __m128i e0 = _mm_add_epi32(a0, b0), e3 = _mm_sub_epi32(a0, b0);
-        __m128i e1 = _mm_add_epi32(a1, b1), e2 = _mm_sub_epi32(a1, b1);
-        __m128i o0 = _mm_add_epi32(_mm_madd_epi16(p13, cO0a), _mm_madd_epi16(p57, cO0b));
-        __m128i o1 = _mm_add_epi32(_mm_madd_epi16(p13, cO1a), _mm_madd_epi16(p57, cO1b));
-        __m128i o2 = _mm_add_epi32(_mm_madd_epi16(p13, cO2a), _mm_madd_epi16(p57, cO2b));
-        __m128i o3 = _mm_add_epi32(_mm_madd_epi16(p13, cO3a), _mm_madd_epi16(p57, cO3b));
-        half[h][0] = _mm_srai_epi32(_mm_add_epi32(e0, o0), shift);
-        half[h][7] = _mm_srai_epi32(_mm_sub_epi32(e0, o0), shift);
-        half[h][1] = _mm_srai_epi32(_mm_add_epi32(e1, o1), shift);
-        half[h][6] = _mm_srai_epi32(_mm_sub_epi32(e1, o1), shift);
-        half[h][2] = _mm_srai_epi32(_mm_add_epi32(e2, o2), shift);
-        half[h][5] = _mm_srai_epi32(_mm_sub_epi32(e2, o2), shift);
-        half[h][3] = _mm_srai_epi32(_mm_add_epi32(e3, o3), shift);
-        half[h][4] = _mm_srai_epi32(_mm_sub_epi32(e3, o3), shift);
+        __m128i even[4] = {_mm_add_epi32(a0, b0), _mm_add_epi32(a1, b1), _mm_sub_epi32(a1, b1), _mm_sub_epi32(a0, b0)};
+        __m128i odd[4] = {_mm_add_epi32(_mm_madd_epi16(p13, cO0a), _mm_madd_epi16(p57, cO0b)),
+                          _mm_add_epi32(_mm_madd_epi16(p13, cO1a), _mm_madd_epi16(p57, cO1b)),
+                          _mm_add_epi32(_mm_madd_epi16(p13, cO2a), _mm_madd_epi16(p57, cO2b)),
+                          _mm_add_epi32(_mm_madd_epi16(p13, cO3a), _mm_madd_epi16(p57, cO3b))};
+        SSE2_Butterfly8<shift>(even, odd, half[h]);
     }
     for (int x = 0; x < 8; x++) out[x] = _mm_packs_epi32(half[0][x], half[1][x]);
 }
@@ -128,8 +115,9 @@ __attribute__((always_inline)) inline void _Transform8Low(const __m128i r[8], __
     const __m128i zero = _mm_setzero_si128();
     __m128i p2l = _mm_unpacklo_epi16(r[2], zero), p2h = _mm_unpackhi_epi16(r[2], zero);
     __m128i p13l = _mm_unpacklo_epi16(r[1], r[3]), p13h = _mm_unpackhi_epi16(r[1], r[3]);
-    const __m128i cB0 = _Pair(W2, 0), cB1 = _Pair(W6, 0);
-    const __m128i cO0 = _Pair(W1, W3), cO1 = _Pair(W3, -W7), cO2 = _Pair(W5, -W1), cO3 = _Pair(W7, -W5);
+    const __m128i cB0 = SSE2_PairConstant(W2, 0), cB1 = SSE2_PairConstant(W6, 0);
+    const __m128i cO0 = SSE2_PairConstant(W1, W3), cO1 = SSE2_PairConstant(W3, -W7);
+    const __m128i cO2 = SSE2_PairConstant(W5, -W1), cO3 = SSE2_PairConstant(W7, -W5);
     __m128i half[2][8];
     for (int h = 0; h < 2; h++) {
         // r0 << 14, sign extended: the 16 bits in the top of each lane, shifted down by 2.
@@ -137,40 +125,14 @@ __attribute__((always_inline)) inline void _Transform8Low(const __m128i r[8], __
         a = _mm_add_epi32(a, bias);
         __m128i p2 = h ? p2h : p2l, p13 = h ? p13h : p13l;
         __m128i b0 = _mm_madd_epi16(p2, cB0), b1 = _mm_madd_epi16(p2, cB1);
-        __m128i e0 = _mm_add_epi32(a, b0), e3 = _mm_sub_epi32(a, b0);
-        __m128i e1 = _mm_add_epi32(a, b1), e2 = _mm_sub_epi32(a, b1);
-        __m128i o0 = _mm_madd_epi16(p13, cO0), o1 = _mm_madd_epi16(p13, cO1);
-        __m128i o2 = _mm_madd_epi16(p13, cO2), o3 = _mm_madd_epi16(p13, cO3);
-        half[h][0] = _mm_srai_epi32(_mm_add_epi32(e0, o0), shift);
-        half[h][7] = _mm_srai_epi32(_mm_sub_epi32(e0, o0), shift);
-        half[h][1] = _mm_srai_epi32(_mm_add_epi32(e1, o1), shift);
-        half[h][6] = _mm_srai_epi32(_mm_sub_epi32(e1, o1), shift);
-        half[h][2] = _mm_srai_epi32(_mm_add_epi32(e2, o2), shift);
-        half[h][5] = _mm_srai_epi32(_mm_sub_epi32(e2, o2), shift);
-        half[h][3] = _mm_srai_epi32(_mm_add_epi32(e3, o3), shift);
-        half[h][4] = _mm_srai_epi32(_mm_sub_epi32(e3, o3), shift);
+        __m128i even[4] = {_mm_add_epi32(a, b0), _mm_add_epi32(a, b1), _mm_sub_epi32(a, b1), _mm_sub_epi32(a, b0)};
+        __m128i odd[4] = {_mm_madd_epi16(p13, cO0), _mm_madd_epi16(p13, cO1), _mm_madd_epi16(p13, cO2),
+                          _mm_madd_epi16(p13, cO3)};
+        SSE2_Butterfly8<shift>(even, odd, half[h]);
     }
     for (int x = 0; x < 8; x++) out[x] = _mm_packs_epi32(half[0][x], half[1][x]);
 }
 
-inline void _Transpose8(__m128i r[8]) {
-    __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
-    __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
-    __m128i a4 = _mm_unpacklo_epi16(r[4], r[5]), a5 = _mm_unpackhi_epi16(r[4], r[5]);
-    __m128i a6 = _mm_unpacklo_epi16(r[6], r[7]), a7 = _mm_unpackhi_epi16(r[6], r[7]);
-    __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
-    __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
-    __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
-    __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
-    r[0] = _mm_unpacklo_epi64(b0, b4);
-    r[1] = _mm_unpackhi_epi64(b0, b4);
-    r[2] = _mm_unpacklo_epi64(b1, b5);
-    r[3] = _mm_unpackhi_epi64(b1, b5);
-    r[4] = _mm_unpacklo_epi64(b2, b6);
-    r[5] = _mm_unpackhi_epi64(b2, b6);
-    r[6] = _mm_unpacklo_epi64(b3, b7);
-    r[7] = _mm_unpackhi_epi64(b3, b7);
-}
 
 // Both passes; rows of samples (16-bit) in `out`. With `low`, only
 // frequencies 0 to 3 each way may be non-zero: the first pass reads four
@@ -182,13 +144,13 @@ __attribute__((always_inline)) inline void _Idct(const int16_t coefficients[64],
     if (low) {
         for (int u = 0; u < 4; u++) r[u] = _mm_loadu_si128((const __m128i *)(coefficients + 8 * u));
         _Transform8Low<ROW_SHIFT>(r, rows);
-        _Transpose8(rows);
+        SSE2_Transpose8x8(rows);
         _Transform8Low<COL_SHIFT>(rows, out);
         return;
     }
     for (int u = 0; u < 8; u++) r[u] = _mm_loadu_si128((const __m128i *)(coefficients + 8 * u));
     _Transform8<ROW_SHIFT>(r, rows);   // rows[x]: column x of the picture, one lane per row
-    _Transpose8(rows);
+    SSE2_Transpose8x8(rows);
     _Transform8<COL_SHIFT>(rows, out);
 }
 

@@ -92,7 +92,8 @@ struct BitCursor {
     uint64_t cache;    // the bits from bitIndex on, most significant first; zeros past the data
     uint32_t cached;   // how many bits of `cache` come from bitIndex on (at least 32)
 
-    explicit BitCursor(const plm_buffer_t *b) : bytes(b->bytes), length(b->length), bitIndex(b->bitIndex), overrun(b->overrun) {
+    explicit BitCursor(const plm_buffer_t *b)
+        : bytes(b->bytes), length(b->length), bitIndex(b->bitIndex), overrun(b->overrun) {
         refill();
     }
     void storeTo(plm_buffer_t *b) const {
@@ -1127,7 +1128,9 @@ static PictureResult _DecodePicture(plm_video_t *self) {
         // Every macroblock that no slice wrote (skipped ones included) shows
         // the reference at the same place.
         for (int address = 0; address < self->mbCount; address++) {
-            if (!self->macroblockWritten[address]) _CopyMacroblock(self, address % self->mbWidth, address / self->mbWidth);
+            if (!self->macroblockWritten[address]) {
+                _CopyMacroblock(self, address % self->mbWidth, address / self->mbWidth);
+            }
         }
     }
     return PICTURE_REFERENCE;

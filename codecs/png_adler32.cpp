@@ -73,6 +73,8 @@ uint32_t PNG_Adler32(uint32_t adler, const uint8_t *data, size_t length) {
 
 #else
 
-uint32_t PNG_Adler32(uint32_t adler, const uint8_t *data, size_t length) { return PNG_Adler32Portable(adler, data, length); }
+uint32_t PNG_Adler32(uint32_t adler, const uint8_t *data, size_t length) {
+    return PNG_Adler32Portable(adler, data, length);
+}
 
 #endif
