@@ -152,7 +152,7 @@ TEST_F(SifGenerator, BadArgumentsAreRefusedWithAMessage) {
         {"--size 20 --range 0x10000 FONT OUT", 2, "bad range"},
         {"--size 4 FONT OUT", 2, "--height"},
         {"--size 20 --frobnicate FONT OUT", 2, "unknown option"},
-        {"FONT OUT", 2, "usage"},
+        {"FONT OUT", 2, "--size is required"},
         {"--size 20 /nonexistent/face.ttf OUT", 1, "cannot open font"},
         {"--size 20 --range 0xE000-0xE0FF FONT OUT", 1, "none of the requested"},
         {"--size 20 --cpp 9lives FONT OUT", 2, "identifier"},

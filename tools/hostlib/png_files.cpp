@@ -34,13 +34,9 @@ bool decodePngRgba(const Bytes &file, RgbaImage &out, std::string &error) {
 }
 
 bool readPngRgba(const std::string &path, RgbaImage &out, std::string &error) {
-    FILE *f = fopen(path.c_str(), "rb");
-    if (!f) {
-        error = "cannot open " + path;
-        return false;
-    }
-    fclose(f);
-    return decodePngRgba(readFile(path), out, error);
+    Bytes file;
+    if (!readFile(path, file, error)) return false;
+    return decodePngRgba(file, out, error);
 }
 
 bool writePngRgba(const std::string &path, const RgbaImage &image, std::string &error) {
