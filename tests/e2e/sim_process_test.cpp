@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "tests/support/tool_process.h"
 #include "tools/hostlib/nimbra_host.h"
 
 namespace fs = std::filesystem;
@@ -23,11 +24,7 @@ struct RunResult {
     fs::path dir;
 };
 
-std::string shellQuote(const std::string &s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
+using testsupport::shellQuote;
 
 // Runs the simulator in a fresh directory. `input` goes to standard input
 // unless `shellInput` gives a shell command whose output is piped in.

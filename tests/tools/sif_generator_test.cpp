@@ -2,7 +2,6 @@
 // read back with the device's own font code and checked field by field.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -11,6 +10,7 @@
 
 #include "gui/GUI_Font.h"
 #include "host/bytes.h"
+#include "tests/support/tool_process.h"
 #include "tools/hostlib/nimbra_host.h"
 
 namespace {
@@ -20,22 +20,10 @@ const char *const kDejaVuSans = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf
 
 bool exists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
 
-struct ToolRun {
-    int status;
-    std::string output;   // standard error and standard output
-};
+using testsupport::ProcessRun;
 
-ToolRun runTool(const std::string &args) {
-    std::string command = std::string(NIMBRA_BINARY_DIR) + "/nimbra-sif " + args + " 2>&1";
-    ToolRun r{-1, {}};
-    FILE *p = popen(command.c_str(), "r");
-    if (!p) return r;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.output.append(buf, n);
-    int status = pclose(p);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
+ProcessRun runTool(const std::string &args) {
+    return testsupport::runCommand(testsupport::builtProgram("nimbra-sif") + " " + args);
 }
 
 using Ranges = std::vector<std::pair<uint16_t, uint16_t>>;
@@ -60,7 +48,7 @@ protected:
         if (!out_.empty()) remove(out_.c_str());
     }
     std::vector<uint8_t> generate(const std::string &options) {
-        ToolRun r = runTool(options + " " + kDejaVuSans + " " + out_);
+        ProcessRun r = runTool(options + " " + kDejaVuSans + " " + out_);
         EXPECT_EQ(r.status, 0) << r.output;
         return nimbra::readFile(out_);
     }
@@ -128,7 +116,7 @@ TEST_F(SifGenerator, RangesAreSplitAroundMissingCharacters) {
 
 TEST_F(SifGenerator, CppOutputHoldsTheSameBytes) {
     auto binary = generate("--size 12 --range 0x30-0x39");
-    ToolRun r = runTool(std::string("--size 12 --range 0x30-0x39 --cpp DIGITS ") + kDejaVuSans + " -");
+    ProcessRun r = runTool(std::string("--size 12 --range 0x30-0x39 --cpp DIGITS ") + kDejaVuSans + " -");
     ASSERT_EQ(r.status, 0) << r.output;
     ASSERT_NE(r.output.find("const uint8_t DIGITS[" + std::to_string(binary.size()) + "] = {"), std::string::npos);
     ASSERT_NE(r.output.find("const uint32_t DIGITS_size = " + std::to_string(binary.size()) + ";"), std::string::npos);
@@ -162,7 +150,7 @@ TEST_F(SifGenerator, BadArgumentsAreRefusedWithAMessage) {
         if (at != std::string::npos) c.args.replace(at, 4, kDejaVuSans);
         at = c.args.rfind(" OUT");
         if (at != std::string::npos) c.args.replace(at + 1, 3, out_);
-        ToolRun r = runTool(c.args);
+        ProcessRun r = runTool(c.args);
         EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.output;
         EXPECT_NE(r.output.find(c.message), std::string::npos) << c.args << "\n" << r.output;
     }
