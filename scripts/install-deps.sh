@@ -4,7 +4,7 @@
 set -euo pipefail
 # ffmpeg: nimbra-video-record --colour runs it, and its test.
 packages=(build-essential cmake pkg-config libgtest-dev zlib1g-dev libpng-dev libmbedtls-dev
-          libfreetype-dev fonts-dejavu-core ffmpeg)
+          libfreetype-dev fonts-dejavu-core libbenchmark-dev libjpeg62-turbo-dev ffmpeg)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

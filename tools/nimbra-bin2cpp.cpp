@@ -9,6 +9,7 @@
 #include <string>
 
 #include "tools/hostlib/cli.h"
+#include "tools/hostlib/file_io.h"
 #include "tools/hostlib/nimbra_host.h"
 
 int main(int argc, char **argv) {
@@ -30,20 +31,18 @@ int main(int argc, char **argv) {
         bool identifier = !name.empty() && !isdigit((unsigned char)name[0]);
         for (char c : name) identifier = identifier && (isalnum((unsigned char)c) || c == '_');
         if (!identifier) return cli.usageError("expected NAME=FILE with NAME a C++ identifier, got '" + arg + "'");
-        nimbra::Bytes data;
-        if (!nimbra::readFile(path, data, error)) return cli.fail("cannot read " + path + ": " + error);
+        std::optional<nimbra::Bytes> data = nimbra::loadFile(path, error);
+        if (!data) return cli.fail("cannot read " + path + ": " + error);
         out += "\nconst uint8_t " + name + "[] = {";
-        for (size_t k = 0; k < data.size(); k++) {
+        for (size_t k = 0; k < data->size(); k++) {
             char hex[8];
-            snprintf(hex, sizeof hex, "0x%02X,", data[k]);
+            snprintf(hex, sizeof hex, "0x%02X,", (*data)[k]);
             out += (k % 16 == 0 ? "\n    " : " ");
             out += hex;
         }
         out += "\n};\nconst uint32_t " + name + "_size = sizeof " + name + ";\n";
     }
     std::string error;
-    if (!nimbra::writeFile(output, nimbra::Bytes(out.begin(), out.end()), error)) {
-        return cli.fail("cannot write " + output + ": " + error);
-    }
+    if (!nimbra::saveFile(output, out, error)) return cli.fail("cannot write " + output + ": " + error);
     return 0;
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "tools/hostlib/cli.h"
+#include "tools/hostlib/file_io.h"
 #include "tools/hostlib/handshake.h"
 
 int main(int argc, char **argv) {
@@ -49,6 +50,6 @@ int main(int argc, char **argv) {
             nimbra::appendRecord(out, c);
     }
     const std::string output = cli.value("output", "-");
-    if (!nimbra::writeOutput(output, out, error)) return cli.fail("cannot write " + output + ": " + error);
+    if (!nimbra::saveBinary(output, out, error)) return cli.fail("cannot write " + output + ": " + error);
     return 0;
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "tools/hostlib/cli.h"
+#include "tools/hostlib/file_io.h"
 #include "tools/hostlib/nimbra_host.h"
 #include "tools/hostlib/orv_encoder.h"
 
@@ -50,7 +51,7 @@ int main(int argc, char **argv) {
     nimbra::Bytes orv;
     nimbra::OrvSummary summary;
     if (!nimbra::encodeOrv(image, options, orv, error, &summary)) return cli.fail(input + ": " + error);
-    if (!nimbra::writeOutput(output, orv, error)) return cli.fail("cannot write " + output + ": " + error);
+    if (!nimbra::saveBinary(output, orv, error)) return cli.fail("cannot write " + output + ": " + error);
     fprintf(stderr, "%s: %u x %u, %s, depth %d", output.c_str(), image.width, image.height,
             layoutName(summary.layout), summary.bitDepth);
     if (summary.paletteEntries) fprintf(stderr, ", %d palette entries", summary.paletteEntries);

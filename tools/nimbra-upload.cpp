@@ -8,6 +8,7 @@
 #include <string>
 
 #include "tools/hostlib/cli.h"
+#include "tools/hostlib/file_io.h"
 #include "tools/hostlib/nimbra_host.h"
 #include "tools/hostlib/resource_checks.h"
 #include "tools/hostlib/upload.h"
@@ -85,9 +86,10 @@ int main(int argc, char **argv) {
     options.compress = cli.has("compress");
     options.chunkBytes = (size_t)*chunk;
     const std::string input = cli.arg(0), output = cli.arg(1);
-    nimbra::Bytes file;
     std::string why;
-    if (!nimbra::readFile(input, file, why)) return cli.fail("cannot read " + input + ": " + why);
+    std::optional<nimbra::Bytes> loaded = nimbra::loadFile(input, why);
+    if (!loaded) return cli.fail("cannot read " + input + ": " + why);
+    const nimbra::Bytes &file = *loaded;
     if (file.empty()) return cli.fail(input + " is empty");
 
     std::vector<nimbra::Bytes> commands = isFont ? fontCommands(cli, input, file, *slot, std::stoi(*bpp), options)
@@ -101,7 +103,7 @@ int main(int argc, char **argv) {
         commands.push_back(show.payload());
     }
     nimbra::Bytes stream = nimbra::packRecords(commands);
-    if (!nimbra::writeOutput(output, stream, why)) return cli.fail("cannot write " + output + ": " + why);
+    if (!nimbra::saveBinary(output, stream, why)) return cli.fail("cannot write " + output + ": " + why);
     fprintf(stderr, "nimbra-upload: %zu load commands, %zu bytes\n", loads, stream.size());
     return 0;
 }

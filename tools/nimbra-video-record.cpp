@@ -8,6 +8,7 @@
 #include <string>
 
 #include "tools/hostlib/cli.h"
+#include "tools/hostlib/file_io.h"
 #include "tools/hostlib/colour_video.h"
 #include "tools/hostlib/nimbra_host.h"
 #include "tools/hostlib/video_stream.h"
@@ -44,7 +45,9 @@ int main(int argc, char **argv) {
         nimbra::ColourClipOptions colour;
         colour.quantiser = (int)*quality;
         if (!nimbra::encodeColourClip(input, colour, clip, error)) return cli.fail(input + ": " + error);
-    } else if (!nimbra::readFile(input, clip, error)) {
+    } else if (auto file = nimbra::loadFile(input, error)) {
+        clip = std::move(*file);
+    } else {
         return cli.fail("cannot read " + input + ": " + error);
     }
     nimbra::VideoStreamFacts facts;
@@ -55,7 +58,7 @@ int main(int argc, char **argv) {
     nimbra::CommandBuilder end;
     end.eof();
     nimbra::appendRecord(records, end.payload());
-    if (!nimbra::writeOutput(output, records, error)) return cli.fail("cannot write " + output + ": " + error);
+    if (!nimbra::saveBinary(output, records, error)) return cli.fail("cannot write " + output + ": " + error);
     fprintf(stderr, "%s: %u x %u, %zu pictures, %zu bytes\n", output.c_str(), facts.width, facts.height,
             facts.pictures, records.size());
     return 0;

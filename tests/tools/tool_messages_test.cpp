@@ -99,7 +99,7 @@ Bytes operator+(Bytes a, const Bytes &b) {
     return a;
 }
 
-const char *const kTools[] = {"nimbra-frames", "nimbra-upload", "nimbra-video-record", "nimbra-handshake",
+const char *const kTools[] = {"nimbra-frames", "nimbra-packets", "nimbra-upload", "nimbra-video-record", "nimbra-handshake",
                               "nimbra-orv",    "nimbra-bin2cpp", "nimbra-draw-logos",  "nimbra-sif"};
 
 }  // namespace

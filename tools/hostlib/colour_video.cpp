@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "tools/hostlib/file_io.h"
 #include "tools/hostlib/orv_encoder.h"
 #include "tools/hostlib/video_stream.h"
 
@@ -152,7 +153,11 @@ bool encodeColourClip(const std::string &input, const ColourClipOptions &options
     void (*previous)(int) = signal(SIGPIPE, SIG_IGN);
     bool ok = _Encode(input, options, tmpPath, logPath, error);
     signal(SIGPIPE, previous);
-    if (ok && !readFile(tmpPath, m1v, error)) ok = false;
+    if (ok) {
+        std::optional<Bytes> encoded = loadFile(tmpPath, error);
+        if (encoded) m1v = std::move(*encoded);
+        ok = encoded.has_value();
+    }
     unlink(tmpPath.c_str());
     unlink(logPath.c_str());
     return ok;

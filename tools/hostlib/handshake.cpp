@@ -9,6 +9,8 @@
 #include <mbedtls/rsa.h>
 #include <mbedtls/sha1.h>
 
+#include "tools/hostlib/file_io.h"
+
 namespace nimbra {
 
 struct SigningKey::Impl {
@@ -27,12 +29,12 @@ static std::string _MbedError(int code) {
 }
 
 std::unique_ptr<SigningKey> SigningKey::load(const std::string &path, std::string &error) {
-    Bytes file;
-    if (!readFile(path, file, error)) {
+    std::optional<Bytes> file = loadFile(path, error);
+    if (!file) {
         error = "cannot read key file " + path + ": " + error;
         return nullptr;
     }
-    return parse(file, path, error);
+    return parse(*file, path, error);
 }
 
 std::unique_ptr<SigningKey> SigningKey::development(std::string &error) {
@@ -117,9 +119,7 @@ Bytes buildHandshakeMessage(const SigningKey &key, const HandshakeMessage &m) {
 }
 
 Bytes handshakeChunk(uint32_t counter, uint16_t offset, uint16_t total, const uint8_t *data, uint16_t n) {
-    CommandBuilder b;
-    b.u8(kHandshakeOpcode).u32le(counter).u16le(offset).u16le(n).u16le(total).bytes(data, n);
-    return b.payload();
+    return CommandBuilder().handshakeChunk(counter, offset, total, Bytes(data, data + n)).payload();
 }
 
 std::vector<Bytes> handshakeChunks(const Bytes &message, uint32_t counter, size_t chunkBytes) {
