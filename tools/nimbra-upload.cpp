@@ -104,6 +104,6 @@ int main(int argc, char **argv) {
     }
     nimbra::Bytes stream = nimbra::packRecords(commands);
     if (!nimbra::saveBinary(output, stream, why)) return cli.fail("cannot write " + output + ": " + why);
-    fprintf(stderr, "nimbra-upload: %zu load commands, %zu bytes\n", loads, stream.size());
+    fprintf(stderr, "nimbra-upload: %zu load command%s, %zu bytes\n", loads, loads == 1 ? "" : "s", stream.size());
     return 0;
 }

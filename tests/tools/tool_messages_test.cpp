@@ -192,9 +192,9 @@ TEST_F(ToolTest, UploadRefusesWhatTheDeviceWould) {
         {"--image 1 --compress photo.jpg out.rec", 2, "only fonts are sent compressed"},
         {"--font 3 --draw 1,1 two.sif out.rec", 2, "--draw draws images only"},
         {"--image 1 missing.png out.rec", 1, "cannot read missing.png: No such file or directory"},
-        {"--image 1 fits.png out.rec", 0, "load commands"},
-        {"--image 0 --draw=-10,20 photo.jpg out.rec", 0, "load commands"},
-        {"--font=3 --bpp 4 narrow.sif out.rec", 0, "load commands"},
+        {"--image 1 fits.png out.rec", 0, "1 load command, "},
+        {"--image 0 --draw=-10,20 photo.jpg out.rec", 0, "1 load command, "},
+        {"--font=3 --bpp 4 narrow.sif out.rec", 0, "1 load command, "},
     });
     // Without --bpp the font goes with the depth its glyph table shows.
     for (const auto &[file, format] : {std::pair{"four.sif", 1}, {"two.sif", 2}, {"narrow.sif", 2}}) {
