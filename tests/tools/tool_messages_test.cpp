@@ -230,6 +230,7 @@ TEST_F(ToolTest, VideoRecordChecksTheStream) {
         {"--quality 4 clip.m1v out.rec", 2, "--quality goes with --colour"},
         {"--at 2000,0 clip.m1v out.rec", 2, "--at expects X,Y with X from -1024 to 1023"},
         {"--chunk 0 clip.m1v out.rec", 2, "--chunk expects a whole number from 1 to 2044, got '0'"},
+        {"--chunk 50 clip.m1v out.rec", 1, "picture 0 takes 6412 bytes, more than 128 chunks of 50 (give larger"},
         {"--at -10,20 --chunk 500 clip.m1v out.rec", 0, "out.rec: 176 x 120, 3 pictures"},
     });
 }

@@ -146,7 +146,9 @@ bool videoClipRecords(const Bytes &stream, const VideoClipOptions &options, Byte
         }
         std::vector<Bytes> uploads = videoUploadCommands(groups[g], options.chunkBytes);
         if (uploads.empty()) {
-            error = "picture group " + std::to_string(g) + " cannot be cut into chunks";
+            error = "picture " + std::to_string(g) + " takes " + std::to_string(groups[g].size()) +
+                    " bytes, more than " + std::to_string(kVideoMaxChunksPerGroup) + " chunks of " +
+                    std::to_string(options.chunkBytes) + " (give larger chunks)";
             return false;
         }
         commands.insert(commands.end(), uploads.begin(), uploads.end());
