@@ -345,10 +345,12 @@ static uint8_t _StoreCompressedFont(uint8_t *slotRecord, CacheRecord &staged) {
     if (InflateArea_Init(&zs, area) != Z_OK) {
         code = RESULT_SEQUENCE;
     } else {
-        // Only the file is inflated: its CRC bytes are no part of the
-        // stream, and would be read as more data from a stream cut short.
+        // All T bytes are offered, the CRC behind the file included, as the
+        // device does: a complete stream ends before the CRC, but one that
+        // lacks its Adler-32 trailer has the CRC read as that trailer and
+        // is refused, so that no upload works only here.
         zs.next_in = stagingData;
-        zs.avail_in = staged.size - UPLOAD_CRC_BYTES;
+        zs.avail_in = staged.size;
         zs.next_out = out + CACHE_RECORD_BYTES;
         zs.avail_out = FONT_INFLATE_ROOM;
         const int z = inflate(&zs, Z_NO_FLUSH);
