@@ -173,11 +173,16 @@ int PNG_decode(PNG_Context *ctx, int32_t x, int32_t y, PNG_LineFn lineFn) {
                 cur = prev;
                 prev = t;
             }
-            if (ret == Z_DATA_ERROR || ret == Z_STREAM_ERROR) return PNG_CORRUPT;
-            // Z_BUF_ERROR: this chunk's input is used up, the next IDAT goes on.
-            // Anything else (the stream ended early, among others) ends the
-            // image data; the walk goes on to IEND.
-            if (ret != Z_BUF_ERROR) imageDataDone = true;
+            // Z_BUF_ERROR: this chunk's input is used up, the next IDAT goes
+            // on. Z_STREAM_END before the last row: the image data ended
+            // early; the rows so far stay and the walk goes on to IEND.
+            // Anything else is a failed decode: damaged data, a stream that
+            // asks for a preset dictionary, or an inflater out of memory.
+            if (ret == Z_STREAM_END) {
+                imageDataDone = true;
+            } else if (ret != Z_BUF_ERROR) {
+                return PNG_CORRUPT;
+            }
         }
         // IHDR (already read), tRNS and every other chunk are passed over.
 

@@ -316,6 +316,11 @@ TEST_F(PngReader, BrokenCompressedDataIsCorrupt) {
     f[8 + 25 + 8] = 0x00;  // not a deflate stream header
     EXPECT_EQ(decode(f), PNG_CORRUPT);
     EXPECT_TRUE(delivered_.rows.empty());
+    // A stream that asks for a preset dictionary cannot be inflated either.
+    PngSpec s = greyImage(8, 8);
+    s.presetDictionary = true;
+    EXPECT_EQ(decode(s.build()), PNG_CORRUPT);
+    EXPECT_TRUE(delivered_.rows.empty());
 }
 
 // The record is aligned for zlib's pointers; when the pool has not room for
