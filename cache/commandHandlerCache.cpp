@@ -411,11 +411,6 @@ struct PictureSize {
     bool transparent = false;
 };
 
-// Pool bytes the decoder of an image format needs before it can read a size.
-static uint32_t _DecoderHeaderBytes(uint8_t formatCode) {
-    return formatCode == CACHE_IMAGE_FORMAT_PNG ? PNG_CONTEXT_BYTES : JPEG_CONTEXT_BYTES;
-}
-
 // Reads the picture size from the file's header: 0, RESULT_DECODE_FAILED
 // when the header is refused (a progressive JPEG included).
 static uint8_t _ReadPictureSize(uint8_t formatCode, const uint8_t *file, uint32_t size, PictureSize &p) {
@@ -503,9 +498,10 @@ int32_t CMD_loadImage(const uint8_t *command, uint32_t remaining) {
 
     CacheRecord staged = readCacheRecord(packet_cache);
     const uint32_t total = staged.size;
-    // Reading the header takes a decoder record from the pool, which a held
-    // picture and a running video may have filled.
-    if (GUI_GetNumFreeBytes() < _DecoderHeaderBytes(c.format)) {
+    // Reading a JPEG's header takes a decoder record from the pool, which a
+    // held picture and a running video may have filled; a PNG's header is
+    // read in place.
+    if (c.format == CACHE_IMAGE_FORMAT_JPEG && GUI_GetNumFreeBytes() < JPEG_CONTEXT_BYTES) {
         _ClearStaging();
         handleCommandError(OPCODE_LOAD_IMAGE, RESULT_SEQUENCE, c.slot);
         return result;

@@ -4,11 +4,14 @@
 #include <zlib.h>
 
 #include "codecs/mpeg.h"
+#include "codecs/png.h"
 #include "gui/GUI_Common.h"
 #include "host/bytes.h"
 #include "resources/builtin_fonts.h"
 #include "tests/cache/upload_support.h"
+#include "tests/codecs/mpeg_test_streams.h"
 #include "tests/support/sif_builder.h"
+#include "tools/hostlib/video_stream.h"
 
 using namespace uploadtest;
 using nimbra::Bytes;
@@ -468,8 +471,8 @@ TEST_F(Uploads, DecodersWithoutPoolRoomAreRefusedNotFatal) {
         // Room for the header reader and the 17 x 20 picture, not for the
         // decoder's record and row buffers behind the picture.
         {"slot 0 JPEG", 16000, 0, jpegFile("h2v2_17x20.jpg"), nimbra::kImageJpeg},
-        // No room to read the header of a flash slot image.
-        {"PNG header", 1000, 2, solidPng(10, 10, {1, 2, 3}), nimbra::kImagePng},
+        // No room to read the header of a flash slot JPEG (a PNG's header
+        // needs none: see the picture and video cases below).
         {"JPEG header", 1000, 2, jpegFile("gray_q75.jpg"), nimbra::kImageJpeg},
     };
     for (const Case &c : cases) {
@@ -514,6 +517,22 @@ TEST_F(PictureAndVideo, APictureUploadWhileVideoRunsIsRefused) {
     EXPECT_EQ(GUI_GetNumFreeBytes(), POOL_SIZE_BYTES);
     uploadPicture({255, 0, 0});
     expectPicture(0xE0);
+}
+
+// A PNG's size is read from its header in place: with a large picture and
+// a 320 x 240 video holding all but about 42000 bytes of the pool, too
+// little for a PNG decoder, a small PNG still loads into a flash slot.
+TEST_F(PictureAndVideo, APngLoadsIntoAFlashSlotWhilePictureAndVideoHoldThePool) {
+    ASSERT_EQ(uploadPng(0, solidPng(640, 220, {0, 0, 255})), (Reports{{kImage, 0x00, 0}}));
+    play({1});
+    const Bytes firstGroup = nimbra::splitVideoGroups(mpegtest::load("ip_320x240_q6").bytes)[0];
+    for (const Bytes &c : nimbra::videoUploadCommands(firstGroup, 1000)) ASSERT_TRUE(call(c).empty());
+    ASSERT_TRUE(call(nimbra::videoPlayCommand(nimbra::kVideoDraw, 0, 0)).empty());
+    ASSERT_LT(GUI_GetNumFreeBytes(), PNG_CONTEXT_BYTES);
+    EXPECT_EQ(uploadPng(5, solidPng(20, 10, {255, 0, 0})), (Reports{{kImage, 0x00, 5}}));
+    ASSERT_TRUE(cacheRecordUsable(imageSlot(5)));
+    EXPECT_EQ(readCacheRecord(imageSlot(5)).width, 20);
+    EXPECT_EQ(readCacheRecord(imageSlot(5)).height, 10);
 }
 
 TEST_F(PictureAndVideo, APictureHeldBeforeVideoSurvivesStartStopAndRestart) {
