@@ -446,11 +446,8 @@ static HeaderResult _DecodeSequenceHeader(plm_video_t *self) {
     } else {
         memset(nonIntra, 16, 64);
     }
-    // A zero matrix entry would let every coefficient vanish; the standard
-    // forbids it, so such a header is refused like any other malformed one.
-    for (int i = 0; i < 64; i++) {
-        if (intra[i] == 0 || nonIntra[i] == 0) return HEADER_REFUSED;
-    }
+    // A zero matrix entry, which encoders do not write, only zeroes the
+    // coefficients it scales: it is no reason to refuse the clip.
     if (width == 0 || height == 0 || (uint64_t)width * height * 3 > MAX_PICTURE_BYTES) return HEADER_REFUSED;
 
     if (self->hasHeader) {
