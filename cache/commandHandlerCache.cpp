@@ -390,7 +390,9 @@ int32_t CMD_loadFont(const uint8_t *command, uint32_t remaining) {
             const uint8_t code = _StoreCompressedFont(slotRecord, staged);
             if (code != RESULT_OK) {
                 // A stream that does not inflate leaves the staging record
-                // describing the finished upload; no chunk can continue it.
+                // as it is, describing the finished upload: a chunk whose
+                // offset is where that upload ended would continue it, as
+                // on the device; any other chunk restarts or is refused.
                 handleCommandError(OPCODE_LOAD_FONT, code, c.slot);
                 return result;
             }
