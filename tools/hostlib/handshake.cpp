@@ -103,9 +103,7 @@ Bytes buildHandshakeMessage(const SigningKey &key, const HandshakeMessage &m) {
 }
 
 Bytes handshakeChunk(uint32_t counter, uint16_t offset, uint16_t total, const uint8_t *data, uint16_t n) {
-    CommandBuilder b;
-    b.u8(kHandshakeOpcode).u32le(counter).u16le(offset).u16le(n).u16le(total).bytes(data, n);
-    return b.payload();
+    return CommandBuilder().handshakeChunk(counter, offset, total, Bytes(data, data + n)).payload();
 }
 
 std::vector<Bytes> handshakeChunks(const Bytes &message, uint32_t counter, size_t chunkBytes) {

@@ -27,9 +27,7 @@ std::vector<Bytes> splitVideoGroups(const Bytes &stream) {
 }
 
 Bytes videoPlayCommand(uint8_t action, int32_t xHalf, int32_t yHalf) {
-    CommandBuilder b;
-    b.u8(0x11).u8(action).pair(xHalf, yHalf);
-    return b.payload();
+    return CommandBuilder().videoPlay(action, xHalf, yHalf).payload();
 }
 
 std::vector<Bytes> videoUploadCommands(const Bytes &group, size_t chunkBytes) {
@@ -40,9 +38,8 @@ std::vector<Bytes> videoUploadCommands(const Bytes &group, size_t chunkBytes) {
     for (size_t k = 0; k < chunks; k++) {
         size_t offset = k * chunkBytes;
         size_t n = std::min(chunkBytes, group.size() - offset);
-        CommandBuilder b;
-        b.u8(0x13).u8((uint8_t)(k | (k + 1 == chunks ? 0x80 : 0))).u16le((uint16_t)n).bytes(group.data() + offset, n);
-        commands.push_back(b.payload());
+        const Bytes chunk(group.begin() + (long)offset, group.begin() + (long)(offset + n));
+        commands.push_back(CommandBuilder().videoUpload((uint8_t)k, k + 1 == chunks, chunk).payload());
     }
     return commands;
 }

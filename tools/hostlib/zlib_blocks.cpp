@@ -16,9 +16,9 @@ struct ZlibBlockWriter::Impl {
 };
 
 Bytes zlibBlockCommand(uint8_t flags, const Bytes &compressed) {
-    CommandBuilder b;
-    b.u8(kZlibBlockOpcode).u8(flags).u16le((uint16_t)compressed.size()).bytes(compressed);
-    return b.payload();
+    return CommandBuilder()
+        .zlibBlock(flags & kZlibBlockExecute, flags & kZlibBlockStart, flags & 0x3F, compressed)
+        .payload();
 }
 
 ZlibBlockWriter::ZlibBlockWriter(uint8_t firstSequence, int level)

@@ -1,0 +1,17 @@
+// Whole files in and out for the tools, where "-" means the standard
+// streams, and a missing file differs from an empty one.
+#pragma once
+#include <optional>
+#include <string>
+
+#include "tools/hostlib/nimbra_host.h"
+
+namespace nimbra {
+
+// The file's bytes, or nullopt (with errno set) when it cannot be read.
+std::optional<Bytes> loadFile(const std::string &path);
+// Writes all bytes; false when the file cannot be written completely.
+bool saveFile(const std::string &path, const Bytes &bytes);
+bool saveFile(const std::string &path, const std::string &text);
+
+}  // namespace nimbra
