@@ -55,13 +55,13 @@ protected:
 };
 
 Bytes pngFile(uint32_t width, uint32_t height, uint8_t depth = 8, uint8_t interlace = 0) {
-    pngtest::PngSpec spec;
-    spec.width = width;
-    spec.height = height;
-    spec.depth = depth;
-    spec.rows.assign(height, Bytes((width * depth + 7) / 8, 0x40));
-    spec.interlace = interlace;
-    return spec.build();
+    pngtest::PngSpec png;
+    png.width = width;
+    png.height = height;
+    png.depth = depth;
+    png.rows.assign(height, Bytes((width * depth + 7) / 8, 0x40));
+    png.interlace = interlace;
+    return png.build();
 }
 
 // The markers of a JPEG up to its scan: start of image, a frame header of
