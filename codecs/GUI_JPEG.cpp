@@ -770,11 +770,14 @@ int _InitFrame(JPEG_Context *ctx) {
     return 0;
 }
 
-// The transform reads the coefficients without changing them, so that
-// coefBuffer keeps them for the next row's selective clearing.
+// One block: the slow integer transform (codecs/jpeg_idct), which reads the
+// coefficients without changing them, so that coefBuffer keeps them for the
+// next row's selective clearing.
+inline void _IDCT(const int16_t *coefficients, uint8_t *samples) { JPEG_Idct(coefficients, samples); }
+
 void _TransformRow(JPEG_Context *ctx) {
     for (int32_t b = 0; b < ctx->maxBlocksPerRow; b++) {
-        JPEG_Idct(ctx->coefBuffer + 64 * b, ctx->sampleBuffer + 64 * b);
+        _IDCT(ctx->coefBuffer + 64 * b, ctx->sampleBuffer + 64 * b);
     }
 }
 
