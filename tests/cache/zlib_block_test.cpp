@@ -32,11 +32,6 @@ Bytes setColor(uint32_t argb) { return nimbra::CommandBuilder().setColor(argb).p
 
 Replies sequenceReport(uint8_t seq) { return {{0x04, 0x0A, 0x02, seq}}; }
 
-Bytes operator+(Bytes a, const Bytes &b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
 // Replies other than ticks.
 Replies others(const Replies &packets) {
     Replies out;

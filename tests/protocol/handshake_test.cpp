@@ -53,11 +53,6 @@ Session session() {
     return {orvState.authenticated, orvState.peerId, orvState.lastHandshakeCounter, firstHandshakeWord()};
 }
 
-Bytes operator+(Bytes a, const Bytes &b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
 }  // namespace
 
 class HandshakeTest : public DeviceTest {

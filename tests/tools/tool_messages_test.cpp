@@ -9,6 +9,7 @@
 
 #include "tests/codecs/png_builder.h"
 #include "tests/support/sif_builder.h"
+#include "tests/support/test_bytes.h"
 #include "tests/support/tool_process.h"
 #include "tools/hostlib/cli.h"
 #include "tools/hostlib/nimbra_host.h"
@@ -92,11 +93,6 @@ Bytes sifFont(int bitsPerPixel, int width = 3) {
 Bytes sequenceHead(uint16_t width, uint16_t height) {
     return {0, 0, 1, 0xB3, (uint8_t)(width >> 4), (uint8_t)((width & 15) << 4 | height >> 8), (uint8_t)height,
             0x13, 0xFF, 0xFF, 0xE0, 0x18, 0, 0, 1, 0x00, 0x00, 0x0F, 0xFF, 0xF8};
-}
-
-Bytes operator+(Bytes a, const Bytes &b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
 }
 
 const char *const kTools[] = {"nimbra-frames", "nimbra-packets", "nimbra-upload", "nimbra-video-record", "nimbra-handshake",
