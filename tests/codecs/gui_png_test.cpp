@@ -305,17 +305,6 @@ TEST_F(PngDraw, NoRoomForTheDecoderIsRefused) {
     GUI_AllocEnd(mark);
 }
 
-TEST_F(PngDraw, DrawsIntoAnOffScreenBuffer) {
-    uint8_t picture[9 * 7] = {};
-    GUI_SetFrameBufferBase(picture, 9, 7);
-    EXPECT_EQ(draw(orvGrey(9, 7).build(), 0, 0), 0);
-    GUI_RestoreFrameBufferBase();
-    for (uint32_t y = 0; y < 7; y++) {
-        for (uint32_t x = 0; x < 9; x++) EXPECT_EQ(picture[y * 9 + x], value(x, y));
-    }
-    EXPECT_EQ(changed(), 0);
-}
-
 // Random damage anywhere in a file, header included: every draw ends with a
 // result code, leaves the pool as it was, and writes only inside the clip.
 TEST_F(PngDraw, DamagedFilesNeverEscape) {

@@ -88,22 +88,6 @@ TEST_F(VideoTest, MalformedCommandsAreReported) {
     }
 }
 
-TEST_F(VideoTest, ClipPlaysFrameByFrameLikeTheIndependentDecoder) {
-    clip = mpegtest::load("ipb_176x120_q4");
-    std::vector<Bytes> groups = nimbra::splitVideoGroups(clip.bytes);
-    ASSERT_EQ(groups.size(), clip.pictures.size());
-    play(nimbra::kVideoStart);
-    int lastReference = -1;
-    for (size_t g = 0; g < groups.size(); g++) {
-        ASSERT_EQ(upload(groups[g], 300), kNone) << "accepted chunks are not acknowledged";
-        // At (20, 30) in pixels: 40, 60 in half pixels.
-        ASSERT_EQ(play(nimbra::kVideoDraw, 40, 60), kNone) << "group " << g;
-        if (clip.pictures[g].type != 3) lastReference = clip.pictures[g].displayIndex;
-        EXPECT_GE(screenPsnr(lastReference, 20, 30), 45.0) << "group " << g;
-    }
-    EXPECT_EQ(play(nimbra::kVideoDraw), kNoFrame) << "the clip is over";
-}
-
 // ------------------------------------------------------- frame placement
 
 // The first 320 x 240 picture drawn at each position and under each clip

@@ -1,5 +1,6 @@
-// Circles and ellipses: fills, outlines, rotation, wide pens and the rows
-// whose square root would be taken of a tiny negative number.
+// Circles and ellipses: fills, outlines, wide pens, clipping and the rows
+// whose square root would be taken of a tiny negative number. (Rotated
+// ellipses are drawn in the golden scenes of the shape commands.)
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -66,31 +67,6 @@ TEST_F(Circles, OutlineWithNonPositiveInnerRadiusIsTheFilledShape) {
     EXPECT_EQ(pixel(200, 300), BG);
     EXPECT_EQ(pixel(200, 281), FG);
     EXPECT_TRUE(enginesIdle());
-}
-
-TEST_F(Circles, RotationTurnsClockwiseAndExchangesTheExtentsAtNinetyDegrees) {
-    // At 0 only the rounding of the two closed forms differs: edge pixels.
-    EXPECT_LT(diffIn(drawnAlone([] { GUI_FillEllipse(1000, 800, 300, 120); }),
-                     drawnAlone([] { GUI_FillEllipseRot(1000, 800, 300, 120, 0); })),
-              60);
-    GUI_FillEllipseRot(1000, 800, 300, 120, 360);
-    Box r = painted();
-    fillFrame(BG);
-    GUI_FillEllipse(1000, 800, 120, 300);
-    Box a = painted();
-    EXPECT_NEAR(r.y1 - r.y0, a.y1 - a.y0, 1);
-    EXPECT_NEAR(r.x1 - r.x0, a.x1 - a.x0, 1);
-    // Half a turn later the ellipse is the same.
-    EXPECT_EQ(diffIn(drawnAlone([] { GUI_FillEllipseRot(1000, 800, 300, 120, 200); }),
-                     drawnAlone([] { GUI_FillEllipseRot(1000, 800, 300, 120, 200 + 720); })),
-              0);
-    // 45 degrees: the long axis runs from upper left to lower right.
-    fillFrame(BG);
-    GUI_FillEllipseRot(1000, 800, 300, 60, 180);
-    EXPECT_EQ(pixel(290, 240), FG);
-    EXPECT_EQ(pixel(210, 160), FG);
-    EXPECT_EQ(pixel(290, 160), BG);
-    EXPECT_EQ(pixel(210, 240), BG);
 }
 
 TEST_F(Circles, ClippedShapesMatchUnclippedOnesInsideTheClip) {

@@ -218,50 +218,6 @@ TEST_F(HandshakeTest, CounterLimitOfTheMessage) {
     EXPECT_EQ(send(signedMessage(7, 0), 0xFFFFFFFF), kAccepted);
 }
 
-TEST_F(HandshakeTest, AuthenticationUnlocksStateChangeNotices) {
-    setDisplayState(1);   // not authenticated: no notice
-    setDisplayState(0);
-    EXPECT_TRUE(testsupport::packets().empty());
-    EXPECT_EQ(send(signedMessage(7), 1), kAccepted);
-    testsupport::clearCaptures();
-    setDisplayState(1);
-    EXPECT_EQ(testsupport::packets(), Replies{Bytes({0x01, 0x0A, 0x01})});
-    // After the link drops, the display goes off without a notice.
-    testsupport::clearCaptures();
-    onBLEConnected(0);
-    EXPECT_TRUE(testsupport::packets().empty());
-    EXPECT_FALSE(isOnState(UNIT_DISPLAY));
-}
-
-// The command-line tool writes records that the simulator accepts.
-TEST(HandshakeTool, RecordsAuthenticateTheSimulator) {
-    const std::string tool = std::string(NIMBRA_BINARY_DIR) + "/nimbra-handshake";
-    if (FILE *f = fopen(tool.c_str(), "rb"))
-        fclose(f);
-    else
-        GTEST_SKIP() << "nimbra-handshake not built";
-    const std::string records = std::string(NIMBRA_BINARY_DIR) + "/handshake_test.rec",
-                      replies = std::string(NIMBRA_BINARY_DIR) + "/handshake_test.replies",
-                      key = std::string(NIMBRA_SOURCE_DIR) + "/" + nimbra::kDevelopmentKeyPath;
-    std::string make =
-        "'" + tool + "' --id 0 --counter 9 --limit 9 --chunk 120 --key '" + key + "' -o '" + records + "'";
-    ASSERT_EQ(system(make.c_str()), 0);
-    // Three records of 11 + 120, 11 + 120 and 11 + 45 bytes.
-    EXPECT_EQ(nimbra::readFile(records).size(), 3 * 8 + 3 * 11 + 285u);
-    std::string play = "'" + std::string(NIMBRA_SIM_PATH) + "' -r '" + records + "' >/dev/null 2>'" + replies + "'";
-    ASSERT_EQ(system(play.c_str()), 0);
-    std::vector<nimbra::Packet> packets;
-    ASSERT_TRUE(nimbra::parsePackets(nimbra::readFile(replies), packets));
-    ASSERT_EQ(packets.size(), 1u);
-    EXPECT_EQ(packets[0].payload, kAccepted[0]);
-    // A missing key is a clear failure, not a crash.
-    std::string missing =
-        "'" + tool + "' --id 0 --counter 1 --key /nonexistent/key.pem -o '" + records + "' 2>/dev/null";
-    EXPECT_EQ(WEXITSTATUS(system(missing.c_str())), 1);
-    remove(records.c_str());
-    remove(replies.c_str());
-}
-
 // Random chunks, well-formed or not, in any order: the device answers each
 // with at most one report and keeps the pool where it was.
 TEST_F(HandshakeTest, RandomChunksNeverBreakTheDevice) {

@@ -238,10 +238,19 @@ TEST_F(ToolTest, HandshakeFindsItsKeyFromAnyFolder) {
         {"-i 1 -c 0", 2, "--counter expects a whole number from 1 to 4294967295"},
         {"--id 1 --counter 1 --key nokey.pem -o hs.rec", 1,
          "cannot read key file nokey.pem: No such file or directory"},
-        {"--id 1 --counter 1 --chunk 100 -o hs.rec", 0, ""},
+        {"--id 0 --counter 1 --chunk 100 -o hs.rec", 0, ""},
     });
-    // Three chunks of the 285-byte message, one record each.
+    // Three chunks of the 285-byte message, one record each, which
+    // authenticate the simulator.
     EXPECT_EQ(fs::file_size(dir_ / "hs.rec"), 3 * 8 + 3 * 11 + 285u);
+    ASSERT_EQ(testsupport::runCommand("cd " + shellQuote(dir_.string()) + " && " + shellQuote(NIMBRA_SIM_PATH) +
+                                      " -r hs.rec >/dev/null 2>replies.bin")
+                  .status,
+              0);
+    std::vector<nimbra::Packet> replies;
+    ASSERT_TRUE(nimbra::parsePackets(nimbra::readFile(path("replies.bin")), replies));
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0].payload, (Bytes{0x04, 0x1E, 0x00, 0x00}));
 }
 
 TEST_F(ToolTest, SmallToolsSayWhatIsWrong) {
