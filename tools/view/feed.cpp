@@ -1,9 +1,35 @@
 // The shared state between a source and the display.
 #include "tools/view/feed.h"
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 
 namespace nimbra::view {
+
+Feed::~Feed() {
+    if (frameCopy_) fclose(frameCopy_);
+}
+
+bool Feed::copyFramesTo(const std::string &path, std::string &error) {
+    frameCopy_ = fopen(path.c_str(), "wb");
+    if (!frameCopy_) {
+        error = "cannot write " + path + ": " + strerror(errno);
+        return false;
+    }
+    frameCopyPath_ = path;
+    return true;
+}
+
+void Feed::pushFrame(const uint8_t *frameBytes) {
+    if (frameCopy_ && fwrite(frameBytes, 1, kFrameBytes, frameCopy_) != kFrameBytes) {
+        // A full disk ends the copy, not the viewing.
+        fclose(frameCopy_);
+        frameCopy_ = nullptr;
+        setNote("cannot write " + frameCopyPath_ + ": frames are no longer copied");
+    }
+    frames.push(frameBytes);
+}
 
 void Feed::addReply(const uint8_t *payload, size_t length) {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -5,6 +5,7 @@
 #pragma once
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <mutex>
 #include <string>
 
@@ -25,7 +26,17 @@ class Feed {
 public:
     explicit Feed(size_t ringFrames = kRingFrames) : frames(ringFrames) {}
 
+    ~Feed();
+    Feed(const Feed &) = delete;
+    Feed &operator=(const Feed &) = delete;
+
     FrameRing frames;
+
+    // Also writes each frame, as it arrives, to `path`: a frame stream as
+    // nimbra-sim writes it. False (with `error`) when it cannot be created.
+    bool copyFramesTo(const std::string &path, std::string &error);
+    // One output frame of kFrameBytes from the source (one thread only).
+    void pushFrame(const uint8_t *frameBytes);
 
     void addReply(const uint8_t *payload, size_t length);
     void setNote(const std::string &note);
@@ -40,6 +51,8 @@ private:
     mutable std::mutex mutex_;
     mutable std::condition_variable endedChanged_;
     FeedStatus status_;
+    FILE *frameCopy_ = nullptr;
+    std::string frameCopyPath_;
 };
 
 }  // namespace nimbra::view

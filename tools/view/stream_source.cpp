@@ -95,7 +95,7 @@ FrameStreamEnd readFrameStream(int fd, Feed &feed, double fps, const StopSignal 
             end.partialText = end.stopped ? "" : _TextOf(buffer.data(), got);
             return end;
         }
-        feed.frames.push(buffer.data());
+        feed.pushFrame(buffer.data());
         if (end.frames++ == 0) first = Clock::now();
         if (fps > 0) {
             // Frame k is due k / fps after the first: the writer waits

@@ -12,7 +12,7 @@ Feed *gFeed = nullptr;
 LinkServer *gServer = nullptr;
 
 void _FrameOut(const uint8_t *bytes, size_t length) {
-    if (gFeed && length == kFrameBytes) gFeed->frames.push(bytes);
+    if (gFeed && length == kFrameBytes) gFeed->pushFrame(bytes);
 }
 
 void _PacketOut(const uint8_t *bytes, size_t length) {

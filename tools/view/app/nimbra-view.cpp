@@ -54,6 +54,7 @@ int main(int argc, char **argv) {
         .option("scale", "N", "window scale, 1 to 3 (default: the largest that fits the display)")
         .option("fps", "N", "replay at most N frames per second (default: as fast as they come)")
         .flag("headless", "run without a window")
+        .option("frames", "FILE", "also write every frame to FILE as nimbra-sim writes them (for nimbra-frames)")
         .option("snapshot", "FILE.png", "write the frame shown last as a PNG when the program ends")
         .flag("exit-at-end", "end when the input ends (default: stay on the last frame)")
         .example("nimbra-view examples/demo.rec")
@@ -86,6 +87,7 @@ int main(int argc, char **argv) {
     std::unique_ptr<StreamSource> stream;
     std::unique_ptr<LinkServer> link;
     std::string error, title;
+    if (cli.has("frames") && !feed.copyFramesTo(cli.value("frames"), error)) return cli.fail(error);
     if (listen) {
         link = std::make_unique<LinkServer>(feed, inProcessDevice());
         if (!link->listen(cli.value("listen"), error)) return cli.fail(error);
