@@ -1,0 +1,285 @@
+// nimbra-view run as users run it: replays without a window, and the TCP
+// link end to end on loopback with real sockets, its replies compared byte
+// for byte with nimbra-sim's and its saved session replayed.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+
+#include "tests/support/child_process.h"
+#include "tests/support/sim_run.h"
+#include "tools/hostlib/png_files.h"
+#include "tools/hostlib/tcp_link.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using nimbra::Bytes;
+using nimbra::TcpLink;
+using testsupport::ChildProcess;
+
+constexpr int kWaitMs = 20000;
+
+fs::path scratchDir() {
+    fs::path dir = fs::path(NIMBRA_BINARY_DIR) / "view-e2e" /
+                   ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    return dir;
+}
+
+std::vector<std::string> view(std::initializer_list<std::string> args) {
+    std::vector<std::string> argv = {NIMBRA_VIEW_PATH};
+    argv.insert(argv.end(), args);
+    return argv;
+}
+
+// The last frame of a frame stream as nimbra-frames writes it.
+Bytes lastFramePng(const fs::path &dir, const Bytes &frames) {
+    nimbra::writeFile((dir / "all.frames").string(), frames);
+    fs::create_directories(dir / "png");
+    const std::string cmd = "'" + std::string(NIMBRA_BINARY_DIR) + "/nimbra-frames' --dir '" + (dir / "png").string() +
+                            "' < '" + (dir / "all.frames").string() + "' 2>/dev/null";
+    EXPECT_EQ(system(cmd.c_str()), 0);
+    char name[32];
+    snprintf(name, sizeof name, "frame_%04zu.png", frames.size() / nimbra::kFrameBytes - 1);
+    return nimbra::readFile((dir / "png" / name).string());
+}
+
+std::vector<Bytes> packetsOf(const Bytes &stream) {
+    std::vector<nimbra::Packet> parsed;
+    EXPECT_TRUE(nimbra::parsePackets(stream, parsed));
+    std::vector<Bytes> out;
+    for (auto &p : parsed) out.push_back(p.payload);
+    return out;
+}
+
+// Reads `count` packets from the link (failing the test on anything else),
+// then checks that nothing more comes (the link may close meanwhile).
+std::vector<Bytes> readPackets(TcpLink &link, size_t count) {
+    std::vector<Bytes> got;
+    std::string error;
+    while (got.size() < count) {
+        nimbra::Packet p;
+        auto status = link.readPacket(p, 5000, error);
+        if (status != TcpLink::ReadStatus::Packet) {
+            ADD_FAILURE() << "packet " << got.size() << " of " << count << " did not come: " << error;
+            return got;
+        }
+        got.push_back(p.payload);
+    }
+    nimbra::Packet extra;
+    auto after = link.readPacket(extra, 100, error);
+    EXPECT_TRUE(after == TcpLink::ReadStatus::Timeout || after == TcpLink::ReadStatus::Closed)
+        << "an unexpected packet came, or " << error;
+    return got;
+}
+
+TEST(ViewReplay, SnapshotAndFramesAreTheSimulatorsFromBothSources) {
+    const fs::path dir = scratchDir();
+    const Bytes session = testsupport::sampleSession(4);
+    const testsupport::SimOutput sim = testsupport::runSimOn(dir.string(), "session.rec", session);
+    ASSERT_EQ(sim.frames.size(), 5 * nimbra::kFrameBytes);   // the boot screen and four frames
+    const Bytes expectedPng = lastFramePng(dir, sim.frames);
+    ASSERT_FALSE(expectedPng.empty());
+
+    // A recording replayed by a nimbra-sim child, then the same frames piped
+    // into standard input.
+    const struct {
+        const char *name;
+        std::vector<std::string> argv;
+        std::string stdinPath;
+    } sources[] = {
+        {"recording", view({"--headless", "--exit-at-end", "--snapshot", "snap.png", "--frames", "copy.frames",
+                            "session.rec"}),
+         "/dev/null"},
+        {"standard input",
+         view({"--headless", "--exit-at-end", "--snapshot", "snap.png", "--frames", "copy.frames"}),
+         (dir / "session.rec.frames").string()},
+    };
+    for (const auto &source : sources) {
+        SCOPED_TRACE(source.name);
+        fs::remove(dir / "snap.png");
+        ChildProcess viewer(source.argv, dir.string(), {}, source.stdinPath);
+        ASSERT_EQ(viewer.wait(kWaitMs), 0) << viewer.errorOutput();
+        EXPECT_EQ(viewer.errorOutput(), "");
+        EXPECT_TRUE(nimbra::readFile((dir / "snap.png").string()) == expectedPng);
+        EXPECT_TRUE(nimbra::readFile((dir / "copy.frames").string()) == sim.frames);
+    }
+}
+
+TEST(ViewReplay, ClearMessagesForBadInput) {
+    const fs::path dir = scratchDir();
+    const testsupport::SimOutput sim = testsupport::runSimOn(dir.string(), "one.rec", testsupport::sampleSession(1));
+    Bytes cut(sim.frames.begin(), sim.frames.end() - 1000);
+    nimbra::writeFile((dir / "cut.frames").string(), cut);
+    nimbra::writeFile((dir / "text.frames").string(), Bytes{'E', 'r', 'r', 'o', 'r', ':', ' ', 'x', '\n'});
+    const struct {
+        std::vector<std::string> argv;
+        std::string stdinPath;
+        int status;
+        std::string message;
+    } cases[] = {
+        {view({"--headless", "missing.rec"}), "/dev/null", 1, "nimbra-view: cannot read missing.rec: No such file"},
+        {view({"--headless", "--save", "x.rec"}), "/dev/null", 2, "nimbra-view: --save needs --listen"},
+        {view({"--headless", "--once", "one.rec"}), "/dev/null", 2, "nimbra-view: --once needs --listen"},
+        {view({"--headless", "--listen", "one.rec"}), "/dev/null", 1, "nimbra-view: expected ADDRESS:PORT"},
+        {view({"--headless", "--listen", "--fps", "5"}), "/dev/null", 2, "nimbra-view: --fps paces a replay"},
+        {view({"--headless", "--listen=127.0.0.1:7470", "one.rec"}), "/dev/null", 2,
+         "nimbra-view: a recording and --listen do not go together"},
+        {view({"--headless", "--scale", "4", "one.rec"}), "/dev/null", 2, "nimbra-view: --scale expects"},
+        {view({"--headless", "--exit-at-end"}), (dir / "cut.frames").string(), 1,
+         "nimbra-view: the frame stream ends inside a frame (1023004 of 1024004 bytes)"},
+        {view({"--headless", "--exit-at-end"}), (dir / "text.frames").string(), 1, "nimbra-view: Error: x"},
+    };
+    for (const auto &c : cases) {
+        std::string line;
+        for (auto &a : c.argv) line += a + " ";
+        SCOPED_TRACE(line);
+        ChildProcess viewer(c.argv, dir.string(), {}, c.stdinPath);
+        EXPECT_EQ(viewer.wait(kWaitMs), c.status);
+        const std::string err = viewer.errorOutput();
+        EXPECT_EQ(err.rfind(c.message, 0), 0u) << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    }
+}
+
+// A viewer waiting for hosts on a free loopback port.
+struct LinkedViewer {
+    explicit LinkedViewer(const fs::path &dir, std::initializer_list<std::string> extra = {})
+        : process(args(extra), dir.string()) {
+        const std::string line = process.readLine(kWaitMs);
+        const std::string prefix = "listening on ";
+        if (line.rfind(prefix, 0) == 0) address = line.substr(prefix.size());
+    }
+    static std::vector<std::string> args(std::initializer_list<std::string> extra) {
+        std::vector<std::string> argv = view({"--headless", "--listen", "127.0.0.1:0"});
+        argv.insert(argv.end(), extra);
+        return argv;
+    }
+    TcpLink connect() {
+        TcpLink link;
+        std::string error;
+        EXPECT_TRUE(link.connect(address, error)) << error;
+        return link;
+    }
+    ChildProcess process;
+    std::string address;
+};
+
+TEST(ViewLink, HostsTakeTurnsOnOneDeviceAndTheSessionReplays) {
+    const fs::path dir = scratchDir();
+    // The first host's records, then the second's: the second sets the same
+    // tick rate again, which only a device that kept its state takes
+    // without a notice.
+    const Bytes first = testsupport::sampleSession(2);
+    nimbra::CommandBuilder b;
+    Bytes second;
+    b.setTickRate(50, 0).drawRect(100, 100, 400, 300, 20, 1).copyToScreen(9);
+    nimbra::appendRecord(second, b.payload());
+    Bytes garbage = {0x00, 0x00, 0x10, 0x00, 1, 2, 3, 4};   // announces 4096 bytes: skipped
+    second.insert(second.end(), garbage.begin(), garbage.end());
+    nimbra::appendRecord(second, nimbra::CommandBuilder().systemInfo(1).payload());
+    Bytes both = first;
+    both.insert(both.end(), second.begin(), second.end());
+    const testsupport::SimOutput simFirst = testsupport::runSimOn(dir.string(), "first.rec", first);
+    const testsupport::SimOutput simBoth = testsupport::runSimOn(dir.string(), "both.rec", both);
+    const std::vector<Bytes> expectedFirst = packetsOf(simFirst.packets), expectedBoth = packetsOf(simBoth.packets);
+    ASSERT_GT(expectedBoth.size(), expectedFirst.size());
+
+    LinkedViewer viewer(dir, {"--save", "session.rec", "--frames", "live.frames", "--snapshot", "snap.png"});
+    ASSERT_FALSE(viewer.address.empty()) << viewer.process.errorOutput();
+    std::string error;
+    {
+        TcpLink host = viewer.connect();
+        // Records sent in odd pieces arrive whole.
+        for (size_t at = 0; at < first.size(); at += 777) {
+            ASSERT_TRUE(host.sendBytes(first.data() + at, std::min<size_t>(777, first.size() - at), error));
+        }
+        EXPECT_EQ(readPackets(host, expectedFirst.size()), expectedFirst);
+
+        // A second host is told it has to wait, while the first one stays.
+        TcpLink other = viewer.connect();
+        nimbra::Packet p;
+        EXPECT_EQ(other.readPacket(p, 5000, error), TcpLink::ReadStatus::Failed);
+        EXPECT_NE(error.find("busy: another host is connected"), std::string::npos) << error;
+
+        // Half a record, then a stall: the link still answers others at once.
+        const Bytes half = {0x00, 0x00, 0x00, 0x08, 0, 0, 0, 0, 0x02, 0x07};
+        ASSERT_TRUE(host.sendBytes(half, error));
+        auto started = std::chrono::steady_clock::now();
+        TcpLink third = viewer.connect();
+        EXPECT_EQ(third.readPacket(p, 5000, error), TcpLink::ReadStatus::Failed);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+    }   // the first host leaves inside its record, which is dropped
+
+    {
+        TcpLink host;
+        // The viewer may still be closing the first connection.
+        for (int attempt = 0; attempt < 50; attempt++) {
+            host = viewer.connect();
+            ASSERT_TRUE(host.sendBytes(second, error));
+            host.finishSending();   // replies still come after this
+            nimbra::Packet p;
+            auto status = host.readPacket(p, 5000, error);
+            if (status == TcpLink::ReadStatus::Packet) {
+                std::vector<Bytes> got = {p.payload};
+                std::vector<Bytes> rest = readPackets(host, expectedBoth.size() - expectedFirst.size() - 1);
+                got.insert(got.end(), rest.begin(), rest.end());
+                EXPECT_EQ(got, std::vector<Bytes>(expectedBoth.begin() + (long)expectedFirst.size(), expectedBoth.end()));
+                break;
+            }
+            ASSERT_NE(error.find("busy"), std::string::npos) << error;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+
+    viewer.process.signal(SIGTERM);
+    EXPECT_EQ(viewer.process.wait(kWaitMs), 0) << viewer.process.errorOutput();
+    EXPECT_EQ(viewer.process.errorOutput(), "");
+    // The saved session is what the device ran, the half record left out,
+    // and replays to the very frames of the live session.
+    const Bytes saved = nimbra::readFile((dir / "session.rec").string());
+    EXPECT_TRUE(saved == both);
+    const testsupport::SimOutput replay = testsupport::runSimOn(dir.string(), "replay.rec", saved);
+    const Bytes live = nimbra::readFile((dir / "live.frames").string());
+    EXPECT_EQ(live.size(), simBoth.frames.size());
+    EXPECT_TRUE(live == replay.frames);
+    EXPECT_TRUE(nimbra::readFile((dir / "snap.png").string()) == lastFramePng(dir, replay.frames));
+}
+
+TEST(ViewLink, OnceEndsWithTheFirstHostAndEndOfStreamEndsTheDevice) {
+    const fs::path dir = scratchDir();
+    std::string error;
+    {
+        LinkedViewer viewer(dir, {"--once"});
+        ASSERT_FALSE(viewer.address.empty());
+        TcpLink host = viewer.connect();
+        ASSERT_TRUE(host.sendRecord(nimbra::CommandBuilder().copyToScreen(3).payload(), error));
+        EXPECT_EQ(readPackets(host, 1), std::vector<Bytes>{Bytes({0x00, 0x03})});
+        host.close();
+        EXPECT_EQ(viewer.process.wait(kWaitMs), 0);
+    }
+    {
+        // The end-of-stream command stops the device: the host gets the
+        // replies up to the end of its record, as from nimbra-sim, then the
+        // link closes and the viewer ends.
+        nimbra::CommandBuilder b;
+        Bytes records;
+        nimbra::appendRecord(records, b.copyToScreen(4).eof().copyToScreen(5).payload());
+        nimbra::appendRecord(records, nimbra::CommandBuilder().copyToScreen(6).payload());
+        const std::vector<Bytes> expected =
+            packetsOf(testsupport::runSimOn(dir.string(), "eof.rec", records).packets);
+        ASSERT_EQ(expected.back(), Bytes({0x00, 0x05}));
+        LinkedViewer viewer(dir, {"--exit-at-end"});
+        TcpLink host = viewer.connect();
+        ASSERT_TRUE(host.sendBytes(records, error));
+        EXPECT_EQ(readPackets(host, expected.size()), expected);
+        nimbra::Packet p;
+        EXPECT_EQ(host.readPacket(p, 5000, error), TcpLink::ReadStatus::Closed);
+        EXPECT_EQ(viewer.process.wait(kWaitMs), 0);
+    }
+}
+
+}  // namespace
