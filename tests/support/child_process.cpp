@@ -24,9 +24,14 @@ ChildProcess::ChildProcess(const std::vector<std::string> &argv, const std::stri
         close(out[1]);
         return;
     }
-    std::vector<std::string> environment;
-    for (char **e = environ; *e; e++) environment.emplace_back(*e);
-    environment.insert(environment.end(), env.begin(), env.end());
+    // `env` replaces variables of the same name.
+    std::vector<std::string> environment = env;
+    for (char **e = environ; *e; e++) {
+        std::string entry = *e, name = entry.substr(0, entry.find('='));
+        bool replaced = false;
+        for (const std::string &own : env) replaced = replaced || own.rfind(name + "=", 0) == 0;
+        if (!replaced) environment.push_back(entry);
+    }
     std::vector<char *> envp, args;
     for (auto &e : environment) envp.push_back(e.data());
     envp.push_back(nullptr);

@@ -9,7 +9,7 @@ namespace testsupport {
 
 class ChildProcess {
 public:
-    // Starts `argv` in `dir` with `env` added to the environment; standard
+    // Starts `argv` in `dir` with `env` ("NAME=value") set in the environment; standard
     // input is `stdinPath` (default /dev/null).
     ChildProcess(const std::vector<std::string> &argv, const std::string &dir = ".",
                  const std::vector<std::string> &env = {}, const std::string &stdinPath = "/dev/null");

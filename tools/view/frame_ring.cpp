@@ -2,6 +2,7 @@
 #include "tools/view/frame_ring.h"
 
 #include <cstring>
+#include <emmintrin.h>
 
 namespace nimbra::view {
 
@@ -34,15 +35,46 @@ inline uint8_t _NearestIndex(uint32_t word) {
     return (uint8_t)((r & 0xE0) | ((g >> 3) & 0x1C) | (b >> 6));
 }
 
-// Converts as colour; stops at the first pixel that is not a device colour
-// and returns false.
+// The device colour of a 3-bit level l, (255 l + 4) / 7, as four 32-bit
+// lanes; the division is (t * 9363) >> 16, exact for every t below 1790.
+// The tables above remain the reference: a test holds the two together.
+inline __m128i _Level3(__m128i level) {
+    const __m128i t = _mm_add_epi32(_mm_mullo_epi16(level, _mm_set1_epi32(255)), _mm_set1_epi32(4));
+    return _mm_mulhi_epu16(t, _mm_set1_epi32(9363));
+}
+
+// Four pixels: their indices in four 32-bit lanes, and the bits in which
+// each pixel differs from the device colour of its index.
+inline __m128i _IndexFour(const uint8_t *pixels, __m128i &mismatch) {
+    const __m128i w = _mm_loadu_si128((const __m128i *)pixels);
+    const __m128i red = _mm_and_si128(_mm_srli_epi32(w, 16), _mm_set1_epi32(0xE0));
+    const __m128i green = _mm_and_si128(_mm_srli_epi32(w, 11), _mm_set1_epi32(0x1C));
+    const __m128i blue = _mm_and_si128(_mm_srli_epi32(w, 6), _mm_set1_epi32(0x03));
+    __m128i expected = _mm_mullo_epi16(blue, _mm_set1_epi32(0x55));
+    expected = _mm_or_si128(expected, _mm_slli_epi32(_Level3(_mm_srli_epi32(green, 2)), 8));
+    expected = _mm_or_si128(expected, _mm_slli_epi32(_Level3(_mm_srli_epi32(red, 5)), 16));
+    expected = _mm_or_si128(expected, _mm_set1_epi32((int)0xAA000000u));
+    mismatch = _mm_or_si128(mismatch, _mm_xor_si128(expected, w));
+    return _mm_or_si128(_mm_or_si128(red, green), blue);
+}
+
+// Converts as colour; false when any pixel is not a device colour. Sixteen
+// pixels at a time (SSE2, which every x86-64 has); the mismatches of a row
+// are gathered before they are tested.
 bool _IndexColour(const uint8_t *pixels, uint8_t *index) {
-    const uint32_t *words = kColourWords.word;
-    for (size_t i = 0; i < kPixels; i++) {
-        uint32_t w = _Rd32le(pixels + i * 4);
-        uint8_t idx = _NearestIndex(w);
-        if (words[idx] != w) return false;
-        index[i] = idx;
+    static_assert(kScreenWidth % 16 == 0, "rows are converted 16 pixels at a time");
+    for (int y = 0; y < kScreenHeight; y++) {
+        const uint8_t *row = pixels + (size_t)y * kScreenWidth * 4;
+        uint8_t *out = index + (size_t)y * kScreenWidth;
+        __m128i mismatch = _mm_setzero_si128();
+        for (int x = 0; x < kScreenWidth; x += 16) {
+            const __m128i a = _IndexFour(row + x * 4, mismatch), b = _IndexFour(row + x * 4 + 16, mismatch);
+            const __m128i c = _IndexFour(row + x * 4 + 32, mismatch), d = _IndexFour(row + x * 4 + 48, mismatch);
+            // Indices are below 256: the saturating packs keep them as they are.
+            const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(c, d));
+            _mm_storeu_si128((__m128i *)(out + x), bytes);
+        }
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(mismatch, _mm_setzero_si128())) != 0xFFFF) return false;
     }
     return true;
 }

@@ -60,6 +60,22 @@ TEST(FrameIndices, ColoursOfTheDeviceAndGreyLevels) {
     }
 }
 
+TEST(FrameIndices, EveryBitOfEveryLaneIsChecked) {
+    // The colour check runs sixteen pixels at a time: a single wrong bit,
+    // in any byte of any of the sixteen, makes the frame a foreign one.
+    const Bytes good = deviceFrame(0, false, everyIndex);
+    IndexedFrame frame;
+    indexFrame(good.data(), frame);
+    ASSERT_EQ(frame.mode, PixelMode::Colour);
+    for (int bit = 0; bit < 32; bit++) {
+        Bytes bytes = good;
+        const size_t pixel = 640 * 399 + 624 + (size_t)(bit % 16);
+        bytes[4 + pixel * 4 + (size_t)bit / 8] ^= (uint8_t)(1u << (bit % 8));
+        indexFrame(bytes.data(), frame);
+        EXPECT_EQ(frame.mode, PixelMode::Approximate) << "bit " << bit;
+    }
+}
+
 TEST(FrameIndices, AForeignFrameIsShownApproximately) {
     Bytes bytes = deviceFrame(0, false, everyIndex);
     // One blue byte that no device colour has, and a wrong fourth byte.
