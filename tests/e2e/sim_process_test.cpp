@@ -79,6 +79,9 @@ TEST(CommandLine, MessagesOnStandardOutput) {
         {"--unknown", "Error: invalid params\n"},
         {"-f 0", "Error: Can only save frame when playing back a recording, see usage.\n"},
         {"-r does-not-exist.rec", "Error: cannot open recording file does-not-exist.rec: No such file or directory\n"},
+        // Met before the help option, the unopenable recording ends the run.
+        {"-r does-not-exist.rec -h",
+         "Error: cannot open recording file does-not-exist.rec: No such file or directory\n"},
     };
     for (const auto &c : cases) {
         auto r = runSim(c.args, {});
@@ -133,19 +136,22 @@ TEST(RecordStream, LengthLimitsAndShortPayloads) {
     big[0] = 0x02;   // copy, then 2040 empty-slot bytes
     Bytes rec = nimbra::makeRecord(big);
     stream.insert(stream.end(), rec.begin(), rec.end());
-    // 2049 is too long: its header is dropped and the next 8 bytes are read
-    // as a header (here a zero-length record).
+    // 2049 is too long: its header is dropped, uncounted, and the next 8
+    // bytes are read as a header: here the one of a copy record, which runs.
     stream.insert(stream.end(), {0, 0, 0x08, 0x01, 0, 0, 0, 0});
-    stream.insert(stream.end(), {0, 0, 0, 0, 0, 0, 0, 0});
+    Bytes copy = nimbra::makeRecord(CommandBuilder().copyToScreen(3).payload());
+    stream.insert(stream.end(), copy.begin(), copy.end());
     // A record cut short by the end of input is not run.
     stream.insert(stream.end(), {0, 0, 0, 8, 0, 0, 0, 0, 0x02, 0x09, 0, 0});
     auto r = runSim("", stream);
     auto frames = nimbra::parseFrames(r.out);
-    ASSERT_EQ(frames.size(), 2u);
+    ASSERT_EQ(frames.size(), 3u);
     EXPECT_EQ(frames[1].processedBytes, 8u + 8u + 2048u);
+    EXPECT_EQ(frames[2].processedBytes, 8u + 8u + 2048u + 16u);
     auto p = packetsOf(r);
-    ASSERT_EQ(p.size(), 1u);
+    ASSERT_EQ(p.size(), 2u);
     EXPECT_EQ(p[0], (Bytes{0x00, 0x00}));
+    EXPECT_EQ(p[1], (Bytes{0x00, 0x03}));
 }
 
 TEST(RecordStream, RecordsDeliveredInPiecesAreNotLost) {
