@@ -34,8 +34,9 @@ struct IndexedFrame {
 const uint32_t *colourFrameWords();
 
 // Converts one output frame (kFrameBytes) into indices; `out.index` is
-// resized once and then reused.
-void indexFrame(const uint8_t *frameBytes, IndexedFrame &out);
+// resized once and then reused. The conversion uses AVX2 where the processor
+// has it; `forceSse2` takes the SSE2 path that every x86-64 has (for tests).
+void indexFrame(const uint8_t *frameBytes, IndexedFrame &out, bool forceSse2 = false);
 // The output frame again, as the simulator wrote it.
 Frame expandFrame(const IndexedFrame &frame);
 // 0x00RRGGBB of one pixel as it looks.

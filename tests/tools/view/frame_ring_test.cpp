@@ -37,11 +37,12 @@ uint8_t everyIndex(size_t i) { return (uint8_t)(i * 7 + i / 640); }
 uint8_t frameMarker(size_t i) { return (uint8_t)(i == 0 ? 0xE3 : 0x00); }
 
 TEST(FrameIndices, DeviceFramesComeBackByteForByte) {
-    for (bool grey : {false, true}) {
-        SCOPED_TRACE(grey ? "grey" : "colour");
+    for (bool grey : {false, true})
+    for (bool sse2 : {false, true}) {
+        SCOPED_TRACE(std::string(grey ? "grey" : "colour") + (sse2 ? ", SSE2" : ""));
         Bytes bytes = deviceFrame(0x01020304, grey, everyIndex);
         IndexedFrame frame;
-        indexFrame(bytes.data(), frame);
+        indexFrame(bytes.data(), frame, sse2);
         EXPECT_EQ(frame.processedBytes, 0x01020304u);
         EXPECT_EQ(frame.mode, grey ? PixelMode::Grey : PixelMode::Colour);
         EXPECT_EQ(frame.index[641], everyIndex(641));
@@ -61,18 +62,20 @@ TEST(FrameIndices, ColoursOfTheDeviceAndGreyLevels) {
 }
 
 TEST(FrameIndices, EveryBitOfEveryLaneIsChecked) {
-    // The colour check runs sixteen pixels at a time: a single wrong bit,
-    // in any byte of any of the sixteen, makes the frame a foreign one.
+    // The colour check runs 16 or 32 pixels at a time: a single wrong bit,
+    // in any byte of any of them, makes the frame a foreign one.
     const Bytes good = deviceFrame(0, false, everyIndex);
-    IndexedFrame frame;
-    indexFrame(good.data(), frame);
-    ASSERT_EQ(frame.mode, PixelMode::Colour);
-    for (int bit = 0; bit < 32; bit++) {
-        Bytes bytes = good;
-        const size_t pixel = 640 * 399 + 624 + (size_t)(bit % 16);
-        bytes[4 + pixel * 4 + (size_t)bit / 8] ^= (uint8_t)(1u << (bit % 8));
-        indexFrame(bytes.data(), frame);
-        EXPECT_EQ(frame.mode, PixelMode::Approximate) << "bit " << bit;
+    for (bool sse2 : {false, true}) {
+        IndexedFrame frame;
+        indexFrame(good.data(), frame, sse2);
+        ASSERT_EQ(frame.mode, PixelMode::Colour);
+        for (int bit = 0; bit < 32; bit++) {
+            Bytes bytes = good;
+            const size_t pixel = 640 * 399 + 608 + (size_t)bit;
+            bytes[4 + pixel * 4 + (size_t)bit / 8] ^= (uint8_t)(1u << (bit % 8));
+            indexFrame(bytes.data(), frame, sse2);
+            EXPECT_EQ(frame.mode, PixelMode::Approximate) << "bit " << bit << (sse2 ? ", SSE2" : "");
+        }
     }
 }
 
