@@ -70,6 +70,23 @@ bool splitHostPort(const std::string &address, std::string &host, uint16_t &port
     return true;
 }
 
+addrinfo *resolveHostPort(const std::string &address, bool passive, std::string &error) {
+    std::string host;
+    uint16_t port = 0;
+    if (!splitHostPort(address, host, port, error)) return nullptr;
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV | (passive ? AI_PASSIVE : 0);
+    addrinfo *list = nullptr;
+    int rc = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list);
+    if (rc != 0) {
+        error = "cannot resolve " + host + ": " + gai_strerror(rc);
+        return nullptr;
+    }
+    return list;
+}
+
 TcpLink::~TcpLink() { close(); }
 
 TcpLink::TcpLink(TcpLink &&other) noexcept : fd_(other.fd_), pending_(std::move(other.pending_)) { other.fd_ = -1; }
@@ -96,19 +113,8 @@ void TcpLink::finishSending() {
 
 bool TcpLink::connect(const std::string &address, std::string &error, int timeoutMs) {
     close();
-    std::string host;
-    uint16_t port = 0;
-    if (!splitHostPort(address, host, port, error)) return false;
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICSERV;
-    addrinfo *list = nullptr;
-    int rc = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list);
-    if (rc != 0) {
-        error = "cannot resolve " + host + ": " + gai_strerror(rc);
-        return false;
-    }
+    addrinfo *list = resolveHostPort(address, false, error);
+    if (!list) return false;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     error = "cannot connect to " + address;
     for (addrinfo *ai = list; ai; ai = ai->ai_next) {

@@ -7,6 +7,7 @@
 // of text and closes, which readPacket reports as the reason.
 #pragma once
 #include <cstdint>
+#include <netdb.h>
 #include <string>
 
 #include "tools/hostlib/nimbra_host.h"
@@ -19,6 +20,11 @@ constexpr uint16_t kDefaultLinkPort = 7470;
 // Splits "HOST:PORT", "[IPV6]:PORT", ":PORT" or "PORT"; a missing host is
 // the loopback address 127.0.0.1. False (with `error` set) on anything else.
 bool splitHostPort(const std::string &address, std::string &host, uint16_t &port, std::string &error);
+
+// The stream socket addresses of "HOST:PORT" (as splitHostPort reads it),
+// for connecting or, with `passive`, for listening; free them with
+// freeaddrinfo. Null (with `error` set) when the address does not resolve.
+addrinfo *resolveHostPort(const std::string &address, bool passive, std::string &error);
 
 class TcpLink {
 public:

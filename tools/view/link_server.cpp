@@ -53,19 +53,8 @@ LinkServer::~LinkServer() {
 }
 
 bool LinkServer::listen(const std::string &address, std::string &error) {
-    std::string host;
-    uint16_t port = 0;
-    if (!splitHostPort(address, host, port, error)) return false;
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
-    addrinfo *list = nullptr;
-    int rc = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list);
-    if (rc != 0) {
-        error = "cannot listen on " + address + ": " + gai_strerror(rc);
-        return false;
-    }
+    addrinfo *list = resolveHostPort(address, true, error);
+    if (!list) return false;
     error = "cannot listen on " + address;
     for (addrinfo *ai = list; ai && listenFd_ < 0; ai = ai->ai_next) {
         int fd = socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, ai->ai_protocol);
