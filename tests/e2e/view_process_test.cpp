@@ -6,6 +6,7 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <set>
 
 #include "tests/support/child_process.h"
 #include "tests/support/sim_run.h"
@@ -280,6 +281,30 @@ TEST(ViewLink, OnceEndsWithTheFirstHostAndEndOfStreamEndsTheDevice) {
         EXPECT_EQ(host.readPacket(p, 5000, error), TcpLink::ReadStatus::Closed);
         EXPECT_EQ(viewer.process.wait(kWaitMs), 0);
     }
+}
+
+TEST(ViewLink, TheExampleClockDrawsOverTheLinkAndItsSessionReplays) {
+    const fs::path dir = scratchDir();
+    LinkedViewer viewer(dir, {"--once", "--save", "clock.rec", "--frames", "live.frames"});
+    ASSERT_FALSE(viewer.address.empty());
+    ChildProcess clock({std::string(NIMBRA_BINARY_DIR) + "/examples/host-clock/host-clock", "--link", viewer.address,
+                        "--seconds", "1"},
+                       dir.string());
+    EXPECT_EQ(clock.wait(kWaitMs), 0) << clock.errorOutput();
+    EXPECT_EQ(viewer.process.wait(kWaitMs), 0) << viewer.process.errorOutput();
+    const Bytes live = nimbra::readFile((dir / "live.frames").string());
+    // The boot screen, at least one clock face, the disconnected screen.
+    EXPECT_GE(live.size(), 3 * nimbra::kFrameBytes);
+    const testsupport::SimOutput replay =
+        testsupport::runSimOn(dir.string(), "replay.rec", nimbra::readFile((dir / "clock.rec").string()));
+    EXPECT_TRUE(live == replay.frames);
+    // Frame 1 is the first clock face: a picture, not a plain screen.
+    std::vector<nimbra::Frame> frames = nimbra::parseFrames(live);
+    ASSERT_GE(frames.size(), 2u);
+    std::set<uint8_t> colours;
+    for (int y = 0; y < 400; y += 4)
+        for (int x = 0; x < 640; x += 4) colours.insert(frames[1].indexAt(x, y));
+    EXPECT_GT(colours.size(), 8u);
 }
 
 }  // namespace
