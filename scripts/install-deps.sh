@@ -2,8 +2,10 @@
 # Installs the Debian packages the simulator, its tools and its tests need,
 # when any is missing. Used by run.sh and test.sh.
 set -euo pipefail
+# ffmpeg: nimbra-video-record --colour runs it, and its test. SDL2: nimbra-view;
+# Xvfb and xwd: the test of its window.
 packages=(build-essential cmake pkg-config libgtest-dev zlib1g-dev libpng-dev libmbedtls-dev
-          libfreetype-dev fonts-dejavu-core libbenchmark-dev libjpeg62-turbo-dev
+          libfreetype-dev fonts-dejavu-core libbenchmark-dev libjpeg62-turbo-dev ffmpeg
           libsdl2-dev xvfb x11-apps)
 missing=()
 for p in "${packages[@]}"; do

@@ -30,9 +30,6 @@ using nimbra::CommandBuilder;
 #ifndef HOST_CLOCK_ASSETS
 #define HOST_CLOCK_ASSETS "examples/assets"
 #endif
-#ifndef HOST_CLOCK_KEY
-#define HOST_CLOCK_KEY "keys/development-private-key.pem"
-#endif
 
 constexpr uint8_t kFontSlot = 3;
 constexpr uint8_t kPictureSlot = 1;
@@ -94,7 +91,7 @@ private:
 
 bool signIn(Device &device, const std::string &keyPath) {
     std::string error;
-    auto key = nimbra::SigningKey::load(keyPath, error);
+    auto key = keyPath.empty() ? nimbra::SigningKey::development(error) : nimbra::SigningKey::load(keyPath, error);
     if (!key) return device.fail(error);
     nimbra::HandshakeMessage message;
     message.peerId = kPeerId;
@@ -178,7 +175,7 @@ int main(int argc, char **argv) {
     nimbra::Cli cli("host-clock", "A host application: draws a live clock on a Nimbra simulator over the TCP link.");
     cli.option("link", "ADDR:PORT", std::string("the simulator to connect to (default ") + nimbra::kDefaultLinkAddress + ")")
         .option("seconds", "N", "stop after N seconds (default: run until Ctrl-C)")
-        .option("key", "FILE", "signing key (default: the development key)")
+        .option("key", "FILE", "signing key, PEM or DER (default: the development key, built in)")
         .option("font", "FILE.sif", "4-bit font for the digits")
         .option("picture", "FILE.jpg", "picture shown beside the clock")
         .example("nimbra-view --listen & host-clock");
@@ -190,7 +187,7 @@ int main(int argc, char **argv) {
 
     Device device;
     if (!device.open(cli.value("link", nimbra::kDefaultLinkAddress))) return 1;
-    if (!signIn(device, cli.value("key", HOST_CLOCK_KEY))) return 1;
+    if (!signIn(device, cli.value("key"))) return 1;
     if (!uploadAssets(device, cli.value("font", HOST_CLOCK_ASSETS "/sans_bold_30_4bpp.sif"),
                       cli.value("picture", HOST_CLOCK_ASSETS "/landscape_420.jpg"))) {
         return 1;

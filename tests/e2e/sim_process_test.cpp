@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "tests/support/tool_process.h"
 #include "tools/hostlib/nimbra_host.h"
 
 namespace fs = std::filesystem;
@@ -23,11 +24,7 @@ struct RunResult {
     fs::path dir;
 };
 
-std::string shellQuote(const std::string &s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
+using testsupport::shellQuote;
 
 // Runs the simulator in a fresh directory. `input` goes to standard input
 // unless `shellInput` gives a shell command whose output is piped in.
@@ -73,10 +70,15 @@ TEST(CommandLine, MessagesOnStandardOutput) {
     } cases[] = {
         {"-v", " - Orvale Nimbra Simulator\nVersion:119\n"},
         {"-x", "Error: invalid params\n"},
-        {"--log", "Error: invalid params\n"},
-        {"--mtu 100", "Error: invalid params\n"},
         {"-m", "Error: invalid params\n"},
+        {"--mtu", "Error: invalid params\n"},
+        {"--recording", "Error: invalid params\n"},
         {"--unknown", "Error: invalid params\n"},
+        // An argument that is no option is refused, not ignored while the
+        // program waits on standard input; "--log" never takes the next one.
+        {"in.rec", "Error: invalid params\n"},
+        {"-r in.rec extra", "Error: invalid params\n"},
+        {"--log sim.log", "Error: invalid params\n"},
         {"-f 0", "Error: Can only save frame when playing back a recording, see usage.\n"},
         {"-r does-not-exist.rec", "Error: cannot open recording file does-not-exist.rec: No such file or directory\n"},
         // Met before the help option, the unopenable recording ends the run.
@@ -100,6 +102,31 @@ TEST(CommandLine, MessagesOnStandardOutput) {
     EXPECT_TRUE(h.err.empty());
     // Options act in order: help after a recording still prints the usage.
     EXPECT_EQ(text(runSim("-r in.rec -h", {}).out), usage);
+}
+
+TEST(CommandLine, ValuesAttachedOrAsTheNextArgument) {
+    // Records come from the recording only: standard input is empty.
+    const Bytes connect = nimbra::makeRecord(CommandBuilder().connect().payload());
+    const struct {
+        const char *args;
+        uint16_t mtu;
+        bool log, savedFrame;
+    } cases[] = {
+        {"--recording in.rec --mtu 100", 100, false, false},
+        {"--recording=in.rec --mtu=100", 100, false, false},
+        {"-r in.rec -m 100", 100, false, false},
+        {"-rin.rec -m100 -lx", 100, true, false},
+        {"--log --recording in.rec --save-frame 0", 490, true, true},
+        {"--log=x --save-frame=0 -r in.rec --mtu -1", 65535, true, true},
+    };
+    for (const auto &c : cases) {
+        auto r = runSim(c.args, connect, "true");
+        auto p = packetsOf(r);
+        ASSERT_GE(p.size(), 1u) << c.args;
+        EXPECT_EQ(p[0], (Bytes{0x41, (uint8_t)c.mtu, (uint8_t)(c.mtu >> 8)})) << c.args;
+        EXPECT_EQ(fs::exists(r.dir / "sim.log"), c.log) << c.args;
+        EXPECT_EQ(fs::exists(r.dir / "frame.bin"), c.savedFrame) << c.args;
+    }
 }
 
 TEST(CommandLine, MtuIsTruncatedTo16Bits) {
