@@ -4,8 +4,8 @@
 # nothing but write frames) piped into cat, which is the bound, against the
 # same replay shown by nimbra-view without a window, as a child
 # (nimbra-view REC) and from a pipe; then compares the viewer's peak memory
-# for 1,000 and 10,000 frames.
-#   bench/view-replay.sh [BUILD_DIR] [FRAMES]
+# for 1,000 and N frames.
+#   [ROUNDS=5] bench/view-replay.sh [BUILD_DIR] [FRAMES]
 set -euo pipefail
 build="${1:-build}"
 frames="${2:-10000}"
@@ -35,21 +35,28 @@ peak_kib() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -1; }
 
 make_recording "$frames" "$work/many.rec"
 make_recording 1000 "$work/thousand.rec"
-echo "replay of $frames frames (+ the boot screen), wall seconds, best of 3:"
-best() {
-  local best="" t
-  for _ in 1 2 3; do
-    t=$(seconds "$@")
-    if [ -z "$best" ] || awk "BEGIN{exit !($t < $best)}"; then best=$t; fi
-  done
-  echo "$best"
-}
-pipe=$(best bash -c "'$sim' -r '$work/many.rec' 2>/dev/null | cat > /dev/null")
-child=$(best "$view" --headless --exit-at-end "$work/many.rec")
-piped=$(best bash -c "'$sim' -r '$work/many.rec' 2>/dev/null | '$view' --headless --exit-at-end")
-printf '  %-52s %6.2f s\n' "nimbra-sim -r REC | cat > /dev/null" "$pipe"
-printf '  %-52s %6.2f s  (%.2f x)\n' "nimbra-view --headless --exit-at-end REC" "$child" "$(awk "BEGIN{print $child / $pipe}")"
-printf '  %-52s %6.2f s  (%.2f x)\n' "nimbra-sim -r REC | nimbra-view --headless --exit-at-end" "$piped" "$(awk "BEGIN{print $piped / $pipe}")"
+# The three runs alternate, round after round, so that a change in the
+# machine's load falls on all of them; each figure is the median of the
+# rounds, and so is each ratio.
+rounds="${ROUNDS:-5}"
+echo "replay of $frames frames (+ the boot screen), wall seconds, median of $rounds rounds:"
+median() { sort -g | awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR+1)/2] : (v[NR/2] + v[NR/2+1]) / 2}'; }
+pipe_times=() child_times=() piped_times=() child_ratios=() piped_ratios=()
+for _ in $(seq "$rounds"); do
+  p=$(seconds bash -c "'$sim' -r '$work/many.rec' 2>/dev/null | cat > /dev/null")
+  c=$(seconds "$view" --headless --exit-at-end "$work/many.rec")
+  s=$(seconds bash -c "'$sim' -r '$work/many.rec' 2>/dev/null | '$view' --headless --exit-at-end")
+  pipe_times+=("$p") child_times+=("$c") piped_times+=("$s")
+  child_ratios+=("$(awk "BEGIN{print $c / $p}")") piped_ratios+=("$(awk "BEGIN{print $s / $p}")")
+done
+pipe=$(printf '%s\n' "${pipe_times[@]}" | median)
+child=$(printf '%s\n' "${child_times[@]}" | median)
+piped=$(printf '%s\n' "${piped_times[@]}" | median)
+printf '  %-58s %6.2f s\n' "nimbra-sim -r REC | cat > /dev/null" "$pipe"
+printf '  %-58s %6.2f s  (%.2f x)\n' "nimbra-view --headless --exit-at-end REC" "$child" \
+  "$(printf '%s\n' "${child_ratios[@]}" | median)"
+printf '  %-58s %6.2f s  (%.2f x)\n' "nimbra-sim -r REC | nimbra-view --headless --exit-at-end" "$piped" \
+  "$(printf '%s\n' "${piped_ratios[@]}" | median)"
 
 echo "peak memory of nimbra-view --headless --exit-at-end REC:"
 printf '  %-12s %8d KiB\n' "1000 frames" "$(peak_kib "$view" --headless --exit-at-end "$work/thousand.rec")"

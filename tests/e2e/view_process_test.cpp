@@ -7,6 +7,7 @@
 #include <csignal>
 #include <filesystem>
 #include <set>
+#include <thread>
 
 #include "tests/support/child_process.h"
 #include "tests/support/sim_run.h"
@@ -144,6 +145,22 @@ TEST(ViewReplay, ClearMessagesForBadInput) {
         EXPECT_EQ(err.rfind(c.message, 0), 0u) << err;
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
     }
+}
+
+TEST(ViewReplay, PacedReplayStopsCleanlyMidway) {
+    // Ten frames a second of twenty: ended after half a second, the viewer
+    // ends its simulator, says nothing and keeps the frame it had.
+    const fs::path dir = scratchDir();
+    nimbra::writeFile((dir / "long.rec").string(), testsupport::sampleSession(20));
+    ChildProcess viewer(view({"--headless", "--fps", "10", "--snapshot", "snap.png", "long.rec"}), dir.string());
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ASSERT_TRUE(viewer.running());
+    viewer.signal(SIGTERM);
+    EXPECT_EQ(viewer.wait(kWaitMs), 0);
+    EXPECT_EQ(viewer.errorOutput(), "");
+    nimbra::RgbaImage snapshot;
+    std::string error;
+    EXPECT_TRUE(nimbra::readPngRgba((dir / "snap.png").string(), snapshot, error)) << error;
 }
 
 // A viewer waiting for hosts on a free loopback port.

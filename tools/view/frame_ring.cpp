@@ -79,34 +79,50 @@ bool _IndexColour(const uint8_t *pixels, uint8_t *index) {
     return true;
 }
 
-// The same, eight pixels a vector, where the processor has AVX2.
-__attribute__((target("avx2"))) inline __m256i _Level3x8(__m256i level) {
-    const __m256i t = _mm256_add_epi32(_mm256_mullo_epi16(level, _mm256_set1_epi32(255)), _mm256_set1_epi32(4));
-    return _mm256_mulhi_epu16(t, _mm256_set1_epi32(9363));
-}
+// The same with AVX2, eight pixels a vector, where the processor has it,
+// checking bytes rather than pixels: each byte's top three bits pick its
+// expected value from a 16-byte table (the 3-bit levels for green and red,
+// the 2-bit level of its top two bits for blue, and nothing for the fourth
+// byte, which must be 0xAA). The index is B/64 + G/8 * 4 + R/32 * 32,
+// summed as (B & C0) + 8 (G & E0) + 64 (R & E0) by two multiply-adds.
+struct Avx2Constants {
+    __m256i levels, laneOffset, fourth, lowBits, keep, weights, ones;
+};
 
-__attribute__((target("avx2"))) inline __m256i _IndexEight(const uint8_t *pixels, __m256i &mismatch) {
+__attribute__((target("avx2"))) inline __m256i _IndexEight(const uint8_t *pixels, const Avx2Constants &k,
+                                                            __m256i &mismatch) {
     const __m256i w = _mm256_loadu_si256((const __m256i *)pixels);
-    const __m256i red = _mm256_and_si256(_mm256_srli_epi32(w, 16), _mm256_set1_epi32(0xE0));
-    const __m256i green = _mm256_and_si256(_mm256_srli_epi32(w, 11), _mm256_set1_epi32(0x1C));
-    const __m256i blue = _mm256_and_si256(_mm256_srli_epi32(w, 6), _mm256_set1_epi32(0x03));
-    __m256i expected = _mm256_mullo_epi16(blue, _mm256_set1_epi32(0x55));
-    expected = _mm256_or_si256(expected, _mm256_slli_epi32(_Level3x8(_mm256_srli_epi32(green, 2)), 8));
-    expected = _mm256_or_si256(expected, _mm256_slli_epi32(_Level3x8(_mm256_srli_epi32(red, 5)), 16));
-    expected = _mm256_or_si256(expected, _mm256_set1_epi32((int)0xAA000000u));
+    const __m256i top = _mm256_and_si256(_mm256_srli_epi16(w, 5), k.lowBits);
+    const __m256i expected =
+        _mm256_or_si256(_mm256_shuffle_epi8(k.levels, _mm256_or_si256(top, k.laneOffset)), k.fourth);
     mismatch = _mm256_or_si256(mismatch, _mm256_xor_si256(expected, w));
-    return _mm256_or_si256(_mm256_or_si256(red, green), blue);
+    const __m256i pairs = _mm256_maddubs_epi16(_mm256_and_si256(w, k.keep), k.weights);
+    return _mm256_srli_epi32(_mm256_madd_epi16(pairs, k.ones), 6);
 }
 
 __attribute__((target("avx2"))) bool _IndexColourAvx2(const uint8_t *pixels, uint8_t *index) {
     static_assert(kScreenWidth % 32 == 0, "rows are converted 32 pixels at a time");
+    uint8_t table[32];
+    for (int half = 0; half < 2; half++) {
+        for (int i = 0; i < 8; i++) table[half * 16 + i] = kLevels3[i];
+        for (int i = 0; i < 8; i++) table[half * 16 + 8 + i] = kLevels2[i >> 1];
+    }
+    Avx2Constants k;
+    k.levels = _mm256_loadu_si256((const __m256i *)table);
+    k.laneOffset = _mm256_set1_epi32((int)0x80000008u);   // blue: the 2-bit half; fourth byte: none
+    k.fourth = _mm256_set1_epi32((int)((uint32_t)kFrameAlpha << 24));
+    k.lowBits = _mm256_set1_epi8(0x07);
+    k.keep = _mm256_set1_epi32(0x00E0E0C0);
+    k.weights = _mm256_set1_epi32(0x00400801);   // 1, 8, 64, 0
+    k.ones = _mm256_set1_epi16(1);
     for (int y = 0; y < kScreenHeight; y++) {
         const uint8_t *row = pixels + (size_t)y * kScreenWidth * 4;
         uint8_t *out = index + (size_t)y * kScreenWidth;
         __m256i mismatch = _mm256_setzero_si256();
         for (int x = 0; x < kScreenWidth; x += 32) {
-            const __m256i a = _IndexEight(row + x * 4, mismatch), b = _IndexEight(row + x * 4 + 32, mismatch);
-            const __m256i c = _IndexEight(row + x * 4 + 64, mismatch), d = _IndexEight(row + x * 4 + 96, mismatch);
+            const uint8_t *p = row + x * 4;
+            const __m256i a = _IndexEight(p, k, mismatch), b = _IndexEight(p + 32, k, mismatch);
+            const __m256i c = _IndexEight(p + 64, k, mismatch), d = _IndexEight(p + 96, k, mismatch);
             // The packs work within each half: the last step puts the groups
             // of four pixels back in order.
             const __m256i packed = _mm256_packus_epi16(_mm256_packs_epi32(a, b), _mm256_packs_epi32(c, d));
@@ -117,7 +133,6 @@ __attribute__((target("avx2"))) bool _IndexColourAvx2(const uint8_t *pixels, uin
     }
     return true;
 }
-
 
 bool _IndexGrey(const uint8_t *pixels, uint8_t *index) {
     for (size_t i = 0; i < kPixels; i++) {

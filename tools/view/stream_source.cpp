@@ -17,6 +17,11 @@ extern char **environ;
 
 namespace nimbra::view {
 
+namespace {
+// How long the reply reader waits between reads.
+constexpr int kReplyBatchMs = 10;
+}  // namespace
+
 StopSignal::StopSignal() {
     if (pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0) pipe_[0] = pipe_[1] = -1;
 }
@@ -45,9 +50,9 @@ bool waitReadable(int fd, const StopSignal &stop, int ms) {
     }
 }
 
-ssize_t readSome(int fd, uint8_t *dst, size_t size, const StopSignal &stop) {
+ssize_t readSome(int fd, uint8_t *dst, size_t size, const StopSignal &stop, bool inRead) {
     for (;;) {
-        if (!waitReadable(fd, stop, -1)) return -1;
+        if (inRead ? stop.raised() : !waitReadable(fd, stop, -1)) return -1;
         ssize_t n = read(fd, dst, size);
         if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
         return n;
@@ -73,7 +78,7 @@ static std::string _TextOf(const uint8_t *bytes, size_t n) {
     return text;
 }
 
-FrameStreamEnd readFrameStream(int fd, Feed &feed, double fps, const StopSignal &stop) {
+FrameStreamEnd readFrameStream(int fd, Feed &feed, double fps, const StopSignal &stop, bool inRead) {
     using Clock = std::chrono::steady_clock;
     FrameStreamEnd end;
     Bytes buffer(kFrameBytes);
@@ -81,7 +86,7 @@ FrameStreamEnd readFrameStream(int fd, Feed &feed, double fps, const StopSignal 
     for (;;) {
         size_t got = 0;
         while (got < buffer.size()) {
-            ssize_t n = readSome(fd, buffer.data() + got, buffer.size() - got, stop);
+            ssize_t n = readSome(fd, buffer.data() + got, buffer.size() - got, stop, inRead);
             if (n < 0) {
                 end.stopped = stop.raised();
                 end.readError = !end.stopped;
@@ -91,6 +96,9 @@ FrameStreamEnd readFrameStream(int fd, Feed &feed, double fps, const StopSignal 
             got += (size_t)n;
         }
         if (got < buffer.size()) {
+            // A child ended by the stop closes its pipe: that is no failure.
+            end.stopped = end.stopped || stop.raised();
+            end.readError = end.readError && !end.stopped;
             end.partialBytes = end.stopped ? 0 : got;
             end.partialText = end.stopped ? "" : _TextOf(buffer.data(), got);
             return end;
@@ -113,12 +121,12 @@ FrameStreamEnd readFrameStream(int fd, Feed &feed, double fps, const StopSignal 
     }
 }
 
-PacketStreamEnd readPacketStream(int fd, Feed &feed, const StopSignal &stop) {
+PacketStreamEnd readPacketStream(int fd, Feed &feed, const StopSignal &stop, bool inRead) {
     PacketStreamEnd end;
     Bytes pending;
     uint8_t chunk[16384];
     for (;;) {
-        ssize_t n = readSome(fd, chunk, sizeof chunk, stop);
+        ssize_t n = readSome(fd, chunk, sizeof chunk, stop, inRead);
         if (n <= 0) return end;
         if (end.malformed) continue;
         pending.insert(pending.end(), chunk, chunk + n);
@@ -138,6 +146,11 @@ PacketStreamEnd readPacketStream(int fd, Feed &feed, const StopSignal &stop) {
         }
         pending.erase(pending.begin(), pending.begin() + (long)pos);
         if (end.malformed) pending.clear();
+        // Replies are small and come with every frame: taking them in
+        // batches spares a wake-up of this thread (and a switch away from
+        // the simulator) per reply. The pipe holds far more than a batch.
+        pollfd p = {stop.fd(), POLLIN, 0};
+        poll(&p, 1, kReplyBatchMs);
     }
 }
 
@@ -169,7 +182,7 @@ std::string findSimulator() {
 StreamSource::~StreamSource() { stop(); }
 
 void StreamSource::startFrames(int fd, double fps) {
-    framesThread_ = std::thread([this, fd, fps] { _RunFrames(fd, fps); });
+    framesThread_ = std::thread([this, fd, fps] { _RunFrames(fd, fps, false); });
 }
 
 bool StreamSource::startRecording(const std::string &simulator, const std::string &recording, double fps,
@@ -185,9 +198,8 @@ bool StreamSource::startRecording(const std::string &simulator, const std::strin
         close(out[1]);
         return false;
     }
-    // A pipe that holds a whole frame lets the simulator write each frame in
-    // one go; where the system refuses, the default size only costs speed.
-    (void)fcntl(out[0], F_SETPIPE_SZ, (int)kFrameBytes);
+    // The pipes keep their default size: a pipe that holds a whole frame
+    // was measured slower, its pages no longer in the cache when read.
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -213,13 +225,14 @@ bool StreamSource::startRecording(const std::string &simulator, const std::strin
     }
     childFrames_ = out[0];
     childReplies_ = err[0];
-    packetsThread_ = std::thread([this] { readPacketStream(childReplies_, feed_, stop_); });
-    framesThread_ = std::thread([this, fps] { _RunFrames(childFrames_, fps); });
+    // Stopping ends the child, and with it these reads.
+    packetsThread_ = std::thread([this] { readPacketStream(childReplies_, feed_, stop_, true); });
+    framesThread_ = std::thread([this, fps] { _RunFrames(childFrames_, fps, true); });
     return true;
 }
 
-void StreamSource::_RunFrames(int fd, double fps) {
-    FrameStreamEnd end = readFrameStream(fd, feed_, fps, stop_);
+void StreamSource::_RunFrames(int fd, double fps, bool inRead) {
+    FrameStreamEnd end = readFrameStream(fd, feed_, fps, stop_, inRead);
     bool failed = false;
     std::string message = describeFrameStreamEnd(end, failed);
     if (packetsThread_.joinable()) {

@@ -36,7 +36,10 @@ private:
 bool waitReadable(int fd, const StopSignal &stop, int ms);
 // Reads what is there (at most `size` bytes), waiting for it as above:
 // bytes read, 0 at end of input, -1 on a read error or once `stop` is raised.
-ssize_t readSome(int fd, uint8_t *dst, size_t size, const StopSignal &stop);
+// With `inRead`, the wait happens in read() itself, one system call less per
+// wake-up: only for a descriptor whose writer is ended when `stop` is raised
+// (a child process), which ends the read.
+ssize_t readSome(int fd, uint8_t *dst, size_t size, const StopSignal &stop, bool inRead = false);
 
 struct FrameStreamEnd {
     uint64_t frames = 0;
@@ -47,7 +50,7 @@ struct FrameStreamEnd {
 };
 // Reads whole frames into the feed's ring until the end of input. With
 // `fps` > 0 the frames are taken no faster than that (the writer waits).
-FrameStreamEnd readFrameStream(int fd, Feed &feed, double fps, const StopSignal &stop);
+FrameStreamEnd readFrameStream(int fd, Feed &feed, double fps, const StopSignal &stop, bool inRead = false);
 
 struct PacketStreamEnd {
     uint64_t packets = 0;
@@ -55,7 +58,7 @@ struct PacketStreamEnd {
 };
 // Reads response packets into the feed (the last reply) until the end of
 // input; a malformed stream is still drained, so its writer never blocks.
-PacketStreamEnd readPacketStream(int fd, Feed &feed, const StopSignal &stop);
+PacketStreamEnd readPacketStream(int fd, Feed &feed, const StopSignal &stop, bool inRead = false);
 
 // One line that says how a frame stream ended.
 std::string describeFrameStreamEnd(const FrameStreamEnd &end, bool &failed);
@@ -79,7 +82,7 @@ public:
     void stop();
 
 private:
-    void _RunFrames(int fd, double fps);
+    void _RunFrames(int fd, double fps, bool inRead);
     void _TerminateChild();
     std::string _ReapChild(bool &failed);
 

@@ -103,8 +103,6 @@ int main(int argc, char **argv) {
         if (!stream->startRecording(findSimulator(), recording, (double)*fps, error)) return cli.fail(error);
         title = "nimbra-view: " + recording;
     } else {
-        // A pipe that holds a whole frame saves the writer many small waits.
-        (void)fcntl(0, F_SETPIPE_SZ, (int)kFrameBytes);
         stream = std::make_unique<StreamSource>(feed);
         stream->startFrames(0, (double)*fps);
         title = "nimbra-view: standard input";
