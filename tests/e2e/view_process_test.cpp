@@ -6,6 +6,7 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <random>
 #include <set>
 #include <thread>
 
@@ -322,6 +323,46 @@ TEST(ViewLink, TheExampleClockDrawsOverTheLinkAndItsSessionReplays) {
     for (int y = 0; y < 400; y += 4)
         for (int x = 0; x < 640; x += 4) colours.insert(frames[1].indexAt(x, y));
     EXPECT_GT(colours.size(), 8u);
+}
+
+TEST(ViewLink, HostileBytesGetWhatTheSimulatorGives) {
+    // Records of random commands (valid opcodes with random fields, or any
+    // byte), over-long headers, a stray byte between records: the link must
+    // answer exactly as nimbra-sim does, frames included.
+    const fs::path dir = scratchDir();
+    std::mt19937 random(20250607);
+    Bytes stream;
+    const uint8_t opcodes[] = {0x02, 0x03, 0x05, 0x07, 0x08, 0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F, 0x10,
+                               0x12, 0x14, 0x16, 0x17, 0x18, 0x19, 0x1B, 0x1E, 0x30};
+    for (int record = 0; record < 400; record++) {
+        Bytes payload;
+        const size_t length = random() % 48;
+        for (size_t i = 0; i < length; i++) payload.push_back((uint8_t)random());
+        if (!payload.empty() && random() % 4 != 0) payload[0] = opcodes[random() % sizeof opcodes];
+        // Not the end of the stream, nor a power-off and its one-second wait.
+        if (!payload.empty() && (payload[0] == 0x32 || payload[0] == 0x1F)) payload[0] = 0x33;
+        // Copies of the whole screen, so that frames come out too.
+        if (payload.size() >= 8 && payload[0] == 0x02) std::fill(payload.begin() + 2, payload.begin() + 8, 0);
+        const uint32_t announced = random() % 16 == 0 ? 2049 + random() % 5000 : (uint32_t)payload.size();
+        for (int shift = 24; shift >= 0; shift -= 8) stream.push_back((uint8_t)(announced >> shift));
+        for (int i = 0; i < 4; i++) stream.push_back((uint8_t)random());
+        stream.insert(stream.end(), payload.begin(), payload.end());
+        // A stray byte puts every later header out of step: only near the end.
+        if (record == 380) stream.push_back((uint8_t)random());
+    }
+    const testsupport::SimOutput sim = testsupport::runSimOn(dir.string(), "hostile.rec", stream);
+
+    LinkedViewer viewer(dir, {"--once", "--frames", "live.frames"});
+    ASSERT_FALSE(viewer.address.empty());
+    TcpLink host = viewer.connect();
+    std::string error;
+    ASSERT_TRUE(host.sendBytes(stream, error)) << error;
+    host.finishSending();
+    const std::vector<Bytes> expected = packetsOf(sim.packets);
+    EXPECT_EQ(readPackets(host, expected.size()), expected);
+    host.close();
+    EXPECT_EQ(viewer.process.wait(kWaitMs), 0) << viewer.process.errorOutput();
+    EXPECT_TRUE(nimbra::readFile((dir / "live.frames").string()) == sim.frames);
 }
 
 }  // namespace
