@@ -1,6 +1,6 @@
 // nimbra-view run as users run it: replays without a window, and the TCP
 // link end to end on loopback with real sockets, its replies compared byte
-// for byte with nimbra-sim's and its saved session replayed.
+// for byte with nimbra-sim's and its saved recording replayed.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -81,8 +81,8 @@ std::vector<Bytes> readPackets(TcpLink &link, size_t count) {
 
 TEST(ViewReplay, SnapshotAndFramesAreTheSimulatorsFromBothSources) {
     const fs::path dir = scratchDir();
-    const Bytes session = testsupport::sampleSession(4);
-    const testsupport::SimOutput sim = testsupport::runSimOn(dir.string(), "session.rec", session);
+    const Bytes records = testsupport::sampleRecording(4);
+    const testsupport::SimOutput sim = testsupport::runSimOn(dir.string(), "sample.rec", records);
     ASSERT_EQ(sim.frames.size(), 5 * nimbra::kFrameBytes);   // the boot screen and four frames
     const Bytes expectedPng = lastFramePng(dir, sim.frames);
     ASSERT_FALSE(expectedPng.empty());
@@ -95,11 +95,11 @@ TEST(ViewReplay, SnapshotAndFramesAreTheSimulatorsFromBothSources) {
         std::string stdinPath;
     } sources[] = {
         {"recording", view({"--headless", "--exit-at-end", "--snapshot", "snap.png", "--frames", "copy.frames",
-                            "session.rec"}),
+                            "sample.rec"}),
          "/dev/null"},
         {"standard input",
          view({"--headless", "--exit-at-end", "--snapshot", "snap.png", "--frames", "copy.frames"}),
-         (dir / "session.rec.frames").string()},
+         (dir / "sample.rec.frames").string()},
     };
     for (const auto &source : sources) {
         SCOPED_TRACE(source.name);
@@ -114,7 +114,7 @@ TEST(ViewReplay, SnapshotAndFramesAreTheSimulatorsFromBothSources) {
 
 TEST(ViewReplay, ClearMessagesForBadInput) {
     const fs::path dir = scratchDir();
-    const testsupport::SimOutput sim = testsupport::runSimOn(dir.string(), "one.rec", testsupport::sampleSession(1));
+    const testsupport::SimOutput sim = testsupport::runSimOn(dir.string(), "one.rec", testsupport::sampleRecording(1));
     Bytes cut(sim.frames.begin(), sim.frames.end() - 1000);
     nimbra::writeFile((dir / "cut.frames").string(), cut);
     nimbra::writeFile((dir / "text.frames").string(), Bytes{'E', 'r', 'r', 'o', 'r', ':', ' ', 'x', '\n'});
@@ -152,7 +152,7 @@ TEST(ViewReplay, PacedReplayStopsCleanlyMidway) {
     // Ten frames a second of twenty: ended after half a second, the viewer
     // ends its simulator, says nothing and keeps the frame it had.
     const fs::path dir = scratchDir();
-    nimbra::writeFile((dir / "long.rec").string(), testsupport::sampleSession(20));
+    nimbra::writeFile((dir / "long.rec").string(), testsupport::sampleRecording(20));
     ChildProcess viewer(view({"--headless", "--fps", "10", "--snapshot", "snap.png", "long.rec"}), dir.string());
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     ASSERT_TRUE(viewer.running());
@@ -187,12 +187,12 @@ struct LinkedViewer {
     std::string address;
 };
 
-TEST(ViewLink, HostsTakeTurnsOnOneDeviceAndTheSessionReplays) {
+TEST(ViewLink, HostsTakeTurnsOnOneDeviceAndTheirRecordingReplays) {
     const fs::path dir = scratchDir();
     // The first host's records, then the second's: the second sets the same
     // tick rate again, which only a device that kept its state takes
     // without a notice.
-    const Bytes first = testsupport::sampleSession(2);
+    const Bytes first = testsupport::sampleRecording(2);
     nimbra::CommandBuilder b;
     Bytes second;
     b.setTickRate(50, 0).drawRect(100, 100, 400, 300, 20, 1).copyToScreen(9);
@@ -207,7 +207,7 @@ TEST(ViewLink, HostsTakeTurnsOnOneDeviceAndTheSessionReplays) {
     const std::vector<Bytes> expectedFirst = packetsOf(simFirst.packets), expectedBoth = packetsOf(simBoth.packets);
     ASSERT_GT(expectedBoth.size(), expectedFirst.size());
 
-    LinkedViewer viewer(dir, {"--save", "session.rec", "--frames", "live.frames", "--snapshot", "snap.png"});
+    LinkedViewer viewer(dir, {"--save", "hosts.rec", "--frames", "live.frames", "--snapshot", "snap.png"});
     ASSERT_FALSE(viewer.address.empty()) << viewer.process.errorOutput();
     std::string error;
     {
@@ -257,9 +257,9 @@ TEST(ViewLink, HostsTakeTurnsOnOneDeviceAndTheSessionReplays) {
     viewer.process.signal(SIGTERM);
     EXPECT_EQ(viewer.process.wait(kWaitMs), 0) << viewer.process.errorOutput();
     EXPECT_EQ(viewer.process.errorOutput(), "");
-    // The saved session is what the device ran, the half record left out,
-    // and replays to the very frames of the live session.
-    const Bytes saved = nimbra::readFile((dir / "session.rec").string());
+    // The saved recording is what the device ran, the half record left out,
+    // and replays to the very frames the hosts saw.
+    const Bytes saved = nimbra::readFile((dir / "hosts.rec").string());
     EXPECT_TRUE(saved == both);
     const testsupport::SimOutput replay = testsupport::runSimOn(dir.string(), "replay.rec", saved);
     const Bytes live = nimbra::readFile((dir / "live.frames").string());
@@ -301,7 +301,7 @@ TEST(ViewLink, OnceEndsWithTheFirstHostAndEndOfStreamEndsTheDevice) {
     }
 }
 
-TEST(ViewLink, TheExampleClockDrawsOverTheLinkAndItsSessionReplays) {
+TEST(ViewLink, TheExampleClockDrawsOverTheLinkAndItsRecordingReplays) {
     const fs::path dir = scratchDir();
     LinkedViewer viewer(dir, {"--once", "--save", "clock.rec", "--frames", "live.frames"});
     ASSERT_FALSE(viewer.address.empty());

@@ -88,7 +88,7 @@ TEST(ViewWindow, TheWindowShowsTheLastFrame) {
     const fs::path dir = fs::path(NIMBRA_BINARY_DIR) / "view-e2e" / "window";
     fs::remove_all(dir);
     fs::create_directories(dir);
-    const testsupport::SimOutput sim = testsupport::runSimOn(dir.string(), "session.rec", testsupport::sampleSession(3));
+    const testsupport::SimOutput sim = testsupport::runSimOn(dir.string(), "sample.rec", testsupport::sampleRecording(3));
     ASSERT_EQ(sim.frames.size(), 4 * nimbra::kFrameBytes);
     const Bytes last(sim.frames.end() - (long)nimbra::kFrameBytes, sim.frames.end());
 
@@ -100,14 +100,14 @@ TEST(ViewWindow, TheWindowShowsTheLastFrame) {
 
     // X and SDL keep memory until exit on purpose; only the window's
     // pixels are checked here (the viewer's logic has its own tests).
-    ChildProcess viewer({NIMBRA_VIEW_PATH, "--scale", "1", "--snapshot", "window.png", "session.rec"}, dir.string(),
+    ChildProcess viewer({NIMBRA_VIEW_PATH, "--scale", "1", "--snapshot", "window.png", "sample.rec"}, dir.string(),
                         {"DISPLAY=" + display, "ASAN_OPTIONS=detect_leaks=0"});
     std::string difference = "no screenshot taken";
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
     while (!difference.empty() && std::chrono::steady_clock::now() < deadline && viewer.running()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         const std::string cmd = "xwd -silent -display " + display +
-                                " -name 'nimbra-view: session.rec' -out '" + (dir / "shot.xwd").string() +
+                                " -name 'nimbra-view: sample.rec' -out '" + (dir / "shot.xwd").string() +
                                 "' 2>/dev/null";
         if (system(cmd.c_str()) != 0) continue;
         nimbra::RgbaImage shot = readXwd(nimbra::readFile((dir / "shot.xwd").string()));

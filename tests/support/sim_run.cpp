@@ -1,4 +1,4 @@
-// nimbra-sim as a process, and a sample session.
+// nimbra-sim as a process, and a sample recording.
 #include "tests/support/sim_run.h"
 
 #include <cstdlib>
@@ -17,7 +17,7 @@ SimOutput runSimOn(const std::string &dir, const std::string &name, const nimbra
     return out;
 }
 
-nimbra::Bytes sampleSession(int frames) {
+nimbra::Bytes sampleRecording(int frames) {
     nimbra::Bytes stream;
     nimbra::CommandBuilder b;
     b.connect().setTickRate(50, 0);

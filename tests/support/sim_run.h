@@ -15,8 +15,8 @@ struct SimOutput {
 // Runs `nimbra-sim -r` on `records`, written to `dir`/`name`.
 SimOutput runSimOn(const std::string &dir, const std::string &name, const nimbra::Bytes &records);
 
-// A short session as a host might send it: connect, shapes and frames, a
+// A short run of records as a host might send it: connect, shapes and frames, a
 // tick rate notice, a malformed command, an unknown opcode, a status query.
-nimbra::Bytes sampleSession(int frames);
+nimbra::Bytes sampleRecording(int frames);
 
 }  // namespace testsupport

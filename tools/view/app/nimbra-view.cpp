@@ -59,7 +59,7 @@ int main(int argc, char **argv) {
         .flag("exit-at-end", "end when the input ends (default: stay on the last frame)")
         .example("nimbra-view examples/demo.rec")
         .example("nimbra-sim -r examples/demo.rec | nimbra-view --fps 30")
-        .example("nimbra-view --listen 127.0.0.1:7470 --save session.rec")
+        .example("nimbra-view --listen 127.0.0.1:7470 --save hosts.rec")
         .example("nimbra-view --headless --exit-at-end --snapshot last.png examples/demo.rec");
     if (int exitCode; !cli.parse(argc, argv, exitCode)) return exitCode;
 
