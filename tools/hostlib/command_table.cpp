@@ -92,7 +92,7 @@ FieldSpec constant(const char *name, int64_t value) {
 }
 
 FieldSpec count(const char *name, uint8_t slotBytes, uint8_t shift = 0, uint8_t bits = 0) {
-    FieldSpec f{.name = name, .type = FieldType::Count};
+    FieldSpec f{.name = name, .type = FieldType::Count, .help = "counted from what follows"};
     return _Bits(f, slotBytes, shift, bits);
 }
 
@@ -108,7 +108,8 @@ FieldSpec data(const char *name, DataKind kind, const char *help) {
 
 FieldSpec points(const char *help) {
     return FieldSpec{.name = "x y ...", .type = FieldType::Points, .slotBytes = 0, .isSigned = true,
-                     .halfUnits = true, .unit = "pixels", .help = help, .elementBytes = 3};
+                     .halfUnits = true, .min = -2048, .max = 2047, .unit = "pixels", .help = help,
+                     .elementBytes = 3};
 }
 
 FieldSpec named(FieldSpec f, std::vector<NamedValue> names) {
@@ -444,7 +445,7 @@ const std::vector<CommandSpec> &commandTable() {
     return table;
 }
 
-std::vector<const CommandSpec *> commandsOf(uint8_t opcode) {
+const std::vector<const CommandSpec *> &commandsOf(uint8_t opcode) {
     static const auto byOpcode = [] {
         std::vector<std::vector<const CommandSpec *>> all(256);
         for (const CommandSpec &c : commandTable()) all[c.opcode].push_back(&c);

@@ -98,7 +98,7 @@ struct CommandSpec {
 // and are told apart by their second byte.
 const std::vector<CommandSpec> &commandTable();
 // The commands of an opcode (none for an empty dispatcher slot).
-std::vector<const CommandSpec *> commandsOf(uint8_t opcode);
+const std::vector<const CommandSpec *> &commandsOf(uint8_t opcode);
 const CommandSpec *findCommand(const std::string &name);
 // The command's name for a result report ("load-image", "connect/disconnect");
 // "0x2A" for an opcode without a handler.

@@ -1,0 +1,255 @@
+// The disassembler follows the device's own reading: a record header it
+// drops, a record cut by the end of the stream, and within a record the
+// dispatcher's walk (the handler's framing by the command table), stopping
+// where the device stops.
+#include "tools/hostlib/disassembler.h"
+
+#include "tools/hostlib/text_escape.h"
+
+namespace nimbra {
+
+namespace {
+
+constexpr size_t kRecordHeaderBytes = 8;
+// Comments start at this column when the line is shorter.
+constexpr size_t kCommentColumn = 40;
+
+std::string _Report(uint8_t opcode, uint8_t code, int detail) {
+    std::string s;
+    const uint8_t report[4] = {0x04, opcode, code, (uint8_t)detail};
+    appendHexBytes(s, report, 4);
+    return s;
+}
+
+// "<reason>: the device reports 04 .. and skips the rest of the record".
+std::string _StopNote(const std::string &reason, uint8_t opcode, uint8_t code, int detail) {
+    if (detail < 0) return reason + ": the device skips the rest of the record without a report";
+    return reason + ": the device reports " + _Report(opcode, code, detail) + " and skips the rest of the record";
+}
+
+DisassembledCommand _RestAsBytes(const uint8_t *p, size_t n, std::string note) {
+    DisassembledCommand d;
+    d.text = "bytes ";
+    appendHexBytes(d.text, p, n);
+    d.length = n;
+    d.note = std::move(note);
+    d.stopsRecord = true;
+    return d;
+}
+
+void _AppendNumber(std::string &out, const FieldSpec &f, int64_t v) {
+    out += ' ';
+    if (const char *name = f.nameOf(v)) {
+        out += name;
+    } else if (f.halfUnits) {
+        out += formatHalf(v);
+    } else {
+        out += std::to_string(v);
+    }
+}
+
+}  // namespace
+
+std::string formatHalf(int64_t halves) {
+    const uint64_t magnitude = halves < 0 ? (uint64_t)-halves : (uint64_t)halves;
+    std::string s = (halves < 0 ? "-" : "") + std::to_string(magnitude / 2);
+    if (magnitude & 1) s += ".5";
+    return s;
+}
+
+std::string formatCommand(const CommandSpec &spec, const CommandValues &values) {
+    // Trailing fields equal to their defaults are left out.
+    size_t numbersShown = values.numbers.size();
+    for (size_t i = spec.fields.size(); i-- > 0;) {
+        const FieldSpec &f = spec.fields[i];
+        const size_t k = f.valueCount();
+        if (k == 0) continue;
+        if (!f.defaultValue || numbersShown < k) break;
+        bool isDefault = true;
+        for (size_t j = 0; j < k; j++) isDefault &= values.numbers[numbersShown - k + j] == *f.defaultValue;
+        if (!isDefault) break;
+        numbersShown -= k;
+    }
+    std::string out = spec.name;
+    size_t next = 0;
+    for (const FieldSpec &f : spec.fields) {
+        if (next >= numbersShown && f.valueCount()) break;
+        switch (f.type) {
+        case FieldType::Number: _AppendNumber(out, f, values.numbers[next++]); break;
+        case FieldType::Pair:
+            _AppendNumber(out, f, values.numbers[next++]);
+            _AppendNumber(out, f, values.numbers[next++]);
+            break;
+        case FieldType::Colour: {
+            const uint32_t argb = (uint32_t)values.numbers[next++];
+            out += ' ';
+            out += (argb >> 24) == 0xFF ? "#" + hexNumber(argb & 0xFFFFFF, 6).substr(2)
+                                        : "#" + hexNumber(argb, 8).substr(2);
+            break;
+        }
+        case FieldType::Flag:
+            if (values.numbers[next++]) out += std::string(" ") + f.name;
+            break;
+        default: break;
+        }
+    }
+    const FieldSpec *tail = variableField(spec);
+    if (tail && tail->type == FieldType::Text) {
+        out += ' ';
+        out += quoteText(values.data.data(), values.data.size());
+    } else if (tail && tail->type == FieldType::Data && !values.data.empty()) {
+        out += ' ';
+        appendHexBytes(out, values.data.data(), values.data.size());
+    } else if (tail && tail->type == FieldType::Points) {
+        for (const Point &p : values.points) {
+            out += ' ' + formatHalf(p.x);
+            out += ' ' + formatHalf(p.y);
+        }
+    }
+    return out;
+}
+
+DisassembledCommand disassembleCommand(const uint8_t *payload, size_t size, size_t offset) {
+    const uint8_t *c = payload + offset;
+    const size_t remaining = size - offset;
+    const uint8_t op = c[0];
+    const auto &specs = commandsOf(op);
+    if (specs.empty()) {
+        return _RestAsBytes(c, remaining, "unknown opcode " + hexNumber(op, 2) +
+                                              ": the device sets status bit 5 and skips the rest of the record");
+    }
+    const CommandSpec &first = *specs[0];
+    if (remaining < first.minBytes) {
+        const std::string reason = "too short";
+        return _RestAsBytes(c, remaining, _StopNote(reason, op, 0x01, first.shortDetail));
+    }
+    const size_t length = commandLength(first, c);
+    std::optional<Refusal> refusal = first.refusal ? first.refusal(c, length, remaining) : std::nullopt;
+    if (length > remaining) {
+        Refusal overrun = refusal.value_or(Refusal{"its fields pass the end of the record", 0x01,
+                                                   first.reportsOverrun ? first.shortDetail : -1});
+        return _RestAsBytes(c, remaining, _StopNote(overrun.reason, op, overrun.code, overrun.detail));
+    }
+    static thread_local CommandValues values;
+    for (const CommandSpec *spec : specs) {
+        if (!decodeCommand(*spec, c, length, values)) continue;
+        DisassembledCommand d;
+        d.text = formatCommand(*spec, values);
+        d.length = length;
+        d.endsStream = spec->endsStream;
+        if (refusal) {
+            d.note = _StopNote("refused, " + refusal->reason, op, refusal->code, refusal->detail);
+            d.stopsRecord = true;
+        } else if (spec->endsStream) {
+            d.note = "the device stops reading after this record";
+        }
+        return d;
+    }
+    // Every byte value of every field belongs to some entry; this is a
+    // safety net for a table that would leave a gap.
+    DisassembledCommand d = _RestAsBytes(c, length, "");
+    d.stopsRecord = false;
+    return d;
+}
+
+namespace {
+
+// Appends a line with its comment at the comment column.
+void _Line(std::string &out, size_t indent, const std::string &text, const std::string &comment) {
+    const size_t start = out.size();
+    out.append(indent, ' ');
+    out += text;
+    if (!comment.empty()) {
+        const size_t width = out.size() - start;
+        if (!text.empty()) out.append(width < kCommentColumn ? kCommentColumn - width : 1, ' ');
+        out += "# ";
+        out += comment;
+    }
+    out += '\n';
+}
+
+std::string _Join(const std::string &a, const std::string &b) {
+    if (a.empty()) return b;
+    if (b.empty()) return a;
+    return a + ": " + b;
+}
+
+std::string _At(bool offsets, size_t position) { return offsets ? "@" + std::to_string(position) : ""; }
+
+}  // namespace
+
+std::string disassembleStream(const uint8_t *stream, size_t size, const DisassemblyOptions &options) {
+    std::string out;
+    size_t pos = 0;
+    bool ended = false;
+    out.reserve(size * 3 + 1024);
+    while (pos < size) {
+        const size_t left = size - pos;
+        if (ended) {
+            ended = false;
+            _Line(out, 0, "", "the device has stopped reading: what follows is not run");
+        }
+        if (left < kRecordHeaderBytes) {
+            std::string text = "raw ";
+            appendHexBytes(text, stream + pos, left);
+            _Line(out, 0, text,
+                  _Join(_At(options.offsets, pos), std::to_string(left) +
+                                                        " bytes, less than a header: the device stops here"));
+            break;
+        }
+        const uint8_t *h = stream + pos;
+        const uint32_t length = ((uint32_t)h[0] << 24) | ((uint32_t)h[1] << 16) | ((uint32_t)h[2] << 8) | h[3];
+        if (length > kMaxRecordPayload) {
+            std::string text = "raw ";
+            appendHexBytes(text, h, kRecordHeaderBytes);
+            _Line(out, 0, text,
+                  _Join(_At(options.offsets, pos),
+                        "a header of " + std::to_string(length) +
+                            " bytes, over 2048: the device drops these 8 bytes and reads the next 8 as a header"));
+            pos += kRecordHeaderBytes;
+            continue;
+        }
+        if (length > left - kRecordHeaderBytes) {
+            std::string text = "raw ";
+            appendHexBytes(text, h, left);
+            _Line(out, 0, text,
+                  _Join(_At(options.offsets, pos),
+                        "a record of " + std::to_string(length) + " bytes cut by the end of the stream after " +
+                            std::to_string(left - kRecordHeaderBytes) + ": the device does not run it"));
+            break;
+        }
+        std::string open = "record ";
+        if (h[4] | h[5] | h[6] | h[7]) {
+            appendHexBytes(open, h + 4, 4);
+            open += ' ';
+        }
+        const uint8_t *payload = h + kRecordHeaderBytes;
+        const size_t recordAt = pos;
+        pos += kRecordHeaderBytes + length;
+        if (length == 0) {
+            _Line(out, 0, open + "{ }", _At(options.offsets, recordAt));
+            continue;
+        }
+        _Line(out, 0, open + "{",
+              _Join(_At(options.offsets, recordAt), options.offsets ? std::to_string(length) + " bytes" : ""));
+        size_t at = 0;
+        bool stopped = false;
+        while (at < length) {
+            const size_t commandAt = recordAt + kRecordHeaderBytes + at;
+            if (stopped) {
+                DisassembledCommand rest = _RestAsBytes(payload + at, length - at, "not run");
+                _Line(out, 2, rest.text, _Join(_At(options.offsets, commandAt), rest.note));
+                break;
+            }
+            DisassembledCommand d = disassembleCommand(payload, length, at);
+            _Line(out, 2, d.text, _Join(_At(options.offsets, commandAt), d.note));
+            at += d.length;
+            stopped = d.stopsRecord;
+            ended |= d.endsStream;
+        }
+        _Line(out, 0, "}", "");
+    }
+    return out;
+}
+
+}  // namespace nimbra
