@@ -273,7 +273,7 @@ std::vector<CommandSpec> _BuildTable() {
          .minBytes = 8, .refusal = _TextRefusal},
         {.opcode = 0x09, .name = "color",
          .summary = "Sets the drawing colour and its alpha.",
-         .fields = {colour("argb", "colour")},
+         .fields = {colour("colour", "colour and alpha")},
          .example = "color #FF8000",
          .minBytes = 5},
         {.opcode = 0x0A, .name = "zlib",

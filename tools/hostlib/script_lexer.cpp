@@ -8,14 +8,6 @@ bool _IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 bool _IsHex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 int _HexValue(char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; }
 
-// A colour: '#', 6 or 8 hex digits, then the end of the word.
-bool _IsColourAt(std::string_view line, size_t at) {
-    size_t n = 0;
-    while (at + 1 + n < line.size() && _IsHex(line[at + 1 + n])) n++;
-    const size_t end = at + 1 + n;
-    const bool wordEnds = end == line.size() || _IsSpace(line[end]) || line[end] == '}';
-    return (n == 6 || n == 8) && wordEnds;
-}
 
 }  // namespace
 
@@ -29,7 +21,9 @@ bool tokenizeLine(std::string_view line, std::vector<Token> &tokens, LexError &e
             continue;
         }
         const size_t start = i;
-        if (c == '#' && (tokens.empty() || !_IsColourAt(line, i))) break;
+        // After the first word, '#' glued to what follows is a word (a
+        // colour, or a mistake to report); "# ..." is a comment anywhere.
+        if (c == '#' && (tokens.empty() || i + 1 == line.size() || _IsSpace(line[i + 1]))) break;
         if (c == '{' || c == '}') {
             tokens.push_back(Token{c == '{' ? TokenKind::Open : TokenKind::Close, line.substr(i, 1), i + 1, {}});
             i++;

@@ -1,7 +1,8 @@
 // Splits one line of the text form into tokens: words (names, numbers,
 // colours, hexadecimal bytes), double-quoted strings with their escapes, and
-// the braces of blocks. `#` starts a comment, except where it begins a
-// colour (#RRGGBB or #AARRGGBB) after the line's first word.
+// the braces of blocks. `#` starts a comment at the start of a line, and
+// elsewhere when a blank follows it; otherwise it begins a word (a colour,
+// #RRGGBB or #AARRGGBB).
 #pragma once
 #include <cstddef>
 #include <string>

@@ -26,7 +26,8 @@ use.
 
 ## Lines
 
-- One statement a line. `#` starts a comment; blank lines are free.
+- One statement a line. `#` starts a comment (after a command, `# ` with a
+  blank); blank lines are free.
 - Numbers are decimal, or hexadecimal with `0x`; a minus sign where the
   field is signed.
 - Coordinates, sizes, radii and pen widths are in pixels, with `.5` for the
