@@ -65,9 +65,9 @@ void initCache() {
     imageCacheAddress[0] = memoryImageEntry;
     for (uint32_t slot = 1; slot < IMAGE_SLOT_COUNT; slot++) imageCacheAddress[slot] = FLASH_Address(imageSlotOffset(slot));
 
-    load_font(0, 2, BUILTIN_FONT_SMALL_SIF, BUILTIN_FONT_SMALL_SIF_size);
-    load_font(1, 2, BUILTIN_FONT_MEDIUM_SIF, BUILTIN_FONT_MEDIUM_SIF_size);
-    load_font(2, 2, BUILTIN_FONT_BIG_SIF, BUILTIN_FONT_BIG_SIF_size);
+    load_font(0, 2, SAIRA_REGULAR_TTF_22X23_2BPP_SMALL_SIF, SAIRA_REGULAR_TTF_22X23_2BPP_SMALL_SIF_size);
+    load_font(1, 2, SAIRA_REGULAR_TTF_34X37_2BPP_MED_SIF, SAIRA_REGULAR_TTF_34X37_2BPP_MED_SIF_size);
+    load_font(2, 2, SAIRA_REGULAR_TTF_43X44_2BPP_BIG_SIF, SAIRA_REGULAR_TTF_43X44_2BPP_BIG_SIF_size);
     for (uint32_t slot = 0; slot < FONT_FIRST_FLASH_SLOT; slot++) fontCacheAddress[slot] = staticFontEntry;
 
     for (uint32_t slot = FONT_FIRST_FLASH_SLOT; slot < FONT_SLOT_COUNT; slot++) {

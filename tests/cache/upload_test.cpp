@@ -17,7 +17,7 @@ namespace {
 
 constexpr uint8_t kFont = 0x06, kImage = 0x04;
 
-Bytes builtinSmallFont() { return Bytes(BUILTIN_FONT_SMALL_SIF, BUILTIN_FONT_SMALL_SIF + BUILTIN_FONT_SMALL_SIF_size); }
+Bytes builtinSmallFont() { return Bytes(SAIRA_REGULAR_TTF_22X23_2BPP_SMALL_SIF, SAIRA_REGULAR_TTF_22X23_2BPP_SMALL_SIF + SAIRA_REGULAR_TTF_22X23_2BPP_SMALL_SIF_size); }
 
 // A small font padded with zeros to `size` bytes (trailing bytes are allowed
 // in a SIF file).

@@ -132,8 +132,8 @@ TEST_F(TextCommand, BuiltInFontsPlaceTheGlyphByItsMetrics) {
         const int w = rd16le(H + SIF_GLYPH_WIDTH), h = rd16le(H + SIF_GLYPH_HEIGHT);
         const int x0 = ((1200 - 2 * rd16le(H + SIF_GLYPH_ADVANCE) + 1) >> 2) + (int16_t)rd16le(H + SIF_GLYPH_XOFFSET);
         const int y0 = 100 + (int16_t)rd16le(H + SIF_GLYPH_YOFFSET);
-        // Centred; the generator crops every glyph to its ink, so the drawn
-        // box is exactly the glyph's box.
+        // Centred; 'H' has ink in the outer rows and columns of its box at
+        // 2 bits, so the drawn box is exactly the glyph's box.
         draw(drawText(slot, 600, 200, 1, "H"));
         EXPECT_EQ(painted(0), (guitest::Box{x0, y0, x0 + w - 1, y0 + h - 1})) << (int)slot;
         EXPECT_EQ(GUI_GetFont(), font);   // the font stays selected

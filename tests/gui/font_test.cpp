@@ -312,7 +312,7 @@ TEST_F(GlyphDrawing, CorruptFontsNeverReadOutsideTheirFile) {
     // opens is drawn in full at places across every clip edge. Each copy is
     // exactly as long as the file, so a stray read shows under the address
     // sanitizer.
-    const std::vector<uint8_t> original(BUILTIN_FONT_SMALL_SIF, BUILTIN_FONT_SMALL_SIF + BUILTIN_FONT_SMALL_SIF_size);
+    const std::vector<uint8_t> original(SAIRA_REGULAR_TTF_22X23_2BPP_SMALL_SIF, SAIRA_REGULAR_TTF_22X23_2BPP_SMALL_SIF + SAIRA_REGULAR_TTF_22X23_2BPP_SMALL_SIF_size);
     std::vector<uint8_t> text;
     for (int c = 0x20; c <= 0x7E; c++) text.push_back((uint8_t)c);
     uint32_t seed = 12345;

@@ -5,7 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -112,6 +114,32 @@ TEST_F(SifGenerator, GlyphsAreCroppedToTheirInkAndSitOnTheBaseline) {
     EXPECT_EQ(level(w / 2, h / 2), 15) << "the crossbar";
     EXPECT_EQ(level(w / 2, 1), 0) << "between the stems";
     EXPECT_GT(rd16le(H + SIF_GLYPH_ADVANCE), w);
+}
+
+TEST_F(SifGenerator, GlyphBoxesAreTheSameAtBothDepthsAndBlanksAreOnePixel) {
+    // Faint edge columns that round to level 0 at 2 bits stay in the box, so
+    // the boxes do not depend on the depth.
+    const std::string options = "--size 23 --baseline 17 --range 0x20-0x7E --bpp ";
+    auto two = generate(options + "2"), four = generate(options + "4");
+    ASSERT_GE(std::min(two.size(), four.size()), 1540u);
+    int boxesWithAnEmptyEdgeAtTwoBits = 0;
+    for (uint32_t g = 0; g < 95; g++) {
+        const uint8_t *a = two.data() + 20 + 16 * g, *b = four.data() + 20 + 16 * g;
+        EXPECT_EQ(memcmp(a, b, SIF_GLYPH_DATA_OFFSET), 0) << "glyph 0x" << std::hex << 0x20 + g;
+        // Columns 0 and width - 1 at 2 bits, read from the packed rows.
+        const int w = rd16le(a + SIF_GLYPH_WIDTH), h = rd16le(a + SIF_GLYPH_HEIGHT), bytesPerRow = (w + 3) / 4;
+        const uint8_t *bitmap = two.data() + rd32le(a + SIF_GLYPH_DATA_OFFSET);
+        auto level = [&](int x, int y) { return (bitmap[y * bytesPerRow + x / 4] >> (6 - 2 * (x % 4))) & 3; };
+        int left = 0, right = 0;
+        for (int y = 0; y < h; y++) left += level(0, y), right += level(w - 1, y);
+        boxesWithAnEmptyEdgeAtTwoBits += w > 1 && (!left || !right);
+    }
+    EXPECT_GT(boxesWithAnEmptyEdgeAtTwoBits, 0) << "no glyph has a faint edge: the case is not exercised";
+    // The space: one transparent pixel at the pen, on the baseline.
+    const uint8_t *space = two.data() + 20;
+    const uint16_t expected[] = {1, 1, 0, 17};
+    for (int i = 0; i < 4; i++) EXPECT_EQ(rd16le(space + 2 * i), expected[i]) << "field " << i;
+    EXPECT_EQ(two[rd32le(space + SIF_GLYPH_DATA_OFFSET)], 0);
 }
 
 TEST_F(SifGenerator, RangesAreSplitAroundMissingCharacters) {

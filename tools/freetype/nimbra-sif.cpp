@@ -232,18 +232,18 @@ public:
         }
         int w = (int)bm.width, h = (int)bm.rows;
         std::vector<uint8_t> levels((size_t)w * h);
+        // The box is cropped to the rows and columns with any ink at all,
+        // before quantising: a faint edge column that rounds to level 0 stays
+        // in the box, so a glyph has the same box at 2 and 4 bits, and its
+        // width is the face's own (as in the device's fonts: 'A' of the small
+        // built-in font is 16 pixels wide though one edge column is level 0).
+        int left = w, right = -1, top = h, bottom = -1;
         for (int y = 0; y < h; y++) {
             const uint8_t *row = bm.buffer + (ptrdiff_t)y * bm.pitch;
             for (int x = 0; x < w; x++) {
                 unsigned grey = bm.num_grays > 1 ? row[x] * 255u / (bm.num_grays - 1) : row[x];
                 levels[(size_t)y * w + x] = (uint8_t)((grey * (unsigned)maxLevel_ + 127) / 255);
-            }
-        }
-        // Crop the rows and columns that quantised to nothing.
-        int left = w, right = -1, top = h, bottom = -1;
-        for (int y = 0; y < h; y++) {
-            for (int x = 0; x < w; x++) {
-                if (!levels[(size_t)y * w + x]) continue;
+                if (!grey) continue;
                 left = std::min(left, x);
                 right = std::max(right, x);
                 top = std::min(top, y);
@@ -252,8 +252,13 @@ public:
         }
         g->advance = (int)((slot->advance.x + 32) >> 6);
         if (right < 0) {
-            g->width = g->rows = g->xOffset = g->yOffset = 0;
-            g->levels.clear();
+            // A blank glyph (the space) is one transparent pixel at the pen
+            // on the baseline, the way the device's fonts store it, so that
+            // every glyph has a bitmap for readers that expect one.
+            g->width = g->rows = 1;
+            g->xOffset = 0;
+            g->yOffset = baseline;
+            g->levels.assign(1, 0);
             return true;
         }
         g->width = right - left + 1;
