@@ -148,15 +148,19 @@ std::string _ValueName(const FieldSpec &f, int which) {
     return which == 0 ? name.substr(0, space) : name.substr(space + 1);
 }
 
-int64_t _ParseFieldNumber(const FieldSpec &f, const Token &t, const std::string &name) {
-    if (t.kind == TokenKind::Word) {
+// `which`: the value of a pair (0 or 1), or -1 for a point's x and -2 for
+// its y; names are made only for messages.
+int64_t _ParseFieldNumber(const FieldSpec &f, const Token &t, int which) {
+    auto name = [&]() -> std::string { return which < 0 ? (which == -1 ? "x" : "y") : _ValueName(f, which); };
+    std::optional<int64_t> v;
+    if (t.kind == TokenKind::Word) v = f.halfUnits ? _ParseHalves(t.text) : _ParseInteger(t.text);
+    // No name is a number ("2bpp" is not), so names are looked up after.
+    if (!v && t.kind == TokenKind::Word) {
         for (const NamedValue &n : f.names)
             if (t.text == n.name) return n.value;
     }
-    std::optional<int64_t> v;
-    if (t.kind == TokenKind::Word) v = f.halfUnits ? _ParseHalves(t.text) : _ParseInteger(t.text);
-    if (!v) _Fail(t.column, _Expected(f, name.c_str()) + ", got " + _Shown(t));
-    if (*v < f.min || *v > f.max) _Fail(t.column, name + " out of range (" + _Range(f) + "), got " + _Shown(t));
+    if (!v) _Fail(t.column, _Expected(f, name().c_str()) + ", got " + _Shown(t));
+    if (*v < f.min || *v > f.max) _Fail(t.column, name() + " out of range (" + _Range(f) + "), got " + _Shown(t));
     return *v;
 }
 
@@ -216,6 +220,7 @@ class Assembler {
 public:
     std::optional<Bytes> run(std::string_view text, const std::string &name, const std::string &directory,
                              ScriptError &error) {
+        stream_.reserve(text.size() / 6);   // about the text of small commands with comments
         try {
             _Script(text, name, directory);
             _FlushPending();
@@ -312,7 +317,7 @@ private:
     }
 
     Bytes _ReadNamedFile(const Token &t) {
-        const std::string path = _Path(t.value);
+        const std::string path = _Path(stringValue(t));
         std::error_code ec;
         auto bytes = fs::is_directory(path, ec) ? std::nullopt : loadFile(path);
         if (!bytes) _Fail(t.column, "cannot read '" + path + "': " + (errno ? strerror(errno) : "not a file"));
@@ -342,7 +347,7 @@ private:
         if (word == "raw") return _Raw(tokens);
         if (word == "video") return _Video(tokens);
         if (word == "zlib" && tokens.back().kind == TokenKind::Open) return _OpenZlib(tokens);
-        const CommandSpec *spec = findCommand(std::string(word));
+        const CommandSpec *spec = findCommand(word);
         if (!spec) _Fail(first.column, "command expected, got " + _Shown(first));
         if (spec->opcode == kOpLoadImage && tokens.size() > 2 && tokens[2].kind == TokenKind::String)
             return _LoadImageFile(tokens);
@@ -401,14 +406,14 @@ private:
                     break;
                 }
                 for (int j = 0; j < count; j++) {
-                    const std::string name = _ValueName(f, j);
-                    const Token &t = _Need(tokens, i++, name, lineEnd_);
+                    if (i >= tokens.size()) _Fail(lineEnd_, _ValueName(f, j) + " expected, got end of line");
+                    const Token &t = tokens[i++];
                     if (f.type == FieldType::Colour) {
                         auto c = t.kind == TokenKind::Word ? _ParseColour(t.text) : std::nullopt;
                         if (!c) _Fail(t.column, "colour expected, got " + _Shown(t));
                         values.numbers.push_back(*c);
                     } else {
-                        values.numbers.push_back(_ParseFieldNumber(f, t, name));
+                        values.numbers.push_back(_ParseFieldNumber(f, t, j));
                     }
                 }
                 if (f.autoNumber) lastAuto_[&f] = values.numbers.back();
@@ -417,7 +422,8 @@ private:
             case FieldType::Text: {
                 const Token &t = _Need(tokens, i, "text", lineEnd_);
                 if (t.kind != TokenKind::String) _Fail(t.column, "text expected (in double quotes), got " + _Shown(t));
-                values.data.assign(t.value.begin(), t.value.end());
+                const std::string text = stringValue(t);
+                values.data.assign(text.begin(), text.end());
                 i++;
                 break;
             }
@@ -427,19 +433,19 @@ private:
                 break;
             case FieldType::Points:
                 for (; i < tokens.size(); i += 2) {
-                    const int64_t x = _ParseFieldNumber(f, tokens[i], "x");
+                    const int64_t x = _ParseFieldNumber(f, tokens[i], -1);
                     const Token &ty = _Need(tokens, i + 1, "y of the last point", lineEnd_);
-                    values.points.push_back(Point{(int32_t)x, (int32_t)_ParseFieldNumber(f, ty, "y")});
+                    values.points.push_back(Point{(int32_t)x, (int32_t)_ParseFieldNumber(f, ty, -2)});
                 }
                 break;
             default: break;
             }
         }
         _EndOfLine(tokens, i);
-        Bytes command;
+        command_.clear();
         std::string error;
-        if (!encodeCommand(spec, values, command, &error)) _Fail(tokens[0].column, error);
-        _Emit(command, spec.opcode == kOpCopy, tokens[0].column);
+        if (!encodeCommand(spec, values, command_, &error)) _Fail(tokens[0].column, error);
+        _Emit(command_, spec.opcode == kOpCopy, tokens[0].column);
     }
 
     // The fields from k on were left out: their defaults, or an error for
@@ -597,7 +603,7 @@ private:
         const Token &t = _Need(tokens, 1, "file name", lineEnd_);
         if (t.kind != TokenKind::String) _Fail(t.column, "file name expected (in double quotes), got " + _Shown(t));
         _EndOfLine(tokens, 2);
-        _IncludeFile(_Path(t.value), ScriptError{*file_, line_, 0, ""}, t.column);
+        _IncludeFile(_Path(stringValue(t)), ScriptError{*file_, line_, 0, ""}, t.column);
     }
 
     uint8_t _Slot(const Token &t) {
@@ -620,7 +626,7 @@ private:
         if (o.flags.count("png")) format = kImagePng;
         if (o.flags.count("jpeg")) format = kImageJpeg;
         if (!format) {
-            std::string ext = fs::path(file.value).extension().string();
+            std::string ext = fs::path(stringValue(file)).extension().string();
             for (char &c : ext) c = (char)tolower((unsigned char)c);
             if (ext == ".png") format = kImagePng;
             if (ext == ".jpg" || ext == ".jpeg") format = kImageJpeg;
@@ -663,7 +669,7 @@ private:
         m.counterLimit = (uint32_t)_OptionNumber(o, "limit", 0, 0, 0xFFFFFFFFll);
         const size_t chunk = (size_t)_OptionNumber(o, "chunk", 0, 1, kHandshakeMaxMessageBytes);
         std::string error;
-        auto key = SigningKey::load(_Path(keyFile.value), error);
+        auto key = SigningKey::load(_Path(stringValue(keyFile)), error);
         if (!key) _Fail(keyFile.column, error);
         const Bytes message = buildHandshakeMessage(*key, m);
         if (message.empty()) _Fail(keyFile.column, "the key cannot sign the message");
@@ -686,8 +692,8 @@ private:
         const CommandSpec &copy = *findCommand("copy");
         const FieldSpec &pairSpec = findCommand("video-play")->fields[1];
         VideoClipOptions options;
-        options.xHalf = (int32_t)_ParseFieldNumber(pairSpec, _Need(tokens, 3, "x", lineEnd_), "x");
-        options.yHalf = (int32_t)_ParseFieldNumber(pairSpec, _Need(tokens, 4, "y", lineEnd_), "y");
+        options.xHalf = (int32_t)_ParseFieldNumber(pairSpec, _Need(tokens, 3, "x", lineEnd_), 0);
+        options.yHalf = (int32_t)_ParseFieldNumber(pairSpec, _Need(tokens, 4, "y", lineEnd_), 1);
         const _Options o = _ParseOptions(tokens, 5, {"chunk"}, {"no-copy", "no-stop"});
         options.chunkBytes = (size_t)_OptionNumber(o, "chunk", kVideoMaxChunkBytes, 1, kVideoMaxChunkBytes);
         options.showEachFrame = !o.flags.count("no-copy");
@@ -709,6 +715,7 @@ private:
     ZlibBlockWriter zlib_;
     std::map<const FieldSpec *, int64_t> lastAuto_;
     CommandValues values_;
+    Bytes command_;   // the command being encoded, its room kept from line to line
     std::string directory_;
     const std::string *file_ = nullptr;
     size_t line_ = 0, lineEnd_ = 1;

@@ -5,7 +5,7 @@
 // refusals make it drop the rest of the record.
 #include "tools/hostlib/command_table.h"
 
-#include <map>
+#include <unordered_map>
 
 namespace nimbra {
 
@@ -454,9 +454,9 @@ const std::vector<const CommandSpec *> &commandsOf(uint8_t opcode) {
     return byOpcode[opcode];
 }
 
-const CommandSpec *findCommand(const std::string &name) {
+const CommandSpec *findCommand(std::string_view name) {
     static const auto byName = [] {
-        std::map<std::string, const CommandSpec *> all;
+        std::unordered_map<std::string_view, const CommandSpec *> all;
         for (const CommandSpec &c : commandTable()) all[c.name] = &c;
         return all;
     }();

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tools/hostlib/nimbra_host.h"
@@ -99,7 +100,7 @@ struct CommandSpec {
 const std::vector<CommandSpec> &commandTable();
 // The commands of an opcode (none for an empty dispatcher slot).
 const std::vector<const CommandSpec *> &commandsOf(uint8_t opcode);
-const CommandSpec *findCommand(const std::string &name);
+const CommandSpec *findCommand(std::string_view name);
 // The command's name for a result report ("load-image", "connect/disconnect");
 // "0x2A" for an opcode without a handler.
 std::string opcodeName(uint8_t opcode);

@@ -4,6 +4,8 @@
 // where the device stops.
 #include "tools/hostlib/disassembler.h"
 
+#include <charconv>
+
 #include "tools/hostlib/text_escape.h"
 
 namespace nimbra {
@@ -27,14 +29,19 @@ std::string _StopNote(const std::string &reason, uint8_t opcode, uint8_t code, i
     return reason + ": the device reports " + _Report(opcode, code, detail) + " and skips the rest of the record";
 }
 
-DisassembledCommand _RestAsBytes(const uint8_t *p, size_t n, std::string note) {
-    DisassembledCommand d;
-    d.text = "bytes ";
-    appendHexBytes(d.text, p, n);
-    d.length = n;
-    d.note = std::move(note);
-    d.stopsRecord = true;
-    return d;
+// Integers are appended without a temporary string: a disassembly writes
+// millions of them.
+void _AppendInteger(std::string &out, int64_t v) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, v).ptr;
+    out.append(digits, end);
+}
+
+void _AppendHalf(std::string &out, int64_t halves) {
+    const int64_t magnitude = halves < 0 ? -halves : halves;
+    if (halves < 0) out += '-';
+    _AppendInteger(out, magnitude / 2);
+    if (magnitude & 1) out += ".5";
 }
 
 void _AppendNumber(std::string &out, const FieldSpec &f, int64_t v) {
@@ -42,22 +49,31 @@ void _AppendNumber(std::string &out, const FieldSpec &f, int64_t v) {
     if (const char *name = f.nameOf(v)) {
         out += name;
     } else if (f.halfUnits) {
-        out += formatHalf(v);
+        _AppendHalf(out, v);
     } else {
-        out += std::to_string(v);
+        _AppendInteger(out, v);
     }
 }
+
+void _AppendCommand(std::string &out, const CommandSpec &spec, const CommandValues &values);
 
 }  // namespace
 
 std::string formatHalf(int64_t halves) {
-    const uint64_t magnitude = halves < 0 ? (uint64_t)-halves : (uint64_t)halves;
-    std::string s = (halves < 0 ? "-" : "") + std::to_string(magnitude / 2);
-    if (magnitude & 1) s += ".5";
+    std::string s;
+    _AppendHalf(s, halves);
     return s;
 }
 
 std::string formatCommand(const CommandSpec &spec, const CommandValues &values) {
+    std::string out;
+    _AppendCommand(out, spec, values);
+    return out;
+}
+
+namespace {
+
+void _AppendCommand(std::string &out, const CommandSpec &spec, const CommandValues &values) {
     // Trailing fields equal to their defaults are left out.
     size_t numbersShown = values.numbers.size();
     for (size_t i = spec.fields.size(); i-- > 0;) {
@@ -70,7 +86,7 @@ std::string formatCommand(const CommandSpec &spec, const CommandValues &values) 
         if (!isDefault) break;
         numbersShown -= k;
     }
-    std::string out = spec.name;
+    out += spec.name;
     size_t next = 0;
     for (const FieldSpec &f : spec.fields) {
         if (next >= numbersShown && f.valueCount()) break;
@@ -96,45 +112,71 @@ std::string formatCommand(const CommandSpec &spec, const CommandValues &values) 
     const FieldSpec *tail = variableField(spec);
     if (tail && tail->type == FieldType::Text) {
         out += ' ';
-        out += quoteText(values.data.data(), values.data.size());
+        appendQuotedText(out, values.data.data(), values.data.size());
     } else if (tail && tail->type == FieldType::Data && !values.data.empty()) {
         out += ' ';
         appendHexBytes(out, values.data.data(), values.data.size());
     } else if (tail && tail->type == FieldType::Points) {
         for (const Point &p : values.points) {
-            out += ' ' + formatHalf(p.x);
-            out += ' ' + formatHalf(p.y);
+            out += ' ';
+            _AppendHalf(out, p.x);
+            out += ' ';
+            _AppendHalf(out, p.y);
         }
     }
-    return out;
 }
 
+// Fills `d` (its text and note cleared first, their room kept).
+void _Disassemble(const uint8_t *payload, size_t size, size_t offset, DisassembledCommand &d);
+
+}  // namespace
+
 DisassembledCommand disassembleCommand(const uint8_t *payload, size_t size, size_t offset) {
+    DisassembledCommand d;
+    _Disassemble(payload, size, offset, d);
+    return d;
+}
+
+namespace {
+
+void _RestAsBytes(const uint8_t *p, size_t n, std::string note, DisassembledCommand &d) {
+    d.text = "bytes ";
+    appendHexBytes(d.text, p, n);
+    d.length = n;
+    d.note = std::move(note);
+    d.stopsRecord = true;
+}
+
+void _Disassemble(const uint8_t *payload, size_t size, size_t offset, DisassembledCommand &d) {
+    d.text.clear();
+    d.note.clear();
+    d.stopsRecord = d.endsStream = false;
     const uint8_t *c = payload + offset;
     const size_t remaining = size - offset;
     const uint8_t op = c[0];
     const auto &specs = commandsOf(op);
     if (specs.empty()) {
-        return _RestAsBytes(c, remaining, "unknown opcode " + hexNumber(op, 2) +
-                                              ": the device sets status bit 5 and skips the rest of the record");
+        return _RestAsBytes(c, remaining,
+                            "unknown opcode " + hexNumber(op, 2) +
+                                ": the device sets status bit 5 and skips the rest of the record",
+                            d);
     }
     const CommandSpec &first = *specs[0];
     if (remaining < first.minBytes) {
         const std::string reason = "too short";
-        return _RestAsBytes(c, remaining, _StopNote(reason, op, 0x01, first.shortDetail));
+        return _RestAsBytes(c, remaining, _StopNote(reason, op, 0x01, first.shortDetail), d);
     }
     const size_t length = commandLength(first, c);
     std::optional<Refusal> refusal = first.refusal ? first.refusal(c, length, remaining) : std::nullopt;
     if (length > remaining) {
         Refusal overrun = refusal.value_or(Refusal{"its fields pass the end of the record", 0x01,
                                                    first.reportsOverrun ? first.shortDetail : -1});
-        return _RestAsBytes(c, remaining, _StopNote(overrun.reason, op, overrun.code, overrun.detail));
+        return _RestAsBytes(c, remaining, _StopNote(overrun.reason, op, overrun.code, overrun.detail), d);
     }
     static thread_local CommandValues values;
     for (const CommandSpec *spec : specs) {
         if (!decodeCommand(*spec, c, length, values)) continue;
-        DisassembledCommand d;
-        d.text = formatCommand(*spec, values);
+        _AppendCommand(d.text, *spec, values);
         d.length = length;
         d.endsStream = spec->endsStream;
         if (refusal) {
@@ -143,16 +185,13 @@ DisassembledCommand disassembleCommand(const uint8_t *payload, size_t size, size
         } else if (spec->endsStream) {
             d.note = "the device stops reading after this record";
         }
-        return d;
+        return;
     }
     // Every byte value of every field belongs to some entry; this is a
     // safety net for a table that would leave a gap.
-    DisassembledCommand d = _RestAsBytes(c, length, "");
+    _RestAsBytes(c, length, "", d);
     d.stopsRecord = false;
-    return d;
 }
-
-namespace {
 
 // Appends a line with its comment at the comment column.
 void _Line(std::string &out, size_t indent, const std::string &text, const std::string &comment) {
@@ -176,13 +215,35 @@ std::string _Join(const std::string &a, const std::string &b) {
 
 std::string _At(bool offsets, size_t position) { return offsets ? "@" + std::to_string(position) : ""; }
 
+// A command's line: indented, with "# @OFFSET: NOTE" at the comment column.
+// The hot path of a disassembly, so it appends in place.
+void _CommandLine(std::string &out, const DisassembledCommand &d, bool offsets, size_t position) {
+    out.append(2, ' ');
+    out += d.text;
+    if (offsets || !d.note.empty()) {
+        const size_t width = 2 + d.text.size();
+        out.append(width < kCommentColumn ? kCommentColumn - width : 1, ' ');
+        out += "# ";
+        if (offsets) {
+            out += '@';
+            _AppendInteger(out, (int64_t)position);
+            if (!d.note.empty()) out += ": ";
+        }
+        out += d.note;
+    }
+    out += '\n';
+}
+
 }  // namespace
 
 std::string disassembleStream(const uint8_t *stream, size_t size, const DisassemblyOptions &options) {
     std::string out;
+    DisassembledCommand d;
     size_t pos = 0;
     bool ended = false;
-    out.reserve(size * 3 + 1024);
+    // Small commands take up to about 6 characters a byte with their
+    // comments, data 3.5; the room not used is never touched.
+    out.reserve(size * 7 + 4096);
     while (pos < size) {
         const size_t left = size - pos;
         if (ended) {
@@ -237,12 +298,11 @@ std::string disassembleStream(const uint8_t *stream, size_t size, const Disassem
         while (at < length) {
             const size_t commandAt = recordAt + kRecordHeaderBytes + at;
             if (stopped) {
-                DisassembledCommand rest = _RestAsBytes(payload + at, length - at, "not run");
-                _Line(out, 2, rest.text, _Join(_At(options.offsets, commandAt), rest.note));
-                break;
+                _RestAsBytes(payload + at, length - at, "not run", d);
+            } else {
+                _Disassemble(payload, length, at, d);
             }
-            DisassembledCommand d = disassembleCommand(payload, length, at);
-            _Line(out, 2, d.text, _Join(_At(options.offsets, commandAt), d.note));
+            _CommandLine(out, d, options.offsets, commandAt);
             at += d.length;
             stopped = d.stopsRecord;
             ended |= d.endsStream;

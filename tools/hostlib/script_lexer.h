@@ -17,7 +17,6 @@ struct Token {
     TokenKind kind;
     std::string_view text;   // as written (a string with its quotes)
     size_t column;           // 1-based
-    std::string value;       // a string's bytes, escapes resolved
 };
 
 struct LexError {
@@ -27,5 +26,7 @@ struct LexError {
 
 // Fills `tokens` (cleared first); false with `error` on a malformed string.
 bool tokenizeLine(std::string_view line, std::vector<Token> &tokens, LexError &error);
+// The bytes of a string token that tokenizeLine accepted, escapes resolved.
+std::string stringValue(const Token &token);
 
 }  // namespace nimbra

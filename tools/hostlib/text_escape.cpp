@@ -44,7 +44,13 @@ static size_t _Utf8Length(const uint8_t *p, size_t n) {
 }
 
 std::string quoteText(const uint8_t *bytes, size_t n) {
-    std::string out = "\"";
+    std::string out;
+    appendQuotedText(out, bytes, n);
+    return out;
+}
+
+void appendQuotedText(std::string &out, const uint8_t *bytes, size_t n) {
+    out += '"';
     for (size_t i = 0; i < n;) {
         const uint8_t b = bytes[i];
         switch (b) {
@@ -66,7 +72,7 @@ std::string quoteText(const uint8_t *bytes, size_t n) {
             i += len;
         }
     }
-    return out + "\"";
+    out += '"';
 }
 
 std::string jsonString(const std::string &s) {

@@ -16,6 +16,7 @@ std::string hexNumber(uint64_t value, int digits);
 // \" \\ \n \r \t for those characters, \xHH for any other control byte and
 // for bytes that are not valid UTF-8, so that every byte string survives.
 std::string quoteText(const uint8_t *bytes, size_t n);
+void appendQuotedText(std::string &out, const uint8_t *bytes, size_t n);
 
 // A JSON string; bytes that are not printable ASCII become \u00HH.
 std::string jsonString(const std::string &s);
