@@ -107,6 +107,12 @@ TEST(Assembler, BadLinesAndTheirMessages) {
         {"path 1 2 3", "line 1:11: y of the last point expected, got end of line"},
         {"bytes 08 0G", "line 1:10: hex byte expected, got '0G'"},
         {"bytes 8", "line 1:7: hex byte expected, got '8'"},
+        // Long lines of data are read past their first words without tokens.
+        {"bytes 00 01 02 03 04 05 06 07 08 09 0A XY 0C", "line 1:40: hex byte expected, got 'XY'"},
+        {"bytes 00 01 02 03 04 05 06 07 08 09 0A 0B0C", "line 1:40: hex byte expected, got '0B0C'"},
+        {"bytes 00 01 02 03 04 05 06 07 08 09 0A \"0B\"", "line 1:40: hex byte expected, got '\"0B\"'"},
+        {"bytes 00 01 02 03 04 05 06 07 08 09 0A #0B", "line 1:40: hex byte expected, got '#0B'"},
+        {"load-image 1 0 12 png 00 01 02 03 04 05 06 07 08 09 0A 0", "line 1:56: hex byte expected, got '0'"},
         {"bytes", "line 1:6: hex byte expected, got end of line"},
         {longBytes, "line 1:1: a command of 2049 bytes does not fit a record of 2048"},
         {fullRecord, "line 3:1: the record grows to 2050 bytes, at most 2048"},
@@ -163,6 +169,8 @@ TEST(Assembler, CommandsArePackedIntoRecordsAndACopyClosesOne) {
     EXPECT_EQ(assemble("connect\nraw 00 00 08 01 FF\nconnect"),
               join({records({{0x30, 0x00}}), {0, 0, 8, 1, 0xFF}, records({{0x30, 0x00}})}));
     EXPECT_EQ(assemble("# nothing but comments\n\n   # and blanks\n"), Bytes{});
+    EXPECT_EQ(assemble("bytes 00 01 02 03 04 05 06 07 08 09 0a 0B  # data read past the first words\n"),
+              records({{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}}));
 }
 
 TEST(Assembler, UnitsColoursNumbersNamesAndFrameIdentifiers) {

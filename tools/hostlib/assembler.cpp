@@ -123,6 +123,22 @@ void _HexBytes(const std::vector<Token> &tokens, size_t from, Bytes &out) {
     }
 }
 
+// Hexadecimal bytes read straight from the text, without tokens: most of a
+// disassembled recording is such data. False at anything but a byte or a
+// comment, for the token path to name it.
+bool _FastHexBytes(std::string_view text, Bytes &out) {
+    out.reserve(out.size() + text.size() / 3 + 1);
+    const char *p = text.data(), *end = p + text.size();
+    for (;;) {
+        while (p < end && (*p == ' ' || *p == '\t' || *p == '\r')) p++;
+        if (p == end) return true;
+        if (*p == '#' && (p + 1 == end || p[1] == ' ' || p[1] == '\t' || p[1] == '\r')) return true;
+        if (end - p < 2 || !_IsHexDigit(p[0]) || !_IsHexDigit(p[1]) || (end - p > 2 && !endsWord(p[2]))) return false;
+        out.push_back((uint8_t)(_HexValue(p[0]) * 16 + _HexValue(p[1])));
+        p += 2;
+    }
+}
+
 std::string _Range(const FieldSpec &f) {
     if (f.halfUnits) return formatHalf(f.min) + " to " + formatHalf(f.max);
     return std::to_string(f.min) + " to " + std::to_string(f.max);
@@ -290,9 +306,20 @@ private:
             lineNumber++;
             try {
                 LexError lexError;
-                if (!tokenizeLine(line, tokens, lexError)) _Fail(lexError.column, lexError.message);
+                size_t stopped;
+                if (!tokenizeLine(line, tokens, lexError, 0, kHeadTokens, &stopped))
+                    _Fail(lexError.column, lexError.message);
                 if (tokens.empty()) continue;
                 line_ = lineNumber;
+                rest_ = {};
+                if (stopped < line.size()) {
+                    if (_TakesDataRest(tokens)) {
+                        rest_ = line;
+                        restAt_ = stopped;
+                    } else if (!tokenizeLine(line, tokens, lexError, stopped)) {
+                        _Fail(lexError.column, lexError.message);
+                    }
+                }
                 file_ = &name;
                 lineEnd_ = line.size() + 1;
                 _Statement(tokens, outerBlocks);
@@ -326,7 +353,30 @@ private:
 
     // ------------------------------------------------------------ statements
 
-    void _Statement(const std::vector<Token> &tokens, size_t outerBlocks) {
+    // Whether the line ends in data (bytes, raw, a command's data) that may
+    // be read from the text after the first tokens.
+    static bool _TakesDataRest(const std::vector<Token> &tokens) {
+        if (tokens[0].kind != TokenKind::Word) return false;
+        if (tokens[0].text == "bytes" || tokens[0].text == "raw") return true;
+        const CommandSpec *spec = findCommand(tokens[0].text);
+        const FieldSpec *tail = spec ? variableField(*spec) : nullptr;
+        if (!tail || tail->type != FieldType::Data) return false;
+        // The file forms have words and strings of their own after these.
+        return !(tokens.size() > 2 && (tokens[2].kind == TokenKind::String || tokens[2].text == "key"));
+    }
+
+    // The bytes of a line's data from tokens[from] on, and the text after
+    // the tokens read so far.
+    void _Data(std::vector<Token> &tokens, size_t from, Bytes &out) {
+        _HexBytes(tokens, from, out);
+        if (rest_.empty()) return;
+        if (_FastHexBytes(rest_.substr(restAt_), out)) return;
+        LexError lexError;
+        if (!tokenizeLine(rest_, tokens, lexError, restAt_)) _Fail(lexError.column, lexError.message);
+        _HexBytes(tokens, from, out);   // names the first word that is not a byte
+    }
+
+    void _Statement(std::vector<Token> &tokens, size_t outerBlocks) {
         const Token &first = tokens[0];
         if (first.kind == TokenKind::Close) {
             if (blocks_.size() <= outerBlocks) _Fail(first.column, "'}' without an open block");
@@ -340,7 +390,7 @@ private:
         if (word == "include") return _Include(tokens);
         if (word == "bytes") {
             Bytes b;
-            _HexBytes(tokens, 1, b);
+            _Data(tokens, 1, b);
             if (b.empty()) _Fail(lineEnd_, "hex byte expected, got end of line");
             return _Emit(b, false, first.column);
         }
@@ -361,7 +411,7 @@ private:
         if (i < tokens.size()) _Fail(tokens[i].column, "end of line expected, got " + _Shown(tokens[i]));
     }
 
-    void _Command(const CommandSpec &spec, const std::vector<Token> &tokens) {
+    void _Command(const CommandSpec &spec, std::vector<Token> &tokens) {
         CommandValues &values = values_;
         values.numbers.clear();
         values.data.clear();
@@ -377,7 +427,7 @@ private:
                 while (runEnd < fields.size() &&
                        (fields[runEnd].type == FieldType::Flag || fields[runEnd].type == FieldType::Count))
                     runEnd++;
-                std::vector<int64_t> set(runEnd - k, 0);
+                int64_t set[8] = {};   // a byte holds at most 8 flags
                 for (bool matched = true; matched && i < tokens.size();) {
                     matched = false;
                     for (size_t r = k; r < runEnd; r++) {
@@ -428,7 +478,7 @@ private:
                 break;
             }
             case FieldType::Data:
-                _HexBytes(tokens, i, values.data);
+                _Data(tokens, i, values.data);
                 i = tokens.size();
                 break;
             case FieldType::Points:
@@ -520,10 +570,10 @@ private:
         _FlushPending();
     }
 
-    void _Raw(const std::vector<Token> &tokens) {
+    void _Raw(std::vector<Token> &tokens) {
         _TopLevelOnly(tokens[0], "raw");
         Bytes b;
-        _HexBytes(tokens, 1, b);
+        _Data(tokens, 1, b);
         if (b.empty()) _Fail(lineEnd_, "hex byte expected, got end of line");
         stream_.insert(stream_.end(), b.begin(), b.end());
     }
@@ -719,6 +769,11 @@ private:
     std::string directory_;
     const std::string *file_ = nullptr;
     size_t line_ = 0, lineEnd_ = 1;
+    // A line ending in data is tokenized only this far; the rest is read
+    // by _Data from rest_ (the line) at restAt_.
+    static constexpr size_t kHeadTokens = 8;
+    std::string_view rest_;
+    size_t restAt_ = 0;
 };
 
 }  // namespace

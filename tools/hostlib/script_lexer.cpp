@@ -54,9 +54,13 @@ std::string stringValue(const Token &token) {
     return value;
 }
 
-bool tokenizeLine(std::string_view line, std::vector<Token> &tokens, LexError &error) {
-    tokens.clear();
-    size_t i = 0;
+bool endsWord(char c) { return kEndsWord[(uint8_t)c]; }
+
+bool tokenizeLine(std::string_view line, std::vector<Token> &tokens, LexError &error, size_t from, size_t maxTokens,
+                  size_t *stoppedAt) {
+    if (from == 0) tokens.clear();
+    if (stoppedAt) *stoppedAt = line.size();
+    size_t i = from;
     while (i < line.size()) {
         const char c = line[i];
         if (_IsSpace(c)) {
@@ -67,6 +71,10 @@ bool tokenizeLine(std::string_view line, std::vector<Token> &tokens, LexError &e
         // After the first word, '#' glued to what follows is a word (a
         // colour, or a mistake to report); "# ..." is a comment anywhere.
         if (c == '#' && (tokens.empty() || i + 1 == line.size() || _IsSpace(line[i + 1]))) break;
+        if (tokens.size() >= maxTokens) {
+            if (stoppedAt) *stoppedAt = i;
+            break;
+        }
         if (c == '{' || c == '}') {
             tokens.push_back(Token{c == '{' ? TokenKind::Open : TokenKind::Close, line.substr(i, 1), i + 1});
             i++;

@@ -5,6 +5,7 @@
 // #RRGGBB or #AARRGGBB).
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,8 +25,15 @@ struct LexError {
     std::string message;
 };
 
-// Fills `tokens` (cleared first); false with `error` on a malformed string.
-bool tokenizeLine(std::string_view line, std::vector<Token> &tokens, LexError &error);
+// Fills `tokens` (cleared first when `from` is 0) with the tokens from
+// line[from] on; false with `error` on a malformed string. With `maxTokens`
+// it stops after that many tokens and sets `stoppedAt` to where it stopped
+// (the line's length when it read the whole line), so that a caller can read
+// a long run of data itself.
+bool tokenizeLine(std::string_view line, std::vector<Token> &tokens, LexError &error, size_t from = 0,
+                  size_t maxTokens = SIZE_MAX, size_t *stoppedAt = nullptr);
+// Whether the character ends a word.
+bool endsWord(char c);
 // The bytes of a string token that tokenizeLine accepted, escapes resolved.
 std::string stringValue(const Token &token);
 
