@@ -59,12 +59,6 @@ void _AppendCommand(std::string &out, const CommandSpec &spec, const CommandValu
 
 }  // namespace
 
-std::string formatHalf(int64_t halves) {
-    std::string s;
-    _AppendHalf(s, halves);
-    return s;
-}
-
 std::string formatCommand(const CommandSpec &spec, const CommandValues &values) {
     std::string out;
     _AppendCommand(out, spec, values);

@@ -30,8 +30,6 @@ inline DisassembledCommand disassembleCommand(const Bytes &payload, size_t offse
 
 // One command's text from its values (the name and its fields).
 std::string formatCommand(const CommandSpec &spec, const CommandValues &values);
-// A value in half units as written: 301 -> "150.5", -1 -> "-0.5".
-std::string formatHalf(int64_t halves);
 
 struct DisassemblyOptions {
     bool offsets = true;   // each record's and command's stream offset as a comment

@@ -1,7 +1,6 @@
 #include "tools/hostlib/text_reference.h"
 
 #include "tools/hostlib/command_codec.h"
-#include "tools/hostlib/disassembler.h"
 #include "tools/hostlib/text_escape.h"
 
 namespace nimbra {
