@@ -1,8 +1,5 @@
 // Assembles a script of the text form into a recording. Nothing is written
 // when the script has an error; the error names file, line and column.
-#include <cerrno>
-#include <cstring>
-
 #include "tools/hostlib/assembler.h"
 #include "tools/hostlib/cli.h"
 #include "tools/hostlib/file_io.h"
@@ -27,6 +24,7 @@ int main(int argc, char **argv) {
     auto stream = nimbra::assembleFile(cli.arg(0), error);
     if (!stream) return cli.fail(error.text());
     const std::string output = cli.value("output", "-");
-    if (!nimbra::saveFile(output, *stream)) return cli.fail("cannot write " + output + ": " + strerror(errno));
+    std::string why;
+    if (!nimbra::saveBinary(output, *stream, why)) return cli.fail("cannot write " + output + ": " + why);
     return 0;
 }

@@ -1,9 +1,6 @@
 // Writes a recording as the text form: one command a line inside
 // `record { }`, each record's and command's stream offset as a comment.
 // nimbra-asm of the text gives back the identical bytes, whatever they were.
-#include <cerrno>
-#include <cstring>
-
 #include "tools/hostlib/cli.h"
 #include "tools/hostlib/disassembler.h"
 #include "tools/hostlib/file_io.h"
@@ -17,12 +14,13 @@ int main(int argc, char **argv) {
         .example("nimbra-disasm capture.rec | less");
     if (int exitCode; !cli.parse(argc, argv, exitCode)) return exitCode;
     const std::string path = cli.arg(0);
-    auto stream = nimbra::loadFile(path);
-    if (!stream) return cli.fail("cannot read " + path + ": " + strerror(errno));
+    std::string why;
+    auto stream = nimbra::loadFile(path, why);
+    if (!stream) return cli.fail("cannot read " + path + ": " + why);
     nimbra::DisassemblyOptions options;
     options.offsets = !cli.has("no-offsets");
     const std::string output = cli.value("output", "-");
-    if (!nimbra::saveFile(output, nimbra::disassembleStream(*stream, options)))
-        return cli.fail("cannot write " + output + ": " + strerror(errno));
+    if (!nimbra::saveFile(output, nimbra::disassembleStream(*stream, options), why))
+        return cli.fail("cannot write " + output + ": " + why);
     return 0;
 }

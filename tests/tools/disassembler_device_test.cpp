@@ -1,8 +1,9 @@
 // The disassembler says what the device does with a record; the device is
 // linked here, so each claim is checked against it: where the device stops
-// a record, and the report it sends when it does.
+// a record, the report it sends when it does, and the end of the stream.
 #include <gtest/gtest.h>
 
+#include "host/platform.h"
 #include "protocol/commandHandler.h"
 #include "tests/support/device_fixture.h"
 #include "tests/support/random_commands.h"
@@ -14,6 +15,7 @@ namespace {
 
 struct Prediction {
     bool stops = false;
+    bool endsStream = false;
     Bytes report;            // the report of the stopping command, if any
     bool dependsOnState = false;
 };
@@ -28,6 +30,7 @@ Prediction predict(const Bytes &payload) {
         if (op == nimbra::kOpHandshake && !d.stopsRecord) p.dependsOnState = true;
         if (op == nimbra::kOpEnable && d.length >= 3 && payload[at + 1] == 11 && payload[at + 2] == 0)
             p.dependsOnState = true;
+        p.endsStream |= d.endsStream;
         if (d.stopsRecord) {
             p.stops = true;
             const size_t reports = d.note.find("reports ");
@@ -69,6 +72,7 @@ TEST_F(DisassemblerAgainstDevice, StopsAndReportsWhereTheDeviceDoes) {
             at += d.length;
         }
         ASSERT_EQ(result == -1, p.stops) << text;
+        ASSERT_EQ(running == 0, p.endsStream) << text;
         if (!p.report.empty()) {
             ASSERT_FALSE(packets.empty()) << text;
             ASSERT_EQ(packets.back(), p.report) << text;

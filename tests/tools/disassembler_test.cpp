@@ -86,6 +86,7 @@ TEST(Disassembler, WhatTheDeviceCannotRunIsBytesWithWhatItDoes) {
         {{0x0A, 0x40, 0x00, 0x00, 0x00}, "zlib start 0",
          "refused, a block of 0 bytes: the device reports 04 0A 01 FF and skips the rest of the record", 4},
         {{0x32, 0x07}, "eof 7", "the device stops reading after this record", 2},
+        {{0x32}, "bytes 32", "too short: the device ends the stream all the same", 1},
     };
     for (const Case &c : cases) {
         nimbra::DisassembledCommand d = nimbra::disassembleCommand(c.payload, 0);
@@ -93,6 +94,7 @@ TEST(Disassembler, WhatTheDeviceCannotRunIsBytesWithWhatItDoes) {
         EXPECT_EQ(d.note, c.note) << c.text;
         EXPECT_EQ(d.length, c.length) << c.text;
         EXPECT_EQ(d.stopsRecord, !c.note.empty() && c.text.rfind("eof", 0) != 0) << c.text;
+        EXPECT_EQ(d.endsStream, c.payload[0] == 0x32) << c.text;
     }
 }
 

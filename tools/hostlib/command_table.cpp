@@ -434,7 +434,10 @@ std::vector<CommandSpec> _BuildTable() {
          .summary = "The end of the stream: the link goes down and the device stops after this record.",
          .fields = {optional(u8("spare", "not used"), 0)},
          .example = "eof",
-         .minBytes = 2, .endsStream = true},
+         // It reads nothing past its opcode, so a lone 0x32 at the end of
+         // a record still ends the stream (the dispatcher drops the record's
+         // end, which was all there was).
+         .minBytes = 2, .shortAction = "the device ends the stream all the same", .endsStream = true},
     };
 }
 

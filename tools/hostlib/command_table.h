@@ -82,6 +82,9 @@ struct CommandSpec {
     // shortDetail is negative, and drops the rest of the record.
     size_t minBytes;
     int shortDetail = 0;
+    // When the device acts on a command cut short instead of reporting it:
+    // what it does ("the device ends the stream all the same").
+    const char *shortAction = nullptr;
     // Whether the device reports a command whose variable part passes the
     // end of the record; the detail byte is shortDetail unless the refusal
     // check below says otherwise.

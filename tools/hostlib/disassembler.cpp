@@ -157,8 +157,12 @@ void _Disassemble(const uint8_t *payload, size_t size, size_t offset, Disassembl
     }
     const CommandSpec &first = *specs[0];
     if (remaining < first.minBytes) {
-        const std::string reason = "too short";
-        return _RestAsBytes(c, remaining, _StopNote(reason, op, 0x01, first.shortDetail), d);
+        if (first.shortAction) {
+            _RestAsBytes(c, remaining, std::string("too short: ") + first.shortAction, d);
+            d.endsStream = first.endsStream;
+            return;
+        }
+        return _RestAsBytes(c, remaining, _StopNote("too short", op, 0x01, first.shortDetail), d);
     }
     const size_t length = commandLength(first, c);
     std::optional<Refusal> refusal = first.refusal ? first.refusal(c, length, remaining) : std::nullopt;

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <unistd.h>
 
 namespace nimbra {
 
@@ -39,5 +41,33 @@ static bool _Save(const std::string &path, const void *data, size_t n) {
 
 bool saveFile(const std::string &path, const Bytes &bytes) { return _Save(path, bytes.data(), bytes.size()); }
 bool saveFile(const std::string &path, const std::string &text) { return _Save(path, text.data(), text.size()); }
+
+// The reason for the last failure; a short write may leave errno unset.
+static std::string _Reason() { return errno ? strerror(errno) : "the data could not all be written"; }
+
+std::optional<Bytes> loadFile(const std::string &path, std::string &error) {
+    errno = 0;
+    std::optional<Bytes> bytes = loadFile(path);
+    if (!bytes) error = _Reason();
+    return bytes;
+}
+
+bool saveFile(const std::string &path, const std::string &text, std::string &error) {
+    errno = 0;
+    if (_Save(path, text.data(), text.size())) return true;
+    error = _Reason();
+    return false;
+}
+
+bool saveBinary(const std::string &path, const Bytes &bytes, std::string &error) {
+    if (path == "-" && isatty(1)) {
+        error = "standard output is a terminal and the output is binary (redirect it or give a file name)";
+        return false;
+    }
+    errno = 0;
+    if (_Save(path, bytes.data(), bytes.size())) return true;
+    error = _Reason();
+    return false;
+}
 
 }  // namespace nimbra

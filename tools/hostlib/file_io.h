@@ -15,4 +15,12 @@ std::optional<Bytes> loadFile(const std::string &path);
 bool saveFile(const std::string &path, const Bytes &bytes);
 bool saveFile(const std::string &path, const std::string &text);
 
+// The same with the system's reason for a failure in `error` ("No such file
+// or directory"), for messages.
+std::optional<Bytes> loadFile(const std::string &path, std::string &error);
+bool saveFile(const std::string &path, const std::string &text, std::string &error);
+// Binary output: as saveFile, but standard output is refused when it is a
+// terminal.
+bool saveBinary(const std::string &path, const Bytes &bytes, std::string &error);
+
 }  // namespace nimbra

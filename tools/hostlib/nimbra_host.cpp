@@ -1,7 +1,9 @@
 // Host-side command building and stream parsing.
 #include "tools/hostlib/nimbra_host.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <png.h>
 #include <stdexcept>
 
@@ -200,12 +202,39 @@ bool parsePackets(const Bytes &stream, std::vector<Packet> &out) {
     return true;
 }
 
-bool writeFramePng(const Frame &frame, const std::string &path) {
+std::string textInsteadOfFrames(const uint8_t *bytes, size_t length) {
+    // A frame's eighth byte is the first pixel's marker; no message has it.
+    if (length == 0 || (length >= 8 && bytes[7] == kFramePixelMarker)) return "";
+    std::string text;
+    for (size_t i = 0; i < length; i++) {
+        uint8_t c = bytes[i];
+        if (c == '\n' || c == '\t' || c == '\r' || (c >= 0x20 && c < 0x7F)) {
+            text += (char)c;
+        } else if (c < 0x80) {
+            return "";   // a control byte: not a message
+        } else {
+            text += (char)c;   // UTF-8 in a file name
+        }
+    }
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text;
+}
+
+bool writeFramePng(const Frame &frame, const std::string &path, std::string *error) {
     FILE *f = fopen(path.c_str(), "wb");
-    if (!f) return false;
+    if (!f) {
+        if (error) *error = strerror(errno);
+        return false;
+    }
+    // Declared before the setjmp, so that a jump back does not skip its
+    // destructor.
+    std::vector<uint8_t> row(kScreenWidth * 3);
+    errno = 0;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     if (!png || !info || setjmp(png_jmpbuf(png))) {
+        // libpng stops on a failed write; errno still holds the reason.
+        if (error) *error = errno ? strerror(errno) : "cannot encode the PNG file";
         png_destroy_write_struct(&png, &info);
         fclose(f);
         return false;
@@ -214,7 +243,6 @@ bool writeFramePng(const Frame &frame, const std::string &path) {
     png_set_IHDR(png, info, kScreenWidth, kScreenHeight, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
-    std::vector<uint8_t> row(kScreenWidth * 3);
     for (int y = 0; y < kScreenHeight; y++) {
         for (int x = 0; x < kScreenWidth; x++) {
             const uint8_t *p = &frame.bgra[((size_t)y * kScreenWidth + x) * 4];
@@ -226,7 +254,11 @@ bool writeFramePng(const Frame &frame, const std::string &path) {
     }
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
-    return fclose(f) == 0;
+    if (fclose(f) != 0) {
+        if (error) *error = strerror(errno);
+        return false;
+    }
+    return true;
 }
 
 Bytes readFile(const std::string &path) {

@@ -114,8 +114,18 @@ std::vector<Frame> parseFrames(const Bytes &stream, size_t *leftover = nullptr);
 // Splits a packet stream; returns false when it is malformed.
 bool parsePackets(const Bytes &stream, std::vector<Packet> &out);
 
-// Writes a frame as an RGB PNG file. Returns false on failure.
-bool writeFramePng(const Frame &frame, const std::string &path);
+// Every output frame has this byte after each pixel's blue, green and red.
+constexpr uint8_t kFramePixelMarker = 0xAA;
+
+// The text at the start of what should be a frame stream, when it is text
+// rather than a frame: the simulator writes its command-line errors ("Error:
+// invalid params") to standard output, where frames are expected. Empty when
+// the bytes could be the start of a frame.
+std::string textInsteadOfFrames(const uint8_t *bytes, size_t length);
+
+// Writes a frame as an RGB PNG file. Returns false on failure, with the
+// system's reason in `error` when given ("Permission denied").
+bool writeFramePng(const Frame &frame, const std::string &path, std::string *error = nullptr);
 
 Bytes readFile(const std::string &path);
 bool writeFile(const std::string &path, const Bytes &bytes);

@@ -87,8 +87,8 @@ std::vector<Bytes> ZlibBlockWriter::commands(const std::vector<Bytes> &commands)
         group.clear();
     };
     for (const Bytes &c : commands) {
-        if (c.size() > kZlibDeviceBufferBytes) throw std::invalid_argument("command longer than the device buffer");
-        if (group.size() + c.size() > kZlibDeviceBufferBytes) flushGroup();
+        if (c.size() > kZlibMaxGroupBytes) throw std::invalid_argument("command longer than a group may be");
+        if (group.size() + c.size() > kZlibMaxGroupBytes) flushGroup();
         group.insert(group.end(), c.begin(), c.end());
     }
     flushGroup();
