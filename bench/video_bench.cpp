@@ -44,7 +44,9 @@ void decodeClip(benchmark::State &state, const std::string &name) {
         }
         GUI_AllocEnd(mark);
     }
-    if (pictures != (int64_t)state.iterations() * (int64_t)groups.size()) bench::fail(name + ": a picture did not decode");
+    if (pictures != (int64_t)state.iterations() * (int64_t)groups.size()) {
+        bench::fail(name + ": a picture did not decode");
+    }
     state.SetItemsProcessed(pictures);
 }
 
