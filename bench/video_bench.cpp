@@ -9,7 +9,6 @@
 #include "codecs/mpeg.h"
 #include "codecs/mpeg1_video.h"
 #include "gui/GUI_Alloc.h"
-#include "tools/demo/video_clip_data.h"
 #include "tools/hostlib/video_stream.h"
 
 namespace {
@@ -91,8 +90,7 @@ NIMBRA_ANCHOR_MEASURED("mpeg/decode/ipb_320x240", "anchor/ffmpeg/ipb_320x240");
 
 // The device's path: start, stream, decode and draw each picture, stop.
 void BM_DevicePlayback(benchmark::State &state) {
-    static const std::vector<Bytes> groups =
-        nimbra::splitVideoGroups(Bytes(kVideoClip, kVideoClip + sizeof kVideoClip));
+    static const std::vector<Bytes> groups = nimbra::splitVideoGroups(bench::sourceFile("examples/clip.m1v"));
     for (auto _ : state) {
         MPEG_Start();
         for (const Bytes &g : groups) {
