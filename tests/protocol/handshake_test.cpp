@@ -18,7 +18,7 @@
 #include "tools/hostlib/handshake.h"
 
 using nimbra::Bytes;
-using Replies = std::vector<Bytes>;
+using Replies = testsupport::Replies;
 
 namespace {
 
@@ -40,7 +40,7 @@ Bytes signedMessage(uint16_t peer, uint32_t limit = 0) {
 }
 
 // The handshake's result reports.
-Replies report(uint8_t code) { return {{0x04, 0x1E, code, 0x00}}; }
+Replies report(uint8_t code) { return {testsupport::report(0x1E, code)}; }
 const Replies kAccepted = report(0x00), kMalformed = report(0x01), kGap = report(0x02), kAuthFailed = report(0xE0),
               kCounterRejected = report(0xE1), kOtherIdentity = report(0xE4);
 
@@ -61,21 +61,12 @@ protected:
         DeviceTest::SetUp();
         onBLEConnected(1);   // unbinds the identity
     }
-    // Runs each payload; returns the packets the device sent.
-    Replies runAll(const std::vector<Bytes> &payloads, int32_t *result = nullptr) {
-        testsupport::clearCaptures();
-        for (const Bytes &p : payloads) {
-            int32_t r = testsupport::run(p);
-            if (result) *result = r;
-        }
-        return testsupport::packets();
-    }
     // Sends the message as chunks, each in its own payload.
-    Replies send(const Bytes &message, uint32_t counter, size_t chunkBytes = 0) {
-        return runAll(nimbra::handshakeChunks(message, counter, chunkBytes));
+    static Replies send(const Bytes &message, uint32_t counter, size_t chunkBytes = 0) {
+        return testsupport::replies(nimbra::handshakeChunks(message, counter, chunkBytes));
     }
-    Replies sendChunk(uint32_t counter, uint16_t offset, uint16_t total, const Bytes &data, int32_t *result = nullptr) {
-        return runAll({nimbra::handshakeChunk(counter, offset, total, data.data(), (uint16_t)data.size())}, result);
+    static Replies sendChunk(uint32_t counter, uint16_t offset, uint16_t total, const Bytes &data, int32_t *result = nullptr) {
+        return testsupport::replies(nimbra::handshakeChunk(counter, offset, total, data.data(), (uint16_t)data.size()), result);
     }
 };
 
@@ -104,11 +95,11 @@ TEST_F(HandshakeTest, ChunksAreAcknowledgedOnceWhenComplete) {
     ASSERT_EQ(chunks.size(), 3u);
     // Each chunk is its own length; nothing is said until the last one.
     EXPECT_EQ(opcodeHandlers[0x1E](chunks[0].data(), (uint32_t)chunks[0].size()), (int32_t)chunks[0].size());
-    EXPECT_TRUE(runAll({chunks[1]}).empty());
+    EXPECT_TRUE(testsupport::replies(chunks[1]).empty());
     EXPECT_EQ(orvState.authenticated, 0);
     // The last chunk ends a payload that carries more commands after it.
     int32_t result = -1;
-    EXPECT_EQ(runAll({chunks[2] + nimbra::CommandBuilder().setColor(0xFF0000FF).payload()}, &result), kAccepted);
+    EXPECT_EQ(testsupport::replies(chunks[2] + nimbra::CommandBuilder().setColor(0xFF0000FF).payload(), &result), kAccepted);
     EXPECT_EQ(result, 0);
     EXPECT_EQ(GUI_Context.colorIndex, 0x03);
     EXPECT_EQ(session(), (Session{1, 7, 5, 5}));
@@ -125,7 +116,7 @@ TEST_F(HandshakeTest, CountersMayRepeatButNeverGoDown) {
     const uint32_t colour = GUI_GetColor();
     int32_t result = 0;
     Bytes payload = nimbra::handshakeChunks(message, 29)[0] + nimbra::CommandBuilder().setColor(0xFF00FF00).payload();
-    EXPECT_EQ(runAll({payload}, &result), kCounterRejected);
+    EXPECT_EQ(testsupport::replies(payload, &result), kCounterRejected);
     EXPECT_EQ(result, -1);
     EXPECT_EQ(GUI_GetColor(), colour);
     EXPECT_EQ(getBIT() & (1u << 5), 1u << 5);
@@ -154,7 +145,7 @@ TEST_F(HandshakeTest, ChunkFieldsAreChecked) {
     };
     for (size_t i = 0; i < malformed.size(); i++) {
         int32_t result = 0;
-        EXPECT_EQ(runAll({malformed[i]}, &result), kMalformed) << i;
+        EXPECT_EQ(testsupport::replies(malformed[i], &result), kMalformed) << i;
         EXPECT_EQ(result, -1) << i;
     }
     EXPECT_EQ(orvState.lastHandshakeCounter, 0u);   // none of these touched the counter
@@ -236,7 +227,7 @@ TEST_F(HandshakeTest, RandomChunksNeverBreakTheDevice) {
         Bytes chunk =
             nimbra::handshakeChunk(next(4) + (uint32_t)i / 4, offset, total, data.data(), (uint16_t)data.size());
         if (next(5) == 0) chunk.resize(next((uint32_t)chunk.size()) + 1);   // sometimes the payload ends early
-        EXPECT_LE(runAll({chunk}).size(), 1u);
+        EXPECT_LE(testsupport::replies(chunk).size(), 1u);
         ASSERT_EQ(ALLOC_buffer_idx, poolTop);
     }
 }
