@@ -126,22 +126,4 @@ TEST_F(JpegReference, EveryImageMatchesUpToOneLevelInOneChannel) {
     EXPECT_LT(differing * 100, pixels) << differing << " of " << pixels;
 }
 
-TEST_F(JpegReference, ProgressiveImageIsSizedAndDrawnHarmlessly) {
-    std::vector<uint8_t> jpeg = readData("progressive.jpg");
-    ASSERT_FALSE(jpeg.empty());
-    uint32_t w = 0, h = 0;
-    uint8_t progressive = 0;
-    EXPECT_EQ(GUI_JPEG_GetSize(jpeg.data(), (uint32_t)jpeg.size(), &w, &h, &progressive), 0);
-    EXPECT_EQ(w, 48u);
-    EXPECT_EQ(h, 33u);
-    EXPECT_EQ(progressive, 1);
-    // Drawing one reads its first scan as if it were sequential: no meaning,
-    // but nothing outside the image is touched and the pool comes back.
-    memset(fb, 0, sizeof fb);
-    uint32_t freeBefore = GUI_GetNumFreeBytes();
-    GUI_JPEG_Draw(jpeg.data(), (uint32_t)jpeg.size(), 0, 0);
-    EXPECT_EQ(GUI_GetNumFreeBytes(), freeBefore);
-    for (int x = 48; x < 640; x++) EXPECT_EQ(fb[x], 0);
-}
-
 }  // namespace

@@ -130,8 +130,6 @@ TEST_F(ShapeCommands, CommandsDrawTheirPrimitives) {
         std::function<void()> draw;
     } cases[] = {
         {"frame", 6, rectCmd(20, 30, 200, 100, 0, 0), [] { GUI_DrawRect(40, 60, 440, 260); }},
-        {"rounded frame", 6, rectCmd(20, 30, 200, 100, 30, 0), [] { GUI_DrawRoundedRect(40, 60, 440, 260, 60); }},
-        {"rounded fill", 6, rectCmd(20, 30, 200, 100, 30, 1), [] { GUI_FillRoundedRect(40, 60, 440, 260, 60); }},
         // Equal radii: a circle, whatever the angle.
         {"circle", 4, ellipseCmd(400, 300, 60, 60, 77, true), [] { GUI_FillCircle(800, 600, 120); }},
         // 90 and 270 degrees: the unrotated primitive with the radii exchanged.
@@ -141,8 +139,6 @@ TEST_F(ShapeCommands, CommandsDrawTheirPrimitives) {
         // 45 degrees: rotated, the angle in quarter degrees.
         {"ellipse at 45", 4, ellipseCmd(400, 300, 100, 40, 90, true),
          [] { GUI_FillEllipseRot(800, 600, 200, 80, 180); }},
-        {"outline at 45", 10, ellipseCmd(400, 300, 100, 40, 90, false),
-         [] { GUI_DrawEllipseRot(800, 600, 200, 80, 180); }},
         {"arc", 8, arcCmd(300, 200, 40, 40, 30, 300), [] { GUI_DrawArc(600, 400, 80, 80, 60, 600); }},
         {"closed polygon outline", 6, pointsCmd(0x12, 0x03, {{100, 100}, {400, 150}, {200, 380}}),
          [] {
