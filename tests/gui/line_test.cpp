@@ -1,5 +1,6 @@
-// Strokes: the pixel-aligned shortcut, antialiased segments, line styles,
-// joins and caps of paths, and clipping of lines far outside the screen.
+// Strokes: the pixel-aligned shortcut, nothing for empty segments, and
+// clipping of lines far outside the screen. (Styles, joins and caps are in
+// the primitives' golden scene.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -51,69 +52,6 @@ TEST_F(Lines, PixelAlignedAxisParallelSegmentsAreSolidRectangles) {
         EXPECT_TRUE(frameIs(block(c.solid))) << "pen " << c.pen << " from x " << c.a.x;
     }
     EXPECT_TRUE(enginesIdle());
-}
-
-TEST_F(Lines, DashedSegments) {
-    style(4, 1, 1);               // dash period 24 quarter pixels
-    path({{40, 40}, {64, 40}});   // exactly 6 pens: one dash over the first half
-    EXPECT_TRUE(frameIs(block({10, 10, 13, 11})));
-    path({{40, 40}, {55, 40}});   // shorter than 4 pens: nothing
-    EXPECT_TRUE(nothingPainted());
-    // 5 periods: dashes at 0, 24, 48, 72 and 96, each 12 long; the last
-    // dash runs to the end point, which is where the fifth period ends.
-    path({{40, 40}, {160, 40}});
-    for (int k = 0; k < 5; k++) {
-        int x = 10 + 6 * k;
-        EXPECT_TRUE(pixel(x, 10) == FG && pixel(x + 3, 10) == FG && pixel(x + 4, 10) == BG) << k;
-    }
-    EXPECT_EQ(pixel(40, 10), BG);
-    EXPECT_TRUE(enginesIdle());
-}
-
-TEST_F(Lines, DottedSegmentsShortAndLong) {
-    style(4, 1, 2);   // dot radius 1, the 5 subpixels of a plus sign
-    const uint8_t dot = refCoverage(FG, BG, 5);
-    struct Case {
-        int32_t x1;
-        std::vector<int> dots;   // pixel columns in row 10, from 10 to 20
-    } cases[] = {
-        {47, {11}},                   // length 5 <= 3 * 2: one dot at the midpoint
-        {50, {10, 12}},               // length 8: a dot at each end
-        {82, {10, 12, 14, 16, 18}},   // spacing 8: dots at 42, 50, ..., 74, none at the end
-    };
-    for (const auto &c : cases) {
-        path({{42, 42}, {c.x1, 42}});
-        for (int x = 10; x <= 20; x++) {
-            bool on = std::find(c.dots.begin(), c.dots.end(), x) != c.dots.end();
-            EXPECT_EQ(pixel(x, 10), on ? dot : BG) << "to " << c.x1 << ", column " << x;
-        }
-    }
-    EXPECT_TRUE(enginesIdle());
-}
-
-TEST_F(Lines, JoinsOnlyFromPenSixAndCapsOnlyForTheRoundPen) {
-    const std::vector<GUI_POINT> pts = {{100, 100}, {300, 150}, {120, 300}};
-    auto bareSegments = [&] {
-        for (size_t i = 1; i < pts.size(); i++) GL_DrawLine(pts[i - 1].x, pts[i - 1].y, pts[i].x, pts[i].y);
-    };
-    for (uint32_t pen : {4u, 6u}) {
-        style(pen, 1, 0);
-        path(pts);
-        EXPECT_EQ(diffIn(snapshot(), drawnAlone(bareSegments)) > 0, pen == 6) << pen;
-    }
-    style(24, 1, 0);
-    path(pts);
-    Frame flat = snapshot();
-    style(24, 0, 0);
-    path(pts);
-    // Round caps change pixels near both end points only.
-    EXPECT_GT(diffIn(flat, snapshot(), {20, 20, 30, 30}), 0);
-    EXPECT_GT(diffIn(flat, snapshot(), {25, 70, 35, 80}), 0);
-    EXPECT_EQ(diffIn(flat, snapshot(), {60, 20, 90, 50}), 0);
-    // Styled lines get neither caps nor joins.
-    style(24, 0, 1);
-    path({{100, 100}, {300, 150}});
-    EXPECT_EQ(diffIn(snapshot(), drawnAlone([] { GL_DrawLineSpecial(100, 100, 300, 150); })), 0);
 }
 
 // Zero-length segments and single points draw nothing in any style; so does

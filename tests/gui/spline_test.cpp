@@ -1,5 +1,5 @@
-// The spline curve: fitting, validation, the column runs, clipping of the
-// blended end pixels and the pool.
+// The spline curve: fitting, validation, clipping of the blended end pixels
+// and the pool. (Level and steep curves are in the primitives' golden scene.)
 #include <gtest/gtest.h>
 
 #include "gui/GUI_Alloc.h"
@@ -38,43 +38,12 @@ TEST_F(Splines, FitIsStraightForTwoPointsAndPassesSmoothlyThroughMore) {
     EXPECT_NEAR(second(9), second(11), 0.5f);
 }
 
-TEST_F(Splines, HorizontalCurveIsHalfAPenAboveAndBelow) {
-    spline({{40, 200}, {200, 200}, {400, 200}});
-    // Rows 196..204 in quarter pixels: pixel rows 49..51, ends on pixel
-    // boundaries (coverage 0), columns (40 + 2) >> 2 = 10 to (400 + 2) >> 2 = 100.
-    for (int x = 8; x < 103; x++)
-        for (int y = 47; y < 54; y++)
-            EXPECT_EQ(pixel(x, y), x >= 10 && x <= 100 && y >= 49 && y <= 51 ? FG : BG) << x << "," << y;
-}
-
 TEST_F(Splines, InvalidPointListsDrawNothing) {
     spline({{40, 200}});
     spline({{40, 200}, {40, 300}});
     spline({{40, 200}, {80, 300}, {60, 100}});
     spline({{-400, 200}, {-1, 300}});
     EXPECT_TRUE(nothingPainted());
-}
-
-TEST_F(Splines, SteepRiseLeavesNoGaps) {
-    spline({{400, 200}, {420, 1400}});
-    // A rise of 60 subpixel rows per column: each run is the pen plus the
-    // rise, centred on the curve, so runs of neighbouring columns overlap.
-    // (The first column has no rise behind it and is left out.)
-    int prevBot = -1;
-    for (int x = 101; x <= 104; x++) {
-        int top = -1, bot = -1;
-        for (int y = 0; y < H; y++)
-            if (pixel(x, y) != BG) {
-                if (top < 0) top = y;
-                bot = y;
-            }
-        ASSERT_GE(top, 0) << x;
-        for (int y = top; y <= bot; y++) EXPECT_NE(pixel(x, y), BG) << x << "," << y;
-        if (prevBot >= 0) {
-            EXPECT_LE(top, prevBot + 1) << x;
-        }
-        prevBot = bot;
-    }
 }
 
 TEST_F(Splines, DrawingStaysInsideTheClipAndTheFrameBuffer) {
