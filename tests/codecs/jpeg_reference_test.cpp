@@ -11,8 +11,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -24,11 +22,6 @@
 
 namespace {
 
-std::vector<uint8_t> readData(const std::string &name) {
-    std::ifstream in(std::string(NIMBRA_SOURCE_DIR) + "/tests/data/jpeg/" + name, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
 // A binary PPM (P6) or PGM (P5) with maxval 255, as RGB triples.
 struct Picture {
     int width = 0, height = 0;
@@ -36,7 +29,7 @@ struct Picture {
 };
 
 bool readPnm(const std::string &name, Picture &pic) {
-    std::vector<uint8_t> bytes = readData(name);
+    std::vector<uint8_t> bytes = testsupport::testData("jpeg/" + name);
     size_t pos = 0;
     auto token = [&]() {
         std::string t;
@@ -69,7 +62,7 @@ struct Comparison {
 // reference decoding quantised to RGB332.
 Comparison compareWithReference(const std::string &name, bool gray) {
     Comparison result;
-    std::vector<uint8_t> jpeg = readData(name + ".jpg");
+    std::vector<uint8_t> jpeg = testsupport::testData("jpeg/" + name + ".jpg");
     Picture ref;
     EXPECT_TRUE(readPnm(name + (gray ? ".pgm" : ".ppm"), ref));
     if (jpeg.empty() || ref.rgb.empty()) return result;
