@@ -3,7 +3,8 @@
 # when any is missing. Used by run.sh and test.sh.
 set -euo pipefail
 packages=(build-essential cmake pkg-config libgtest-dev zlib1g-dev libpng-dev libmbedtls-dev
-          libfreetype-dev fonts-dejavu-core libbenchmark-dev libjpeg62-turbo-dev)
+          libfreetype-dev fonts-dejavu-core libbenchmark-dev libjpeg62-turbo-dev
+          clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

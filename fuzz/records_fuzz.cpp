@@ -1,0 +1,20 @@
+// The whole record stream in-process, as nimbra-sim runs it: the input is a
+// recording. Every command, the nested ones of the logo screens and the
+// compressed blocks included, is reachable from here.
+//
+// Checks, besides the sanitizers: frames and packets are framed whole, the
+// stream count never passes the input, and the pool's holders are in order
+// when the stream ends.
+#include <cstddef>
+#include <cstdint>
+
+#include "fuzz/fuzz_device.h"
+#include "host/main.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    fuzz::restartDevice();
+    SIM_RunRecordBytes(data, size);
+    fuzz::require(processedBytes <= size, "the stream count never passes the input");
+    fuzz::checkPoolHolders();
+    return 0;
+}
