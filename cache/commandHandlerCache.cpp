@@ -345,10 +345,12 @@ static uint8_t _StoreCompressedFont(uint8_t *slotRecord, CacheRecord &staged) {
     if (InflateArea_Init(&zs, area) != Z_OK) {
         code = RESULT_SEQUENCE;
     } else {
-        // Only the file is inflated: its CRC bytes are no part of the
-        // stream, and would be read as more data from a stream cut short.
+        // All T bytes are offered, the CRC behind the file included, as the
+        // device does: a complete stream ends before the CRC, but one that
+        // lacks its Adler-32 trailer has the CRC read as that trailer and
+        // is refused, so that no upload works only here.
         zs.next_in = stagingData;
-        zs.avail_in = staged.size - UPLOAD_CRC_BYTES;
+        zs.avail_in = staged.size;
         zs.next_out = out + CACHE_RECORD_BYTES;
         zs.avail_out = FONT_INFLATE_ROOM;
         const int z = inflate(&zs, Z_NO_FLUSH);
@@ -388,7 +390,9 @@ int32_t CMD_loadFont(const uint8_t *command, uint32_t remaining) {
             const uint8_t code = _StoreCompressedFont(slotRecord, staged);
             if (code != RESULT_OK) {
                 // A stream that does not inflate leaves the staging record
-                // describing the finished upload; no chunk can continue it.
+                // as it is, describing the finished upload: a chunk whose
+                // offset is where that upload ended would continue it, as
+                // on the device; any other chunk restarts or is refused.
                 handleCommandError(OPCODE_LOAD_FONT, code, c.slot);
                 return result;
             }
@@ -408,11 +412,6 @@ struct PictureSize {
     uint32_t width = 0, height = 0;
     bool transparent = false;
 };
-
-// Pool bytes the decoder of an image format needs before it can read a size.
-static uint32_t _DecoderHeaderBytes(uint8_t formatCode) {
-    return formatCode == CACHE_IMAGE_FORMAT_PNG ? PNG_CONTEXT_BYTES : JPEG_CONTEXT_BYTES;
-}
 
 // Reads the picture size from the file's header: 0, RESULT_DECODE_FAILED
 // when the header is refused (a progressive JPEG included).
@@ -501,9 +500,10 @@ int32_t CMD_loadImage(const uint8_t *command, uint32_t remaining) {
 
     CacheRecord staged = readCacheRecord(packet_cache);
     const uint32_t total = staged.size;
-    // Reading the header takes a decoder record from the pool, which a held
-    // picture and a running video may have filled.
-    if (GUI_GetNumFreeBytes() < _DecoderHeaderBytes(c.format)) {
+    // Reading a JPEG's header takes a decoder record from the pool, which a
+    // held picture and a running video may have filled; a PNG's header is
+    // read in place.
+    if (c.format == CACHE_IMAGE_FORMAT_JPEG && GUI_GetNumFreeBytes() < JPEG_CONTEXT_BYTES) {
         _ClearStaging();
         handleCommandError(OPCODE_LOAD_IMAGE, RESULT_SEQUENCE, c.slot);
         return result;

@@ -153,16 +153,14 @@ int GUI_PNG_Draw(const uint8_t *data, uint32_t size, int32_t x, int32_t y) {
 }
 
 int GUI_PNG_GetSize(const uint8_t *data, uint32_t size, uint32_t *xSize, uint32_t *ySize, uint8_t *hasAlpha) {
-    const uint32_t mark = GUI_AllocStart();
-    PNG_Context *ctx = PNG_AllocContext();
-    // With no room for the record the size cannot be read: reported as the
-    // decoder failing to start.
-    int result = ctx ? PNG_open(ctx, data, size) : PNG_INFLATE_INIT_FAILED;
+    // The header alone: no decoder record is taken from the pool, so a size
+    // reads however much of the pool a picture or a video holds.
+    PNG_Header h;
+    const int result = PNG_ReadHeader(data, size, &h);
     if (result == PNG_OK) {
-        *xSize = ctx->width;
-        *ySize = ctx->height;
-        *hasAlpha = ctx->hasAlpha;
+        *xSize = h.width;
+        *ySize = h.height;
+        *hasAlpha = h.hasAlpha;
     }
-    GUI_AllocEnd(mark);
     return result;
 }

@@ -3,8 +3,11 @@
 //
 // The areas are sized from what zlib 1.2.13 asks its hook for on a 64-bit
 // host: a 7160-byte state (once, from inflateInit2) and the 32 KiB window of
-// a 15-bit window (once, on the first output). Each request takes the first
-// free area it fits; a request that fits no free area is refused, and zlib
+// a 15-bit window (once, on the first output). The first request is the
+// state's and is served only from the state area: a zlib whose state is
+// larger fails to initialise, instead of taking the window area and failing
+// later, mid-stream, for want of a window. Any later request is served from
+// the window area once. A request that does not fit is refused, and zlib
 // reports that as a memory error instead of writing past the area.
 #pragma once
 #include <zlib.h>
@@ -31,7 +34,8 @@ constexpr uint32_t INFLATE_AREA_POOL_BYTES = (uint32_t)(sizeof(InflateArea) + al
 static inline voidpf InflateArea_Alloc(voidpf opaque, uInt items, uInt size) {
     InflateArea *area = static_cast<InflateArea *>(opaque);
     const uint64_t bytes = (uint64_t)items * size;
-    if (!area->stateTaken && bytes <= sizeof area->state) {
+    if (!area->stateTaken) {
+        if (bytes > sizeof area->state) return Z_NULL;
         area->stateTaken = 1;
         return area->state;
     }

@@ -393,6 +393,7 @@ struct plm_video_t {
     int pictureType;
     bool fullPelForward;
     int forwardFCode;
+    int lastMacroblock;                   // address of the last macroblock decoded, -1 before the first
 
     // Per slice and macroblock.
     int quantizerScale;
@@ -445,11 +446,8 @@ static HeaderResult _DecodeSequenceHeader(plm_video_t *self) {
     } else {
         memset(nonIntra, 16, 64);
     }
-    // A zero matrix entry would let every coefficient vanish; the standard
-    // forbids it, so such a header is refused like any other malformed one.
-    for (int i = 0; i < 64; i++) {
-        if (intra[i] == 0 || nonIntra[i] == 0) return HEADER_REFUSED;
-    }
+    // A zero matrix entry, which encoders do not write, only zeroes the
+    // coefficients it scales: it is no reason to refuse the clip.
     if (width == 0 || height == 0 || (uint64_t)width * height * 3 > MAX_PICTURE_BYTES) return HEADER_REFUSED;
 
     if (self->hasHeader) {
@@ -762,6 +760,7 @@ static DecodeResult _DecodeSlice(plm_video_t *self, int row) {
         DecodeResult r = _DecodeMacroblock(self, address, type);
         if (b->overrun) return DECODE_TRUNCATED;
         if (r != DECODE_OK) return r;
+        self->lastMacroblock = address;
     } while (!_SliceEnds(b));
     return DECODE_OK;
 }
@@ -781,7 +780,8 @@ static void _SkipPictureData(plm_buffer_t *b) {
     }
 }
 
-enum PictureResult { PICTURE_REFERENCE, PICTURE_SKIPPED, PICTURE_TRUNCATED };
+// PICTURE_PARTIAL: the picture's data is only partly buffered.
+enum PictureResult { PICTURE_REFERENCE, PICTURE_SKIPPED, PICTURE_PARTIAL };
 
 // Decodes a picture (the read position just after its start code).
 static PictureResult _DecodePicture(plm_video_t *self) {
@@ -797,7 +797,7 @@ static PictureResult _DecodePicture(plm_video_t *self) {
     }
     if (type == 3) _SkipBits(b, 4);   // backward vector fields
     while (_ReadBit(b) && !b->overrun) _SkipBits(b, 8);   // extra information
-    if (b->overrun) return PICTURE_TRUNCATED;
+    if (b->overrun) return PICTURE_PARTIAL;
 
     bool reconstruct = type == PICTURE_TYPE_I || (type == PICTURE_TYPE_P && self->hasReference && fCode != 0);
     if (!reconstruct) {
@@ -816,21 +816,22 @@ static PictureResult _DecodePicture(plm_video_t *self) {
         memcpy(self->current->y.data, self->forward->y.data, storeBytes);
     }
 
-    int slices = 0;
+    self->lastMacroblock = -1;
     for (;;) {
         int code = _NextStartCode(b);
         if (code < 0) {
-            // The data ends here: a complete picture when at least one slice
-            // was decoded, otherwise a picture still to come.
-            return slices ? PICTURE_REFERENCE : PICTURE_TRUNCATED;
+            // The buffered data ends here, before the next start code has
+            // arrived. The slices cover the picture, so it is complete when
+            // its last macroblock was decoded; otherwise it was cut at a
+            // slice boundary and more slices are to come.
+            return self->lastMacroblock == self->mbCount - 1 ? PICTURE_REFERENCE : PICTURE_PARTIAL;
         }
         if (code == START_USER_DATA || code == START_EXTENSION) continue;
         if (code < START_SLICE_FIRST || code > START_SLICE_LAST) {
             b->bitIndex -= 32;   // leave the next start code for the next call
             break;
         }
-        slices++;
-        if (_DecodeSlice(self, code) == DECODE_TRUNCATED) return PICTURE_TRUNCATED;
+        if (_DecodeSlice(self, code) == DECODE_TRUNCATED) return PICTURE_PARTIAL;
         // A damaged slice is abandoned; decoding resumes at the next start code.
     }
     return PICTURE_REFERENCE;
@@ -858,10 +859,15 @@ plm_frame_t *plm_video_decode(plm_video_t *self) {
         if (code != START_PICTURE || !self->hasHeader) continue;
 
         PictureResult r = _DecodePicture(self);
-        if (r == PICTURE_TRUNCATED) {
-            plm_buffer_restore(b);
+        if (r == PICTURE_PARTIAL) {
+            // Decoded from what is there, but not shown: no half-decoded rows
+            // reach the screen; the last complete reference picture is shown
+            // again. The read position goes back to the checkpoint and what
+            // is buffered stays, so that the picture decodes whole once the
+            // rest of it has arrived.
+            b->bitIndex = b->checkpointBitIndex;
             b->overrun = false;
-            return nullptr;
+            return self->hasReference ? self->forward : nullptr;
         }
         plm_buffer_checkpoint(b);
         if (r == PICTURE_REFERENCE) {

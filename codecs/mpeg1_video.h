@@ -62,9 +62,11 @@ uint16_t plm_video_get_width(const plm_video_t *self);
 uint16_t plm_video_get_height(const plm_video_t *self);
 // Decodes the next picture of the buffered stream. Returns the most recent
 // reference picture, or null when no sequence header has been accepted yet,
-// when the buffer holds no further picture, when the picture's data is cut
-// short (the buffer is then restored to its checkpoint), or when no reference
-// picture exists yet.
+// when the buffer holds no further picture, or when no reference picture
+// exists yet. A picture whose data is only partly buffered (cut inside a
+// slice, or before its last slice) is not shown: the call returns the last
+// complete reference picture again and reads the picture anew, from the
+// checkpoint, once the rest has arrived.
 plm_frame_t *plm_video_decode(plm_video_t *self);
 
 // The 8 x 8 inverse DCT in place: coefficients in, row by row (vertical

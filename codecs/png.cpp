@@ -59,38 +59,46 @@ PNG_Context *PNG_AllocContext() {
     return new (reinterpret_cast<void *>(aligned)) PNG_Context;
 }
 
-int PNG_open(PNG_Context *ctx, const uint8_t *data, uint32_t size) {
-    ctx->hasAlpha = 0;
-    ctx->orvFormat = 0;
-    ctx->dataLen = size;
-    ctx->data = data;
-    ctx->width = ctx->height = 0;
-    ctx->bitDepth = ctx->colorType = 0;
-    ctx->rowBytes = 0;
-
+int PNG_ReadHeader(const uint8_t *data, uint32_t size, PNG_Header *h) {
+    *h = PNG_Header{};
     // Only the first four signature bytes are looked at; the rest of the
     // signature and the IHDR length are taken on trust.
     if (size < kHeaderBytes) return PNG_NOT_PNG;
     if (data[0] != 0x89 || data[1] != 'P' || data[2] != 'N' || data[3] != 'G') return PNG_NOT_PNG;
     if (!_IsType(data + 12, "IHDR")) return PNG_NOT_PNG;
 
-    ctx->width = rd32be(data + 16);
-    ctx->height = rd32be(data + 20);
-    ctx->bitDepth = data[24];
-    ctx->colorType = data[25];
+    h->width = rd32be(data + 16);
+    h->height = rd32be(data + 20);
+    h->bitDepth = data[24];
+    h->colorType = data[25];
     if (data[26] != 0 || data[27] != 0 || data[28] != 0) return PNG_UNSUPPORTED;
-    uint8_t depth = ctx->bitDepth;
+    uint8_t depth = h->bitDepth;
     if (depth != 1 && depth != 2 && depth != 4 && depth != 8) return PNG_UNSUPPORTED;
-    uint8_t type = ctx->colorType;
+    uint8_t type = h->colorType;
     if (type != 0 && type != 2 && type != 3 && type != 4 && type != 6) return PNG_UNSUPPORTED;
-    ctx->hasAlpha = (type == 4 || type == 6) ? 1 : 0;
+    h->hasAlpha = (type == 4 || type == 6) ? 1 : 0;
     // The depth is not checked against the colour type: the line functions
     // draw nothing for the combinations PNG does not define.
-    uint64_t bits = (uint64_t)ctx->width * depth * _SamplesPerPixel(type);
+    uint64_t bits = (uint64_t)h->width * depth * _SamplesPerPixel(type);
     uint64_t rowBytes = (bits + 7) / 8;
     if (rowBytes > PNG_MAX_ROW_BYTES) return PNG_UNSUPPORTED;
-    ctx->rowBytes = (uint32_t)rowBytes;
+    h->rowBytes = (uint32_t)rowBytes;
     return PNG_OK;
+}
+
+int PNG_open(PNG_Context *ctx, const uint8_t *data, uint32_t size) {
+    PNG_Header h;
+    const int result = PNG_ReadHeader(data, size, &h);
+    ctx->width = h.width;
+    ctx->height = h.height;
+    ctx->bitDepth = h.bitDepth;
+    ctx->colorType = h.colorType;
+    ctx->rowBytes = h.rowBytes;
+    ctx->hasAlpha = h.hasAlpha;
+    ctx->orvFormat = 0;
+    ctx->dataLen = size;
+    ctx->data = data;
+    return result;
 }
 
 void DeFilterLine(uint8_t filterType, uint8_t *line, const uint8_t *prevLine, uint32_t width, uint32_t rowBytes) {
@@ -173,11 +181,16 @@ int PNG_decode(PNG_Context *ctx, int32_t x, int32_t y, PNG_LineFn lineFn) {
                 cur = prev;
                 prev = t;
             }
-            if (ret == Z_DATA_ERROR || ret == Z_STREAM_ERROR) return PNG_CORRUPT;
-            // Z_BUF_ERROR: this chunk's input is used up, the next IDAT goes on.
-            // Anything else (the stream ended early, among others) ends the
-            // image data; the walk goes on to IEND.
-            if (ret != Z_BUF_ERROR) imageDataDone = true;
+            // Z_BUF_ERROR: this chunk's input is used up, the next IDAT goes
+            // on. Z_STREAM_END before the last row: the image data ended
+            // early; the rows so far stay and the walk goes on to IEND.
+            // Anything else is a failed decode: damaged data, a stream that
+            // asks for a preset dictionary, or an inflater out of memory.
+            if (ret == Z_STREAM_END) {
+                imageDataDone = true;
+            } else if (ret != Z_BUF_ERROR) {
+                return PNG_CORRUPT;
+            }
         }
         // IHDR (already read), tRNS and every other chunk are passed over.
 

@@ -55,6 +55,16 @@ struct PNG_Context {
 static_assert(sizeof(PNG_Context) + alignof(PNG_Context) <= PNG_CONTEXT_BYTES,
               "the decoder record must fit the pool block taken for it");
 
+// What the header tells, read without a decoder record.
+struct PNG_Header {
+    uint32_t width;
+    uint32_t height;
+    uint8_t bitDepth;
+    uint8_t colorType;
+    uint32_t rowBytes;      // one row without its filter byte
+    uint8_t hasAlpha;       // colour types 4 and 6
+};
+
 // Called once per delivered row; the row holds rowBytes bytes, filter byte
 // stripped, valid only during the call. Non-zero stops decoding.
 using PNG_LineFn = int (*)(PNG_Context *ctx, const uint8_t *row, uint32_t rowIndex, int32_t x, int32_t y);
@@ -64,6 +74,10 @@ using PNG_LineFn = int (*)(PNG_Context *ctx, const uint8_t *row, uint32_t rowInd
 // has not room for it.
 PNG_Context *PNG_AllocContext();
 
+// Checks the header: PNG_OK, PNG_UNSUPPORTED or PNG_NOT_PNG. The header's
+// fields are set as far as the checks got. Needs no memory but `header`.
+int PNG_ReadHeader(const uint8_t *data, uint32_t size, PNG_Header *header);
+// PNG_ReadHeader into the decoder record, which also keeps the data.
 int PNG_open(PNG_Context *ctx, const uint8_t *data, uint32_t size);
 int PNG_decode(PNG_Context *ctx, int32_t x, int32_t y, PNG_LineFn lineFn);
 void DeFilterLine(uint8_t filterType, uint8_t *line, const uint8_t *prevLine, uint32_t width, uint32_t rowBytes);

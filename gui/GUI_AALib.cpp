@@ -103,4 +103,7 @@ void AA_DrawHLine(int32_t x0, int32_t y, int32_t x1) {
 
 void AA_Exit() { _FlushLine(); }
 
+// True when no row is pending (the state between shapes). An inspection of
+// this file's private state for the test suite, which declares it itself:
+// no device module needs it, so the module header does not offer it.
 bool AA_IsIdle() { return aa_y == IDLE_MAX && aa_x0_InUse == IDLE_MIN && aa_x1_InUse == IDLE_MAX; }

@@ -15,6 +15,3 @@ extern uint8_t lineOpacityBuffer[LINE_OPACITY_BUFFER_BYTES];
 void AA_Init(int32_t x0, int32_t x1);
 void AA_DrawHLine(int32_t x0, int32_t y, int32_t x1);
 void AA_Exit();
-
-// True when no row is pending (the state between shapes).
-bool AA_IsIdle();

@@ -81,4 +81,7 @@ void AA_ExitSimple() {
     if (aa_pending_lines > 0) AA_FlushLine();
 }
 
+// True when no row is pending (the state between shapes). An inspection of
+// this file's private state for the test suite, which declares it itself:
+// no device module needs it, so the module header does not offer it.
 bool AA_IsIdleSimple() { return aa_pending_lines == 0 && aa_y == -1 && aa_xMin == 640 && aa_xMax == -1; }

@@ -60,8 +60,9 @@ void *GUI_AllocZero(uint32_t size) {
 }
 
 void *GUI_AllocZeroElements(uint32_t count, uint32_t size) {
-    // The product is taken in 32 bits, as the calloc-shaped entry always did;
-    // an overflowing request is refused as exhaustion instead of wrapping.
+    // The product is taken in 64 bits, so that a request whose count times
+    // size passes 32 bits is refused as exhaustion instead of wrapping round
+    // to a small block that the caller would then overrun.
     uint64_t total = (uint64_t)count * size;
     if (total > POOL_SIZE_BYTES) {
         Error_Handler();

@@ -10,50 +10,39 @@
 #include "gui/GUI_AALibSimple.h"
 #include "gui/GUI_Circle.h"
 #include "gui/GUI_Common.h"
-
-// A float truncated towards zero, kept in the int32 range (NaN gives 0).
-static inline int32_t _Trunc(float v) {
-    if (!(v == v)) return 0;
-    if (v > 1.0e8f) return 100000000;
-    if (v < -1.0e8f) return -100000000;
-    return (int32_t)v;
-}
+#include "gui/GUI_Float.h"
 
 int32_t calcInterSectLin(float y, float ya, float yb, float xa, float xb) {
     float d = yb - ya;
-    if (-1.0f < d && d < 1.0f) return _Trunc(xa);   // nearly horizontal
-    return _Trunc(0.5f + ((xb - xa) * (y - ya) / d + xa));
-}
-
-static inline int32_t _RootWidth(float v) {
-    float s = sqrtf(v);
-    return s >= 0.0f ? _Trunc(s) : 0;
+    if (-1.0f < d && d < 1.0f) return GUI_TruncToInt(xa);   // nearly horizontal
+    return GUI_TruncToInt(0.5f + ((xb - xa) * (y - ya) / d + xa));
 }
 
 void drawArc90(int32_t cx, int32_t cy, float R, float Ri, float a, float b, int32_t sx, int32_t sy) {
     float sa, ca, sb, cb;
     sincosf(a * 0.017453292f, &sa, &ca);
     sincosf(b * 0.017453292f, &sb, &cb);
-    const int32_t Ri2 = _Trunc(Ri * Ri), R2 = _Trunc(R * R);
-    const int32_t yLo = _Trunc(sa * Ri);          // inner end of the start ray
-    const int32_t yHi = _Trunc(0.5f + sb * R);    // outer end of the end ray
-    AA_InitSimple(_Trunc((float)cx - R), _Trunc((float)cx + R));
+    const int32_t Ri2 = GUI_TruncToInt(Ri * Ri), R2 = GUI_TruncToInt(R * R);
+    const int32_t yLo = GUI_TruncToInt(sa * Ri);         // inner end of the start ray
+    const int32_t yHi = GUI_TruncToInt(0.5f + sb * R);   // outer end of the end ray
+    AA_InitSimple(GUI_TruncToInt((float)cx - R), GUI_TruncToInt((float)cx + R));
     for (int32_t y = yHi; y >= yLo; y--) {
         const int32_t row = sy * y + cy;
         if (row < GUI_Context.subClipY0 || row > GUI_Context.subClipY1) continue;
         const float fy = (float)y;
         int32_t xo, xi;
         if (sa * R > fy) xo = calcInterSectLin(fy, sa * Ri, sa * R, ca * Ri, ca * R);
-        else xo = _RootWidth((float)(R2 - y * y));
+        else xo = GUI_RootWidth((float)(R2 - y * y));
         if (fy > sb * Ri) xi = calcInterSectLin(fy, sb * Ri, sb * R, cb * Ri, cb * R);
-        else xi = _RootWidth((float)(Ri2 - y * y));
+        else xi = GUI_RootWidth((float)(Ri2 - y * y));
         if (sx > 0) AA_DrawHLineSimple(cx + xi, row, cx + xo);
         else AA_DrawHLineSimple(cx - xo, row, cx - xi);
     }
     AA_ExitSimple();
 }
 
-// The quadrant pieces of the arc from s to e degrees, 0 <= s <= e <= 360.
+// The quadrant pieces of the arc from s to e degrees, s <= e; a start
+// below 0 counts from 0.
 static void _DrawQuadrants(int32_t cx, int32_t cy, float R, float Ri, float s, float e) {
     for (int32_t q = 0; q < 4 && e > 0.0f; q++) {
         if (s < 90.0f) {
@@ -77,7 +66,7 @@ static void _EndDisc(int32_t cx, int32_t cy, int32_t rx, int32_t angle) {
     const float g = ((float)angle * 0.25f) * 0.017453292f;
     float sn, cs;
     sincosf(g, &sn, &cs);
-    GUI_FillCircle(cx + _Trunc(cs * rc), cy - _Trunc(sn * rc), half);
+    GUI_FillCircle(cx + GUI_TruncToInt(cs * rc), cy - GUI_TruncToInt(sn * rc), half);
 }
 
 void GUI_DrawArc(int32_t cx, int32_t cy, int32_t rx, int32_t ry, int32_t a0, int32_t a1) {
@@ -88,15 +77,11 @@ void GUI_DrawArc(int32_t cx, int32_t cy, int32_t rx, int32_t ry, int32_t a0, int
     // A pen wider than the radius would put the inner circle on the far side
     // of the centre; the band is then the full sector.
     if (Ri < 0.0f) Ri = 0.0f;
-    if (s <= e) {
-        _DrawQuadrants(cx, cy, R, Ri, s, e);
-    } else {
-        // An end angle below the start: the arc still runs counter-clockwise
-        // from the start, through 0 degrees, to the end (the complementary
-        // arc of the reverse order).
-        _DrawQuadrants(cx, cy, R, Ri, s, 360.0f);
-        _DrawQuadrants(cx, cy, R, Ri, 0.0f, e);
-    }
+    // An end angle below the start would hand the quadrant pieces a local
+    // start above their local end, for which the band has no meaning: no
+    // band is drawn, as for an end angle of 0. The round pen's end discs
+    // are drawn either way.
+    if (s <= e) _DrawQuadrants(cx, cy, R, Ri, s, e);
     if (GUI_Context.penShape == 0) {
         _EndDisc(cx, cy, rx, a0);
         _EndDisc(cx, cy, rx, a1);

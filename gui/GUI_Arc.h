@@ -1,5 +1,7 @@
 // Antialiased circular arcs: a band of the pen's width inside radius rx,
-// from angle a0 counter-clockwise (on the screen) to a1.
+// from angle a0 counter-clockwise (on the screen) to a1. An end angle of 0
+// or below the start gives no band; the round pen's end discs are drawn
+// all the same.
 #pragma once
 #include <cstdint>
 

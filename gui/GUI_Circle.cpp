@@ -11,24 +11,7 @@
 #include "gui/GUI_AALib.h"
 #include "gui/GUI_AALibSimple.h"
 #include "gui/GUI_Common.h"
-
-// The root of a value that should not be negative, truncated. Float rounding
-// can make an ellipse row at dy = +-ry hand in a tiny negative number, whose
-// root is NaN; such a row touches the ellipse at its centre column (width 0).
-static inline int32_t _RootWidth(float v) {
-    float s = sqrtf(v);
-    if (!(s >= 0.0f)) return 0;
-    if (s > 1.0e8f) return 100000000;
-    return (int32_t)s;
-}
-
-// A float truncated towards zero, kept in the int32 range (NaN gives 0).
-static inline int32_t _Trunc(float v) {
-    if (!(v == v)) return 0;
-    if (v > 1.0e8f) return 100000000;
-    if (v < -1.0e8f) return -100000000;
-    return (int32_t)v;
-}
+#include "gui/GUI_Float.h"
 
 // First row offset of the common row loop: rows above the clip's top are
 // skipped without walking them.
@@ -43,7 +26,7 @@ void GUI_FillCircle(int32_t cx, int32_t cy, int32_t r) {
     for (int32_t dy = _FirstRow(cy, r); dy <= r; dy++) {
         int32_t y = cy + dy;
         if (y > GUI_Context.subClipY1) break;
-        int32_t w = _RootWidth((float)(r * r - dy * dy));
+        int32_t w = GUI_RootWidth((float)(r * r - dy * dy));
         AA_DrawHLineSimple(cx - w, y, cx + w);
     }
     AA_ExitSimple();
@@ -58,10 +41,10 @@ void GUI_DrawCircle(int32_t cx, int32_t cy, int32_t r) {
         for (int32_t dy = _FirstRow(cy, r); dy <= r; dy++) {
             int32_t y = cy + dy;
             if (y > GUI_Context.subClipY1) break;
-            int32_t w = _RootWidth((float)(r * r - dy * dy));
+            int32_t w = GUI_RootWidth((float)(r * r - dy * dy));
             int32_t wi = 0;
             bool acrossHole = !(dy < -ri || dy > ri);
-            if (acrossHole) wi = _RootWidth((float)(ri * ri - dy * dy));
+            if (acrossHole) wi = GUI_RootWidth((float)(ri * ri - dy * dy));
             if (side < 0) {
                 AA_DrawHLineSimple(cx - w, y, acrossHole ? cx - wi : cx);
             } else {
@@ -81,7 +64,7 @@ void GUI_FillEllipse(int32_t cx, int32_t cy, int32_t rx, int32_t ry) {
     for (int32_t dy = _FirstRow(cy, ry); dy <= ry; dy++) {
         int32_t y = cy + dy;
         if (y > GUI_Context.subClipY1) break;
-        int32_t w = _RootWidth(a2 - (float)(dy * dy) * k);
+        int32_t w = GUI_RootWidth(a2 - (float)(dy * dy) * k);
         AA_DrawHLineSimple(cx - w, y, cx + w);
     }
     AA_ExitSimple();
@@ -103,10 +86,10 @@ void GUI_DrawEllipse(int32_t cx, int32_t cy, int32_t rx, int32_t ry) {
         int32_t y = cy + dy;
         if (y > GUI_Context.subClipY1) break;
         int32_t d2 = dy * dy;
-        int32_t w = _RootWidth(a2 - (float)d2 * k);
+        int32_t w = GUI_RootWidth(a2 - (float)d2 * k);
         int32_t xl = cx - w, xr = cx + w;
         if (hole && -ryi < dy && dy < ryi) {
-            int32_t wi = _RootWidth(ai2 - (float)d2 * ki);
+            int32_t wi = GUI_RootWidth(ai2 - (float)d2 * ki);
             AA_DrawHLine(xl, y, cx - wi);
             AA_DrawHLine(cx + wi, y, xr);
         } else {
@@ -141,8 +124,8 @@ static bool _RotRow(const _RotEllipse &e, int32_t cx, int32_t dy, int32_t *xl, i
     const float u = ((float)(dy * dy) * e.R - e.P) * 2.0f;
     if (u > t2) return false;
     const float h = sqrtf(t2 - u) / e.P;
-    *xl = cx - _Trunc((float)dy * e.S + h);
-    *xr = cx + _Trunc(h - (float)dy * e.S);
+    *xl = cx - GUI_TruncToInt((float)dy * e.S + h);
+    *xr = cx + GUI_TruncToInt(h - (float)dy * e.S);
     return true;
 }
 

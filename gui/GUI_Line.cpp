@@ -79,6 +79,9 @@ void GL_DrawLine(int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
 }
 
 static void _Dashed(int32_t x0, int32_t y0, int32_t x1, int32_t y1, int32_t dx, int32_t dy, float len, int32_t pen) {
+    // A pen of 0 makes dashes of no length: nothing to draw, and counting
+    // the periods would divide by zero.
+    if (pen <= 0) return;
     const int32_t period = 6 * pen;   // a dash of three pens, a gap of three
     if (len > (float)period) {
         const float f = (float)period / len;
@@ -100,6 +103,9 @@ static void _Dashed(int32_t x0, int32_t y0, int32_t x1, int32_t y1, int32_t dx, 
 }
 
 static void _Dotted(int32_t x0, int32_t y0, int32_t x1, int32_t y1, int32_t dx, int32_t dy, float len, int32_t pen) {
+    // A pen of 0 makes dots of no radius: nothing to draw, and counting the
+    // dots would divide by zero.
+    if (pen <= 0) return;
     const int32_t r = (pen - 1) >> 1;
     const int32_t spacing = 2 * pen;
     if (len > (float)spacing) {

@@ -13,6 +13,7 @@
 #include "gui/GUICC_M332.h"
 #include "gui/GUI_Alloc.h"
 #include "gui/GUI_Common.h"
+#include "gui/GUI_Float.h"
 #include "gui/GUI_Rect.h"
 #include "host/platform.h"
 
@@ -24,14 +25,6 @@ static void _ResetSpline() {
     khi = 0;
 }
 SIM_REGISTER_RESET(_ResetSpline);
-
-// A float truncated towards zero, kept in the int32 range (NaN gives 0).
-static inline int32_t _Trunc(float v) {
-    if (!(v == v)) return 0;
-    if (v > 1.0e8f) return 100000000;
-    if (v < -1.0e8f) return -100000000;
-    return (int32_t)v;
-}
 
 float Splint(const GUI_POINT *points, const float *y2, int32_t n, float x, int32_t i) {
     if (i == 0) {
@@ -103,7 +96,7 @@ void GUI_Spline(const GUI_POINT *points, int32_t n) {
         const float y = samples[i];
         const float half = (pen + fabsf(prev - y)) / 2.0f;
         const float top = y - half, bot = y + half;
-        int32_t yt = _Trunc(top), yb = _Trunc(bot);
+        int32_t yt = GUI_TruncToInt(top), yb = GUI_TruncToInt(bot);
         if (x > c.subClipX1) break;
         if (x < c.subClipX0) continue;
         if (yt < c.subClipY0) yt = c.subClipY0;
@@ -115,10 +108,10 @@ void GUI_Spline(const GUI_POINT *points, int32_t n) {
         // right and bottom edges); they are blended only inside the clip.
         const bool columnInside = px >= c.clipX0 && px <= c.clipX1;
         const int32_t topRow = (yt + 2) >> 2, botRow = (yb + 2) >> 2;
-        uint8_t ct = (uint8_t)(_Trunc(4.0f * top) & 15);
+        uint8_t ct = (uint8_t)(GUI_TruncToInt(4.0f * top) & 15);
         if (columnInside && topRow >= c.clipY0 && topRow <= c.clipY1) MixColorLineM332(px, topRow, &ct, 1);
         GUI_FillRect(px, (yt + 3) >> 2, px, (yb + 1) >> 2);
-        uint8_t cb = (uint8_t)(_Trunc(4.0f * bot) & 15);
+        uint8_t cb = (uint8_t)(GUI_TruncToInt(4.0f * bot) & 15);
         if (columnInside && botRow >= c.clipY0 && botRow <= c.clipY1) MixColorLineM332(px, botRow, &cb, 1);
         prev = y;
     }

@@ -21,7 +21,7 @@ int32_t frame_counter = 0;
 uint32_t seekTo = 0;
 uint8_t palette_type = 0;
 
-static uint32_t _pixelWords[256];   // little-endian output bytes per index
+static uint32_t _pixelWords[256];   // the four output bytes of each index, in memory order
 static int _pixelWordsMode = -1;    // palette_type the table was built for
 
 static void _ResetDriver() {
@@ -42,7 +42,9 @@ static void _BuildPixelWords(int grey) {
             bytes[2] = M332_3bitColor[i >> 5];
         }
         bytes[3] = 0xAA;
-        _pixelWords[i] = rd32le(bytes);
+        // Copied as bytes, so that the word holds them in output order on a
+        // machine of either byte order.
+        memcpy(&_pixelWords[i], bytes, 4);
     }
     _pixelWordsMode = grey;
 }

@@ -133,13 +133,17 @@ int simMain(int argc, char **argv) {
     // A viewer that goes away must not kill the device mid-stream.
     signal(SIGPIPE, SIG_IGN);
 
+    // The options with a value take it as "--name=value" or, as the usage
+    // text shows them, as the next argument. The log option's value is never
+    // used, so "--log" takes one only when attached and never swallows the
+    // argument after it.
     static const struct option longOptions[] = {
         {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, 'v'},
         {"log", optional_argument, nullptr, 'l'},
-        {"recording", optional_argument, nullptr, 'r'},
-        {"save-frame", optional_argument, nullptr, 'f'},
-        {"mtu", optional_argument, nullptr, 'm'},
+        {"recording", required_argument, nullptr, 'r'},
+        {"save-frame", required_argument, nullptr, 'f'},
+        {"mtu", required_argument, nullptr, 'm'},
         {nullptr, 0, nullptr, 0},
     };
     const char *name = argv[0] ? argv[0] : "nimbra-sim";
@@ -150,9 +154,6 @@ int simMain(int argc, char **argv) {
     for (;;) {
         int opt = getopt_long(argc, argv, "hvl:r:f:m:", longOptions, nullptr);
         if (opt == -1) break;
-        // A long option written without "=value" has no value to use: it is
-        // rejected like any other malformed option.
-        if ((opt == 'l' || opt == 'r' || opt == 'f' || opt == 'm') && optarg == nullptr) opt = '?';
         switch (opt) {
         case 'h':
             printUsage(name);
@@ -181,6 +182,12 @@ int simMain(int argc, char **argv) {
             printf("Error: invalid params\n");
             return 0;
         }
+    }
+    // An argument that is no option would otherwise be ignored while the
+    // program waits on standard input ("nimbra-sim my.rec").
+    if (optind < argc) {
+        printf("Error: invalid params\n");
+        return 0;
     }
     if (save_frame != -1 && inputFd == 0) {
         printf("Error: Can only save frame when playing back a recording, see usage.\n");

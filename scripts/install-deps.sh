@@ -2,8 +2,9 @@
 # Installs the Debian packages the simulator, its tools and its tests need,
 # when any is missing. Used by run.sh and test.sh.
 set -euo pipefail
+# ffmpeg: nimbra-video-record --colour runs it, and its test.
 packages=(build-essential cmake pkg-config libgtest-dev zlib1g-dev libpng-dev libmbedtls-dev
-          libfreetype-dev fonts-dejavu-core libbenchmark-dev libjpeg62-turbo-dev
+          libfreetype-dev fonts-dejavu-core libbenchmark-dev libjpeg62-turbo-dev ffmpeg
           clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do

@@ -10,10 +10,12 @@
 // levels) so that they fit a 4-bit palette.
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "tools/hostlib/cli.h"
 #include "tools/hostlib/orv_encoder.h"
 #include "tools/hostlib/png_files.h"
 
@@ -212,11 +214,16 @@ nimbra::RgbaImage batteryLow() {
 }  // namespace
 
 int main(int argc, char **argv) {
-    if (argc != 2 || std::string(argv[1]) == "-h" || std::string(argv[1]) == "--help") {
-        fprintf(argc == 2 ? stdout : stderr, "usage: nimbra-draw-logos OUTDIR\n");
-        return argc == 2 ? 0 : 2;
-    }
-    const std::string dir = argv[1];
+    nimbra::Cli cli("nimbra-draw-logos", "Draws the device's four built-in pictures as RGBA PNG files, ready for "
+                                         "nimbra-orv.");
+    cli.positional("OUTDIR", "folder for boot_logo.png, pair_image.png, shutdown_image.png and battery_low.png "
+                             "(created when missing)")
+        .example("nimbra-draw-logos logos && nimbra-orv --layout grey logos/battery_low.png battery_low.orv.png");
+    if (int exitCode; !cli.parse(argc, argv, exitCode)) return exitCode;
+    const std::string dir = cli.arg(0);
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (ec) return cli.fail("cannot create " + dir + ": " + ec.message());
     struct Output {
         const char *file;
         nimbra::RgbaImage image;
@@ -226,10 +233,7 @@ int main(int argc, char **argv) {
                    {"battery_low.png", batteryLow()}};
     for (const Output &o : outputs) {
         std::string error;
-        if (!nimbra::writePngRgba(dir + "/" + o.file, o.image, error)) {
-            fprintf(stderr, "nimbra-draw-logos: %s\n", error.c_str());
-            return 1;
-        }
+        if (!nimbra::writePngRgba(dir + "/" + o.file, o.image, error)) return cli.fail(error);
     }
     return 0;
 }

@@ -1,45 +1,36 @@
-// Decodes the simulator's response packets (standard error of nimbra-sim)
-// into one readable line each.
-//   nimbra-sim -r demo.rec 2> replies.bin >/dev/null; nimbra-packets < replies.bin
+// Decodes the simulator's response packets (standard error of nimbra-sim):
+// one line per reply with its name and fields, or one JSON object per line.
+#include <cerrno>
 #include <cstdio>
-#include <string>
+#include <cstring>
 
-#include "tools/hostlib/nimbra_host.h"
+#include "tools/hostlib/cli.h"
+#include "tools/hostlib/file_io.h"
+#include "tools/hostlib/reply_decoder.h"
 
-static std::string describe(const nimbra::Bytes &p) {
-    static const struct {
-        uint8_t type;
-        const char *name;
-    } names[] = {{0x00, "frame shown"},         {0x01, "state change"},     {0x02, "system status"},
-                 {0x03, "cache entry"},         {0x04, "result report"},    {0x06, "system counters"},
-                 {0x07, "display information"}, {0x08, "short status"},     {0x09, "calibration chunk"},
-                 {0x0B, "cache usage map"},     {0x40, "tick rate"},        {0x41, "MTU"}};
-    std::string name = "unknown";
-    for (auto &n : names)
-        if (n.type == p[0]) name = n.name;
-    char head[64];
-    snprintf(head, sizeof head, "%-20s", name.c_str());
-    std::string line = head;
-    for (size_t i = 0; i < p.size() && i < 64; i++) {
-        char b[4];
-        snprintf(b, sizeof b, "%02X ", p[i]);
-        line += b;
-    }
-    if (p.size() > 64) line += "... (" + std::to_string(p.size()) + " bytes)";
-    return line;
-}
-
-int main() {
-    nimbra::Bytes stream;
-    int c;
-    while ((c = getchar()) != EOF) stream.push_back((uint8_t)c);
+int main(int argc, char **argv) {
+    nimbra::Cli cli("nimbra-packets", "Prints each reply of a packet stream by name, with its fields.");
+    cli.flag("json", "one JSON object per line instead of text")
+        .positional("PACKETS", "packet stream to read (default: standard input)", true)
+        .example("nimbra-sim -r demo.rec 2> replies.bin > /dev/null; nimbra-packets replies.bin")
+        .example("nimbra-sim -r demo.rec 2>&1 > /dev/null | nimbra-packets --json");
+    if (int exitCode; !cli.parse(argc, argv, exitCode)) return exitCode;
+    const std::string path = cli.arg(0, "-");
+    auto stream = nimbra::loadFile(path);
+    if (!stream) return cli.fail("cannot read " + path + ": " + strerror(errno));
     std::vector<nimbra::Packet> packets;
-    bool ok = nimbra::parsePackets(stream, packets);
-    for (auto &p : packets)
-        if (!p.payload.empty()) printf("%s\n", describe(p.payload).c_str());
-    if (!ok) {
-        fprintf(stderr, "the packet stream is malformed after %zu packets\n", packets.size());
-        return 1;
+    const bool wellFormed = nimbra::parsePackets(*stream, packets);
+    const bool json = cli.has("json");
+    for (const nimbra::Packet &p : packets) {
+        const std::string line = json ? nimbra::describeReplyJson(p.payload.data(), p.payload.size())
+                                      : nimbra::describeReply(p.payload.data(), p.payload.size());
+        fputs((line + "\n").c_str(), stdout);
+    }
+    if (!wellFormed) {
+        size_t used = 0;
+        for (const nimbra::Packet &p : packets) used += 4 + p.payload.size();
+        return cli.fail("the packet stream is malformed at byte " + std::to_string(used) + ", after " +
+                        std::to_string(packets.size()) + " packets");
     }
     return 0;
 }

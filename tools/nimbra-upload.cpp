@@ -1,151 +1,109 @@
 // nimbra-upload: turns a font or image file into a recording of the load
 // commands that upload it into a cache slot, optionally followed by a draw
 // and a shown frame, so that a resource can be tried on the simulator.
+// What the device would refuse is refused here first, in words.
 //
 //   nimbra-upload (--font SLOT | --image SLOT) [options] FILE OUTPUT.rec
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
+#include "tools/hostlib/cli.h"
+#include "tools/hostlib/file_io.h"
 #include "tools/hostlib/nimbra_host.h"
+#include "tools/hostlib/resource_checks.h"
 #include "tools/hostlib/upload.h"
 
 namespace {
 
-void usage(FILE *to) {
-    fprintf(to,
-            "usage: nimbra-upload (--font SLOT | --image SLOT) [options] FILE OUTPUT.rec\n"
-            "  Writes the load commands that upload FILE (with its CRC-32) into a cache slot.\n"
-            "  --font SLOT     a SIF font into font slot 3 to 14\n"
-            "  --image SLOT    a PNG or JPEG into image slot 0 to 31 (0: decoded into memory)\n"
-            "  --bpp 2|4       bits per pixel of the font (default 2)\n"
-            "  --compress      send the font zlib-compressed\n"
-            "  --chunk N       data bytes per load command, 1 to %zu (default the largest)\n"
-            "  --draw X,Y      images: then draw the image at pixel X,Y and show the frame\n"
-            "  OUTPUT \"-\" writes the recording to standard output.\n",
-            nimbra::kUploadMaxChunkBytes);
+constexpr long kFirstFontSlot = 3, kLastFontSlot = 14, kLastImageSlot = 31;
+
+// The upload commands of a font, or an empty list after a message.
+std::vector<nimbra::Bytes> fontCommands(const nimbra::Cli &cli, const std::string &input, const nimbra::Bytes &file,
+                                        long slot, int bppGiven, const nimbra::UploadOptions &options) {
+    nimbra::FontFacts facts;
+    std::string why;
+    if (!nimbra::checkSifFile(file, bppGiven, facts, why)) {
+        cli.fail(input + " " + why);
+        return {};
+    }
+    if (!options.compress && file.size() + 4 > nimbra::kFontMaxDataBytes) {
+        cli.fail(input + ": the font and its CRC take " + std::to_string(file.size() + 4) +
+                 " bytes; a font slot holds at most " + std::to_string(nimbra::kFontMaxDataBytes) +
+                 " (add --compress: the device inflates fonts of up to " +
+                 std::to_string(nimbra::kFontMaxDataBytes - 1) + " bytes)");
+        return {};
+    }
+    uint8_t format = facts.bitsPerPixel == 4 ? nimbra::kFontFormat4Bpp : nimbra::kFontFormat2Bpp;
+    auto commands = nimbra::loadFontCommands((uint8_t)slot, file, format, options, &why);
+    if (commands.empty()) cli.fail(input + ": " + why);
+    return commands;
 }
 
-bool parseSlot(const char *text, int last, int &slot) {
-    char *end = nullptr;
-    long v = strtol(text, &end, 10);
-    if (!end || *end || v < 0 || v > last) return false;
-    slot = (int)v;
-    return true;
+std::vector<nimbra::Bytes> imageCommands(const nimbra::Cli &cli, const std::string &input, const nimbra::Bytes &file,
+                                         long slot, const nimbra::UploadOptions &options) {
+    nimbra::ImageFacts facts;
+    std::string why;
+    if (!nimbra::checkImageFile(file, facts, why)) {
+        cli.fail(input + " " + why);
+        return {};
+    }
+    uint8_t format = facts.kind == nimbra::FileKind::Png ? nimbra::kImagePng : nimbra::kImageJpeg;
+    auto commands = nimbra::loadImageCommands((uint8_t)slot, file, format, options, &why);
+    if (commands.empty()) cli.fail(input + ": " + why);
+    return commands;
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
-    int fontSlot = -1, imageSlot = -1, bpp = 2;
-    bool draw = false;
-    int drawX = 0, drawY = 0;
-    nimbra::UploadOptions options;
-    const char *input = nullptr, *output = nullptr;
-    for (int i = 1; i < argc; i++) {
-        std::string a = argv[i];
-        if (a == "-h" || a == "--help") {
-            usage(stdout);
-            return 0;
-        } else if (a == "--font" && i + 1 < argc) {
-            if (!parseSlot(argv[++i], 14, fontSlot) || fontSlot < 3) {
-                fprintf(stderr, "nimbra-upload: font slots are 3 to 14\n");
-                return 2;
-            }
-        } else if (a == "--image" && i + 1 < argc) {
-            if (!parseSlot(argv[++i], 31, imageSlot)) {
-                fprintf(stderr, "nimbra-upload: image slots are 0 to 31\n");
-                return 2;
-            }
-        } else if (a == "--bpp" && i + 1 < argc) {
-            std::string v = argv[++i];
-            if (v != "2" && v != "4") {
-                fprintf(stderr, "nimbra-upload: --bpp must be 2 or 4\n");
-                return 2;
-            }
-            bpp = atoi(v.c_str());
-        } else if (a == "--compress") {
-            options.compress = true;
-        } else if (a == "--chunk" && i + 1 < argc) {
-            long n = strtol(argv[++i], nullptr, 10);
-            if (n < 1 || (size_t)n > nimbra::kUploadMaxChunkBytes) {
-                fprintf(stderr, "nimbra-upload: --chunk must be 1 to %zu\n", nimbra::kUploadMaxChunkBytes);
-                return 2;
-            }
-            options.chunkBytes = (size_t)n;
-        } else if (a == "--draw" && i + 1 < argc) {
-            if (sscanf(argv[++i], "%d,%d", &drawX, &drawY) != 2 || drawX < -640 || drawX > 640 || drawY < -400 ||
-                drawY > 400) {
-                fprintf(stderr, "nimbra-upload: --draw wants X,Y in pixels, within one screen\n");
-                return 2;
-            }
-            draw = true;
-        } else if (a.size() > 1 && a[0] == '-') {
-            fprintf(stderr, "nimbra-upload: unknown option '%s'\n", a.c_str());
-            usage(stderr);
-            return 2;
-        } else if (!input) {
-            input = argv[i];
-        } else if (!output) {
-            output = argv[i];
-        } else {
-            usage(stderr);
-            return 2;
-        }
-    }
-    if (!input || !output || (fontSlot < 0) == (imageSlot < 0)) {
-        usage(stderr);
-        return 2;
-    }
-    if (options.compress && fontSlot < 0) {
-        fprintf(stderr, "nimbra-upload: only fonts are sent compressed\n");
-        return 2;
-    }
+    nimbra::Cli cli("nimbra-upload", "Writes the load commands that upload FILE (with its CRC-32) into a cache slot.");
+    cli.option("font", "SLOT", "upload a SIF font into font slot 3 to 14")
+        .option("image", "SLOT", "upload a PNG or JPEG into image slot 0 to 31 (0: decoded into memory, for sprites)")
+        .option("bpp", "2|4", "bits per pixel of the font (default: as its glyph table shows)")
+        .flag("compress", "send the font zlib-compressed")
+        .option("chunk", "N", "data bytes per load command, 1 to " + std::to_string(nimbra::kUploadMaxChunkBytes) +
+                                  " (default the largest)")
+        .option("draw", "X,Y", "images: then draw the image at pixel X,Y and show the frame")
+        .positional("FILE", "the SIF font, PNG or JPEG file")
+        .positional("OUTPUT", "the recording to write (- for standard output)")
+        .example("nimbra-upload --image 1 --draw 100,50 photo.jpg - | nimbra-sim > frames.bin");
+    if (int exitCode; !cli.parse(argc, argv, exitCode)) return exitCode;
 
-    nimbra::Bytes file = nimbra::readFile(input);
-    if (file.empty()) {
-        fprintf(stderr, "nimbra-upload: cannot read %s (or it is empty)\n", input);
-        return 1;
-    }
+    const bool isFont = cli.has("font");
+    if (isFont == cli.has("image")) return cli.usageError("give either --font SLOT or --image SLOT");
+    if (isFont && cli.has("draw")) return cli.usageError("--draw draws images only");
+    if (!isFont && cli.has("compress")) return cli.usageError("only fonts are sent compressed");
+    if (!isFont && cli.has("bpp")) return cli.usageError("--bpp is for fonts only");
+    auto slot = isFont ? cli.intValue("font", kFirstFontSlot, kLastFontSlot, 0)
+                       : cli.intValue("image", 0, kLastImageSlot, 0);
+    auto bpp = cli.choiceValue("bpp", {"2", "4"}, "0");
+    auto chunk = cli.intValue("chunk", 1, (long)nimbra::kUploadMaxChunkBytes, (long)nimbra::kUploadMaxChunkBytes);
+    auto at = cli.pairValue("draw", -nimbra::kScreenWidth, nimbra::kScreenWidth, -nimbra::kScreenHeight,
+                            nimbra::kScreenHeight, {0, 0});
+    if (!slot || !bpp || !chunk || !at) return 2;
+
+    nimbra::UploadOptions options;
+    options.compress = cli.has("compress");
+    options.chunkBytes = (size_t)*chunk;
+    const std::string input = cli.arg(0), output = cli.arg(1);
     std::string why;
-    std::vector<nimbra::Bytes> commands;
-    if (fontSlot >= 0) {
-        uint8_t format = bpp == 4 ? nimbra::kFontFormat4Bpp : nimbra::kFontFormat2Bpp;
-        commands = nimbra::loadFontCommands((uint8_t)fontSlot, file, format, options, &why);
-    } else {
-        uint8_t format = 0;
-        if (file.size() >= 4 && file[0] == 0x89 && file[1] == 'P' && file[2] == 'N' && file[3] == 'G') {
-            format = nimbra::kImagePng;
-        } else if (file.size() >= 2 && file[0] == 0xFF && file[1] == 0xD8) {
-            format = nimbra::kImageJpeg;
-        } else {
-            fprintf(stderr, "nimbra-upload: %s is neither a PNG nor a JPEG file\n", input);
-            return 1;
-        }
-        commands = nimbra::loadImageCommands((uint8_t)imageSlot, file, format, options, &why);
-        if (!commands.empty() && draw) {
-            commands.push_back(nimbra::drawImageCommand((uint8_t)imageSlot, 2 * drawX, 2 * drawY));
-            nimbra::CommandBuilder show;
-            show.copyToScreen(1);
-            commands.push_back(show.payload());
-        }
-    }
-    if (commands.empty()) {
-        fprintf(stderr, "nimbra-upload: %s: %s\n", input, why.c_str());
-        return 1;
+    std::optional<nimbra::Bytes> loaded = nimbra::loadFile(input, why);
+    if (!loaded) return cli.fail("cannot read " + input + ": " + why);
+    const nimbra::Bytes &file = *loaded;
+    if (file.empty()) return cli.fail(input + " is empty");
+
+    std::vector<nimbra::Bytes> commands = isFont ? fontCommands(cli, input, file, *slot, std::stoi(*bpp), options)
+                                                 : imageCommands(cli, input, file, *slot, options);
+    if (commands.empty()) return 1;
+    const size_t loads = commands.size();
+    if (cli.has("draw")) {
+        commands.push_back(nimbra::drawImageCommand((uint8_t)*slot, 2 * (int32_t)at->first, 2 * (int32_t)at->second));
+        nimbra::CommandBuilder show;
+        show.copyToScreen(1);
+        commands.push_back(show.payload());
     }
     nimbra::Bytes stream = nimbra::packRecords(commands);
-    bool written;
-    if (std::string(output) == "-") {
-        written = fwrite(stream.data(), 1, stream.size(), stdout) == stream.size() && fflush(stdout) == 0;
-    } else {
-        written = nimbra::writeFile(output, stream);
-    }
-    if (!written) {
-        fprintf(stderr, "nimbra-upload: cannot write %s\n", output);
-        return 1;
-    }
-    fprintf(stderr, "nimbra-upload: %zu load commands, %zu bytes\n", commands.size() - (draw && imageSlot >= 0 ? 2 : 0),
-            stream.size());
+    if (!nimbra::saveBinary(output, stream, why)) return cli.fail("cannot write " + output + ": " + why);
+    fprintf(stderr, "nimbra-upload: %zu load command%s, %zu bytes\n", loads, loads == 1 ? "" : "s", stream.size());
     return 0;
 }

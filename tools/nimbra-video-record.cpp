@@ -1,77 +1,65 @@
 // Makes a recording that plays an MPEG-1 video elementary stream on the
 // device, the way a host streams it: start, then for each picture its group
 // of upload chunks, one draw and (unless --no-frames) a copy to screen; then
-// stop and end of stream.
-//   nimbra-video-record [--at X,Y] [--chunk N] [--no-frames] CLIP.m1v OUT.rec
-// X, Y: where the clip's top-left corner goes, in pixels (default 0,0).
-// N: bytes of stream per upload chunk, 1 to 2044 (default 2044).
+// stop and end of stream. With --colour, any video ffmpeg reads is first
+// turned into a stream whose luma holds RGB332 colour indices.
+//   nimbra-video-record [--at X,Y] [--chunk N] [--no-frames] [--colour] CLIP OUT.rec
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 
+#include "tools/hostlib/cli.h"
+#include "tools/hostlib/file_io.h"
+#include "tools/hostlib/colour_video.h"
 #include "tools/hostlib/nimbra_host.h"
 #include "tools/hostlib/video_stream.h"
 
-static int usage(const char *program) {
-    fprintf(stderr, "usage: %s [--at X,Y] [--chunk N] [--no-frames] CLIP.m1v OUT.rec\n", program);
-    return 2;
-}
-
 int main(int argc, char **argv) {
+    nimbra::Cli cli("nimbra-video-record", "Writes a recording that plays an MPEG-1 video clip on the device.");
+    cli.option("at", "X,Y", "where the clip's top-left corner goes, in pixels, each -1024 to 1023 (default 0,0)")
+        .option("chunk", "N", "stream bytes per upload chunk, 1 to " + std::to_string(nimbra::kVideoMaxChunkBytes) +
+                                  " (default the largest)")
+        .flag("no-frames", "draw each picture without showing a frame")
+        .flag("colour", "CLIP is any video ffmpeg reads: show it in colour by encoding each pixel's nearest RGB332 "
+                        "index as luma (needs the ffmpeg program)")
+        .option("quality", "Q", "with --colour: the encoder's quantiser, 1 (finest, largest pictures) to 31 "
+                                "(default 2)")
+        .positional("CLIP", "an MPEG-1 video elementary stream (.m1v), or with --colour any video")
+        .positional("OUTPUT", "the recording to write (- for standard output)")
+        .example("nimbra-video-record --at 160,80 clip.m1v clip.rec && nimbra-sim -r clip.rec | nimbra-frames");
+    if (int exitCode; !cli.parse(argc, argv, exitCode)) return exitCode;
+    if (cli.has("quality") && !cli.has("colour")) return cli.usageError("--quality goes with --colour");
+    auto at = cli.pairValue("at", -1024, 1023, -1024, 1023, {0, 0});
+    auto chunk = cli.intValue("chunk", 1, (long)nimbra::kVideoMaxChunkBytes, (long)nimbra::kVideoMaxChunkBytes);
+    auto quality = cli.intValue("quality", 1, 31, 2);
+    if (!at || !chunk || !quality) return 2;
     nimbra::VideoClipOptions options;
-    const char *input = nullptr, *output = nullptr;
-    for (int i = 1; i < argc; i++) {
-        std::string arg = argv[i];
-        if (arg == "--at" && i + 1 < argc) {
-            int x, y;
-            char tail;
-            if (sscanf(argv[++i], "%d,%d%c", &x, &y, &tail) != 2 || x < -1024 || x > 1023 || y < -1024 || y > 1023) {
-                fprintf(stderr, "%s: --at wants X,Y in pixels, each from -1024 to 1023\n", argv[0]);
-                return 2;
-            }
-            options.xHalf = 2 * x;
-            options.yHalf = 2 * y;
-        } else if (arg == "--chunk" && i + 1 < argc) {
-            char *end;
-            long n = strtol(argv[++i], &end, 10);
-            if (*end || n < 1 || n > (long)nimbra::kVideoMaxChunkBytes) {
-                fprintf(stderr, "%s: --chunk wants 1 to %zu\n", argv[0], nimbra::kVideoMaxChunkBytes);
-                return 2;
-            }
-            options.chunkBytes = (size_t)n;
-        } else if (arg == "--no-frames") {
-            options.showEachFrame = false;
-        } else if (!arg.empty() && arg[0] == '-') {
-            return usage(argv[0]);
-        } else if (!input) {
-            input = argv[i];
-        } else if (!output) {
-            output = argv[i];
-        } else {
-            return usage(argv[0]);
-        }
+    options.xHalf = 2 * (int32_t)at->first;
+    options.yHalf = 2 * (int32_t)at->second;
+    options.chunkBytes = (size_t)*chunk;
+    options.showEachFrame = !cli.has("no-frames");
+    const std::string input = cli.arg(0), output = cli.arg(1);
+
+    nimbra::Bytes clip;
+    std::string error;
+    if (cli.has("colour")) {
+        nimbra::ColourClipOptions colour;
+        colour.quantiser = (int)*quality;
+        if (!nimbra::encodeColourClip(input, colour, clip, error)) return cli.fail(input + ": " + error);
+    } else if (auto file = nimbra::loadFile(input, error)) {
+        clip = std::move(*file);
+    } else {
+        return cli.fail("cannot read " + input + ": " + error);
     }
-    if (!input || !output) return usage(argv[0]);
-    nimbra::Bytes clip = nimbra::readFile(input);
-    if (clip.empty()) {
-        fprintf(stderr, "%s: cannot read %s or it is empty\n", argv[0], input);
-        return 1;
-    }
+    nimbra::VideoStreamFacts facts;
+    if (!nimbra::checkVideoStream(clip, facts, error)) return cli.fail(input + ": " + error);
     nimbra::Bytes records;
     uint8_t frameId = 1;
-    std::string error;
-    if (!nimbra::videoClipRecords(clip, options, records, frameId, error)) {
-        fprintf(stderr, "%s: %s: %s\n", argv[0], input, error.c_str());
-        return 1;
-    }
+    if (!nimbra::videoClipRecords(clip, options, records, frameId, error)) return cli.fail(input + ": " + error);
     nimbra::CommandBuilder end;
     end.eof();
     nimbra::appendRecord(records, end.payload());
-    if (!nimbra::writeFile(output, records)) {
-        fprintf(stderr, "%s: cannot write %s\n", argv[0], output);
-        return 1;
-    }
-    printf("%s: %zu pictures, %zu bytes\n", output, nimbra::splitVideoGroups(clip).size(), records.size());
+    if (!nimbra::saveBinary(output, records, error)) return cli.fail("cannot write " + output + ": " + error);
+    fprintf(stderr, "%s: %u x %u, %zu pictures, %zu bytes\n", output.c_str(), facts.width, facts.height,
+            facts.pictures, records.size());
     return 0;
 }

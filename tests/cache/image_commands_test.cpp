@@ -140,6 +140,18 @@ TEST_F(ImageCommands, AnImageThatNoLongerDecodesLosesItsSlot) {
     EXPECT_EQ(draw(4, 0, 0), (Reports{{kDraw, 0xC0, 4}}));
     EXPECT_FALSE(cacheRecordPresent(imageSlot(4)));
 
+    // A PNG whose zlib header asks for a preset dictionary: its own header
+    // is sound, so it is cached, but its data never inflates. In slot 0,
+    // where it is decoded at once, the upload itself is refused.
+    pngtest::PngSpec dictionary;
+    dictionary.width = dictionary.height = 4;
+    dictionary.rows.assign(4, Bytes(4, 0x80));
+    dictionary.presetDictionary = true;
+    ASSERT_EQ(uploadPng(6, dictionary.build()), (Reports{{0x04, 0x00, 6}}));
+    EXPECT_EQ(draw(6, 0, 0), (Reports{{kDraw, 0xC0, 6}}));
+    EXPECT_FALSE(cacheRecordPresent(imageSlot(6)));
+    EXPECT_EQ(uploadPng(0, dictionary.build()), (Reports{{0x04, 0xC0, 0}}));
+
     // A record whose format code is neither PNG nor JPEG.
     ASSERT_EQ(uploadPng(5, solidPng(4, 4, {255, 0, 0})), (Reports{{0x04, 0x00, 5}}));
     imageSlot(5)[11] = 0x03;

@@ -4,11 +4,14 @@
 #include <zlib.h>
 
 #include "codecs/mpeg.h"
+#include "codecs/png.h"
 #include "gui/GUI_Common.h"
 #include "host/bytes.h"
 #include "resources/builtin_fonts.h"
 #include "tests/cache/upload_support.h"
+#include "tests/codecs/mpeg_test_streams.h"
 #include "tests/support/sif_builder.h"
+#include "tools/hostlib/video_stream.h"
 
 using namespace uploadtest;
 using nimbra::Bytes;
@@ -29,11 +32,12 @@ Bytes paddedFont(size_t size) {
     return f;
 }
 
-// zlib stream written here with zlib's own one-shot call.
-Bytes deflate(const Bytes &raw) {
+// zlib stream written here with zlib's own one-shot call; level 0 writes
+// the data as it is, in stored blocks.
+Bytes deflate(const Bytes &raw, int level = 9) {
     uLongf n = compressBound((uLong)raw.size());
     Bytes out(n);
-    EXPECT_EQ(compress2(out.data(), &n, raw.data(), (uLong)raw.size(), 9), Z_OK);
+    EXPECT_EQ(compress2(out.data(), &n, raw.data(), (uLong)raw.size(), level), Z_OK);
     out.resize(n);
     return out;
 }
@@ -222,18 +226,28 @@ TEST_F(Uploads, CompressedFontsThatDoNotInflateOrOpen) {
     EXPECT_FALSE(cacheRecordPresent(fontSlot(5)));
     EXPECT_EQ(getFontSlot(5), nullptr);
 
-    // A stream cut short still stores what it gave: here the whole font
-    // and part of the padding behind it, and nothing made of the CRC bytes
-    // that follow the stream.
+    // All T bytes are inflated, the CRC behind the file included. A stream
+    // without its Adler-32 trailer has the CRC read as that trailer, which
+    // does not match: refused.
+    Bytes complete = deflate(paddedFont(400));
+    EXPECT_EQ(runAll({whole(kFont, 6, 0x22, nimbra::withCrc(Bytes(complete.begin(), complete.end() - 4)))}),
+              (Reports{{kFont, 0x02, 6}}));
+    EXPECT_FALSE(cacheRecordPresent(fontSlot(6)));
+
+    // A stream cut short stores what it gave. Cut inside a stored block
+    // (zlib header, then block header 01, LEN, NLEN), it takes the CRC bytes
+    // as more of the block's data: the font's first 2000 bytes and the CRC.
     Bytes font = paddedFont(3000);
-    for (size_t i = 200; i < font.size(); i++) font[i] = (uint8_t)(i * 131 + (i >> 3));
-    Bytes stream = deflate(font);
-    stream.resize(stream.size() * 3 / 4);
-    EXPECT_EQ(runAll({whole(kFont, 6, 0x22, nimbra::withCrc(stream))}), (Reports{{kFont, 0x00, 6}}));
-    const uint16_t stored = readCacheRecord(fontSlot(6)).size;
-    EXPECT_GT(stored, 200);
-    EXPECT_LT(stored, font.size());
-    EXPECT_EQ(0, memcmp(fontSlot(6) + 16, font.data(), stored));
+    Bytes stream = deflate(font, 0);
+    ASSERT_EQ(stream[2], 0x01);
+    ASSERT_EQ(rd16le(stream.data() + 3), font.size());
+    stream.resize(2 + 5 + 2000);
+    Bytes upload = nimbra::withCrc(stream);
+    EXPECT_EQ(runAll({whole(kFont, 6, 0x22, upload)}), (Reports{{kFont, 0x00, 6}}));
+    Bytes expected(font.begin(), font.begin() + 2000);
+    expected.insert(expected.end(), upload.end() - 4, upload.end());
+    ASSERT_EQ(readCacheRecord(fontSlot(6)).size, expected.size());
+    EXPECT_EQ(0, memcmp(fontSlot(6) + 16, expected.data(), expected.size()));
 }
 
 TEST_F(Uploads, CompressedFontNeedsPoolRoomAndIsRefusedWithoutIt) {
@@ -457,8 +471,8 @@ TEST_F(Uploads, DecodersWithoutPoolRoomAreRefusedNotFatal) {
         // Room for the header reader and the 17 x 20 picture, not for the
         // decoder's record and row buffers behind the picture.
         {"slot 0 JPEG", 16000, 0, jpegFile("h2v2_17x20.jpg"), nimbra::kImageJpeg},
-        // No room to read the header of a flash slot image.
-        {"PNG header", 1000, 2, solidPng(10, 10, {1, 2, 3}), nimbra::kImagePng},
+        // No room to read the header of a flash slot JPEG (a PNG's header
+        // needs none: see the picture and video cases below).
         {"JPEG header", 1000, 2, jpegFile("gray_q75.jpg"), nimbra::kImageJpeg},
     };
     for (const Case &c : cases) {
@@ -503,6 +517,22 @@ TEST_F(PictureAndVideo, APictureUploadWhileVideoRunsIsRefused) {
     EXPECT_EQ(GUI_GetNumFreeBytes(), POOL_SIZE_BYTES);
     uploadPicture({255, 0, 0});
     expectPicture(0xE0);
+}
+
+// A PNG's size is read from its header in place: with a large picture and
+// a 320 x 240 video holding all but about 42000 bytes of the pool, too
+// little for a PNG decoder, a small PNG still loads into a flash slot.
+TEST_F(PictureAndVideo, APngLoadsIntoAFlashSlotWhilePictureAndVideoHoldThePool) {
+    ASSERT_EQ(uploadPng(0, solidPng(640, 220, {0, 0, 255})), (Reports{{kImage, 0x00, 0}}));
+    play({1});
+    const Bytes firstGroup = nimbra::splitVideoGroups(mpegtest::load("ip_320x240_q6").bytes)[0];
+    for (const Bytes &c : nimbra::videoUploadCommands(firstGroup, 1000)) ASSERT_TRUE(call(c).empty());
+    ASSERT_TRUE(call(nimbra::videoPlayCommand(nimbra::kVideoDraw, 0, 0)).empty());
+    ASSERT_LT(GUI_GetNumFreeBytes(), PNG_CONTEXT_BYTES);
+    EXPECT_EQ(uploadPng(5, solidPng(20, 10, {255, 0, 0})), (Reports{{kImage, 0x00, 5}}));
+    ASSERT_TRUE(cacheRecordUsable(imageSlot(5)));
+    EXPECT_EQ(readCacheRecord(imageSlot(5)).width, 20);
+    EXPECT_EQ(readCacheRecord(imageSlot(5)).height, 10);
 }
 
 TEST_F(PictureAndVideo, APictureHeldBeforeVideoSurvivesStartStopAndRestart) {

@@ -2,6 +2,7 @@
 // execute flag and accumulation, the 3072-byte pieces, errors of the
 // compressed data and nested blocks.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include "gui/GUI_Alloc.h"
 #include "gui/GUI_Common.h"
@@ -244,6 +245,71 @@ TEST_F(ZlibBlockTest, WriterGroupsCommandsWithoutCuttingThem) {
     uint32_t x = 12345;
     for (int i = 0; i < 1900; i++) noise.push_back((uint8_t)((x = x * 1103515245u + 12345u) >> 16));
     EXPECT_LE(nimbra::ZlibBlockWriter().block(noise, false).size(), nimbra::kMaxRecordPayload);
+}
+
+// The host side's grouping, checked with zlib itself: the command bytes
+// each group inflates to (every block up to the one that runs them).
+std::vector<Bytes> inflatedGroups(const std::vector<Bytes> &blocks) {
+    z_stream zs{};
+    EXPECT_EQ(inflateInit(&zs), Z_OK);
+    std::vector<Bytes> groups(1);
+    for (const Bytes &block : blocks) {
+        zs.next_in = const_cast<Bytef *>(block.data() + nimbra::kZlibBlockHeaderBytes);
+        zs.avail_in = (uInt)(block.size() - nimbra::kZlibBlockHeaderBytes);
+        uint8_t out[4096];
+        do {
+            zs.next_out = out;
+            zs.avail_out = sizeof out;
+            EXPECT_EQ(inflate(&zs, Z_SYNC_FLUSH), Z_OK);
+            groups.back().insert(groups.back().end(), out, out + (sizeof out - zs.avail_out));
+        } while (zs.avail_in > 0);
+        if (block[1] & nimbra::kZlibBlockExecute) groups.emplace_back();
+    }
+    inflateEnd(&zs);
+    EXPECT_TRUE(groups.back().empty()) << "the last block runs what is left";
+    groups.pop_back();
+    return groups;
+}
+
+// A group that inflates to exactly the device's 3072 bytes breaks the
+// stream on the device: groups stay one byte short of it, and commands are
+// never split between groups.
+TEST(ZlibBlockWriterGroups, NoGroupFillsTheDeviceBuffer) {
+    const struct {
+        std::vector<size_t> commandBytes;
+        std::vector<size_t> groupBytes;
+    } cases[] = {
+        {{3071}, {3071}},
+        {{3000, 71}, {3071}},
+        {{3000, 72}, {3000, 72}},
+        {{1024, 1024, 1024}, {2048, 1024}},
+        {{1, 3071, 1}, {1, 3071, 1}},
+    };
+    for (const auto &c : cases) {
+        std::vector<Bytes> commands;
+        for (size_t n : c.commandBytes) commands.push_back(Bytes(n, (uint8_t)n));
+        std::vector<size_t> sizes;
+        for (const Bytes &g : inflatedGroups(nimbra::ZlibBlockWriter().commands(commands))) sizes.push_back(g.size());
+        EXPECT_EQ(sizes, c.groupBytes) << c.commandBytes.size() << " commands, the first of " << c.commandBytes[0];
+    }
+    EXPECT_THROW(nimbra::ZlibBlockWriter().commands({Bytes(3072, 1)}), std::invalid_argument);
+
+    // Many commands of mixed lengths: the groups, joined, are the commands.
+    std::vector<Bytes> commands;
+    Bytes all;
+    for (int i = 0; i < 3000; i++) {
+        commands.push_back(Bytes(1 + (i * 37) % 200, (uint8_t)i));
+        all.insert(all.end(), commands.back().begin(), commands.back().end());
+    }
+    Bytes joined;
+    size_t next = 0, at = 0;
+    for (const Bytes &g : inflatedGroups(nimbra::ZlibBlockWriter().commands(commands))) {
+        EXPECT_LE(g.size(), nimbra::kZlibMaxGroupBytes);
+        joined.insert(joined.end(), g.begin(), g.end());
+        while (at < joined.size()) at += commands[next++].size();
+        EXPECT_EQ(at, joined.size()) << "a command is split between groups";
+    }
+    EXPECT_EQ(joined, all);
 }
 
 // Random blocks after a good start, half of them real continuations with

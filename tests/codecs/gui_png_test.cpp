@@ -114,6 +114,14 @@ TEST_F(PngDraw, GetSizeReportsAlphaAndRefusals) {
     EXPECT_EQ(GUI_PNG_GetSize(f.data(), 20, &w, &h, &a), PNG_NOT_PNG);
     EXPECT_EQ(w, 77u);
     EXPECT_EQ(h, 77u);
+    // Only the header is read: a full pool does not stop it.
+    f[28] = 0;
+    const uint32_t mark = GUI_AllocStart();
+    GUI_AllocNoInit(GUI_GetNumFreeBytes());
+    EXPECT_EQ(GUI_PNG_GetSize(f.data(), (uint32_t)f.size(), &w, &h, &a), 0);
+    EXPECT_EQ(w, 3u);
+    EXPECT_EQ(h, 2u);
+    GUI_AllocEnd(mark);
 }
 
 // A 9 x 7 image at every placement around the screen's edges and a small

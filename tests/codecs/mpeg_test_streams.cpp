@@ -64,6 +64,15 @@ std::vector<std::string> allNames() {
             "ipb_176x120_q4",        "ip_100x76_matrices_q5", "ip_176x120_q1"};
 }
 
+size_t lastSliceStart(const nimbra::Bytes &bytes) {
+    size_t last = 0;
+    for (size_t i = 0; i + 3 < bytes.size(); i++) {
+        if (bytes[i] == 0 && bytes[i + 1] == 0 && bytes[i + 2] == 1 && bytes[i + 3] >= 0x01 && bytes[i + 3] <= 0xAF)
+            last = i;
+    }
+    return last;
+}
+
 double psnr(const uint8_t *luma, int stride, const uint8_t *reference, int width, int height) {
     double sum = 0;
     for (int y = 0; y < height; y++) {

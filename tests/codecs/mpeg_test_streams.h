@@ -34,6 +34,10 @@ Stream load(const std::string &name);
 // Every committed stream's name.
 std::vector<std::string> allNames();
 
+// Where the last slice start code in `bytes` begins (0 when there is none):
+// a cut there leaves whole slices before it.
+size_t lastSliceStart(const nimbra::Bytes &bytes);
+
 // Peak signal-to-noise ratio of a luma plane (row length `stride`) against
 // a reference of width x height bytes; 99 when identical.
 double psnr(const uint8_t *luma, int stride, const uint8_t *reference, int width, int height);

@@ -57,6 +57,12 @@ Bytes PngSpec::build() const {
         raw.insert(raw.end(), filtered.begin(), filtered.end());
     }
     Bytes z = nimbra::zlibCompress(raw);
+    if (presetDictionary) {
+        // FDICT set, FLEVEL 0, and the check bits that make CMF.FLG a
+        // multiple of 31 again.
+        const uint32_t cmfFlg = (uint32_t)z[0] << 8 | 0x20;
+        z[1] = (uint8_t)(0x20 | (31 - cmfFlg % 31) % 31);
+    }
 
     Bytes file(nimbra::kPngSignature, nimbra::kPngSignature + 8);
     nimbra::appendPngChunk(file, "IHDR", nimbra::pngHeaderData(width, height, depth, colorType, 0, 0, interlace));

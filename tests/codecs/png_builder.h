@@ -33,6 +33,7 @@ struct PngSpec {
     size_t rowsToCompress = SIZE_MAX; // compress only the first rows
     bool withIend = true;
     bool badCrcs = false;             // spoil every chunk CRC
+    bool presetDictionary = false;    // the zlib header asks for a preset dictionary
     uint8_t interlace = 0;
 
     size_t bytesPerPixelForFilter() const;

@@ -7,6 +7,7 @@
 #include "codecs/png.h"
 #include "gui/GUI_Alloc.h"
 #include "tests/codecs/png_builder.h"
+#include "tests/support/device_fixture.h"
 
 using pngtest::Bytes;
 using pngtest::PngSpec;
@@ -316,11 +317,18 @@ TEST_F(PngReader, BrokenCompressedDataIsCorrupt) {
     f[8 + 25 + 8] = 0x00;  // not a deflate stream header
     EXPECT_EQ(decode(f), PNG_CORRUPT);
     EXPECT_TRUE(delivered_.rows.empty());
+    // A stream that asks for a preset dictionary cannot be inflated either.
+    PngSpec s = greyImage(8, 8);
+    s.presetDictionary = true;
+    EXPECT_EQ(decode(s.build()), PNG_CORRUPT);
+    EXPECT_TRUE(delivered_.rows.empty());
 }
 
 // The record is aligned for zlib's pointers; when the pool has not room for
-// it, it is refused rather than the program ended.
-TEST(PngInflateMemory, ContextComesFromThePoolAndGoesBack) {
+// it, it is refused rather than the program ended. (On a reset device: the
+// pool must not hold what tests before this one left in it.)
+using PngInflateMemory = BareDeviceTest;
+TEST_F(PngInflateMemory, ContextComesFromThePoolAndGoesBack) {
     uint32_t mark = GUI_AllocStart();
     uint32_t before = GUI_GetNumFreeBytes();
     PNG_Context *ctx = PNG_AllocContext();

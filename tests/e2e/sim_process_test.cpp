@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "tests/support/tool_process.h"
 #include "tools/hostlib/nimbra_host.h"
 
 namespace fs = std::filesystem;
@@ -23,11 +24,7 @@ struct RunResult {
     fs::path dir;
 };
 
-std::string shellQuote(const std::string &s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
+using testsupport::shellQuote;
 
 // Runs the simulator in a fresh directory. `input` goes to standard input
 // unless `shellInput` gives a shell command whose output is piped in.
@@ -73,12 +70,20 @@ TEST(CommandLine, MessagesOnStandardOutput) {
     } cases[] = {
         {"-v", " - Orvale Nimbra Simulator\nVersion:119\n"},
         {"-x", "Error: invalid params\n"},
-        {"--log", "Error: invalid params\n"},
-        {"--mtu 100", "Error: invalid params\n"},
         {"-m", "Error: invalid params\n"},
+        {"--mtu", "Error: invalid params\n"},
+        {"--recording", "Error: invalid params\n"},
         {"--unknown", "Error: invalid params\n"},
+        // An argument that is no option is refused, not ignored while the
+        // program waits on standard input; "--log" never takes the next one.
+        {"in.rec", "Error: invalid params\n"},
+        {"-r in.rec extra", "Error: invalid params\n"},
+        {"--log sim.log", "Error: invalid params\n"},
         {"-f 0", "Error: Can only save frame when playing back a recording, see usage.\n"},
         {"-r does-not-exist.rec", "Error: cannot open recording file does-not-exist.rec: No such file or directory\n"},
+        // Met before the help option, the unopenable recording ends the run.
+        {"-r does-not-exist.rec -h",
+         "Error: cannot open recording file does-not-exist.rec: No such file or directory\n"},
     };
     for (const auto &c : cases) {
         auto r = runSim(c.args, {});
@@ -97,6 +102,31 @@ TEST(CommandLine, MessagesOnStandardOutput) {
     EXPECT_TRUE(h.err.empty());
     // Options act in order: help after a recording still prints the usage.
     EXPECT_EQ(text(runSim("-r in.rec -h", {}).out), usage);
+}
+
+TEST(CommandLine, ValuesAttachedOrAsTheNextArgument) {
+    // Records come from the recording only: standard input is empty.
+    const Bytes connect = nimbra::makeRecord(CommandBuilder().connect().payload());
+    const struct {
+        const char *args;
+        uint16_t mtu;
+        bool log, savedFrame;
+    } cases[] = {
+        {"--recording in.rec --mtu 100", 100, false, false},
+        {"--recording=in.rec --mtu=100", 100, false, false},
+        {"-r in.rec -m 100", 100, false, false},
+        {"-rin.rec -m100 -lx", 100, true, false},
+        {"--log --recording in.rec --save-frame 0", 490, true, true},
+        {"--log=x --save-frame=0 -r in.rec --mtu -1", 65535, true, true},
+    };
+    for (const auto &c : cases) {
+        auto r = runSim(c.args, connect, "true");
+        auto p = packetsOf(r);
+        ASSERT_GE(p.size(), 1u) << c.args;
+        EXPECT_EQ(p[0], (Bytes{0x41, (uint8_t)c.mtu, (uint8_t)(c.mtu >> 8)})) << c.args;
+        EXPECT_EQ(fs::exists(r.dir / "sim.log"), c.log) << c.args;
+        EXPECT_EQ(fs::exists(r.dir / "frame.bin"), c.savedFrame) << c.args;
+    }
 }
 
 TEST(CommandLine, MtuIsTruncatedTo16Bits) {
@@ -133,19 +163,22 @@ TEST(RecordStream, LengthLimitsAndShortPayloads) {
     big[0] = 0x02;   // copy, then 2040 empty-slot bytes
     Bytes rec = nimbra::makeRecord(big);
     stream.insert(stream.end(), rec.begin(), rec.end());
-    // 2049 is too long: its header is dropped and the next 8 bytes are read
-    // as a header (here a zero-length record).
+    // 2049 is too long: its header is dropped, uncounted, and the next 8
+    // bytes are read as a header: here the one of a copy record, which runs.
     stream.insert(stream.end(), {0, 0, 0x08, 0x01, 0, 0, 0, 0});
-    stream.insert(stream.end(), {0, 0, 0, 0, 0, 0, 0, 0});
+    Bytes copy = nimbra::makeRecord(CommandBuilder().copyToScreen(3).payload());
+    stream.insert(stream.end(), copy.begin(), copy.end());
     // A record cut short by the end of input is not run.
     stream.insert(stream.end(), {0, 0, 0, 8, 0, 0, 0, 0, 0x02, 0x09, 0, 0});
     auto r = runSim("", stream);
     auto frames = nimbra::parseFrames(r.out);
-    ASSERT_EQ(frames.size(), 2u);
+    ASSERT_EQ(frames.size(), 3u);
     EXPECT_EQ(frames[1].processedBytes, 8u + 8u + 2048u);
+    EXPECT_EQ(frames[2].processedBytes, 8u + 8u + 2048u + 16u);
     auto p = packetsOf(r);
-    ASSERT_EQ(p.size(), 1u);
+    ASSERT_EQ(p.size(), 2u);
     EXPECT_EQ(p[0], (Bytes{0x00, 0x00}));
+    EXPECT_EQ(p[1], (Bytes{0x00, 0x03}));
 }
 
 TEST(RecordStream, RecordsDeliveredInPiecesAreNotLost) {

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "gui/GUI_Arc.h"
+#include "gui/GUI_Circle.h"
 #include "gui/GUI_Common.h"
 #include "gui/GUI_Polygon.h"
 #include "tests/gui/gui_test_support.h"
@@ -50,7 +51,7 @@ TEST_F(Arcs, PiecesLandInTheirQuadrants) {
         {120, 240, "1000"},    // 30 to 60 degrees
         {300, 400, "1100"},    // 75 to 100 degrees
         {760, 1300, "0011"},   // 190 to 325 degrees
-        {1200, 240, "1001"},   // an end below the start runs through 0
+        {1200, 1440, "0001"},  // 300 to 360 degrees
     };
     for (const auto &c : cases) {
         fillFrame(BG);
@@ -59,8 +60,35 @@ TEST_F(Arcs, PiecesLandInTheirQuadrants) {
         for (int i = 0; i < 4; i++)
             EXPECT_EQ(q[i] > 0, c.painted[i] == '1') << c.a0 << ".." << c.a1 << " quadrant " << i;
     }
-    EXPECT_EQ(pixel(278, 199), FG);   // the last arc at 0 degrees
+    EXPECT_EQ(pixel(278, 200), FG);   // the last arc ends at 360 degrees
     EXPECT_TRUE(enginesIdle());
+}
+
+// An end angle of 0, or below the start, draws no band; the round pen still
+// puts its discs on the middle of the band at both angles.
+TEST_F(Arcs, EndAtOrBelowTheStartDrawsOnlyTheRoundPensDiscs) {
+    struct Case {
+        int32_t a0, a1;   // quarter degrees
+    } cases[] = {
+        {0, 0}, {360, 0}, {720, 0},   // to 0 from 0, 90 and 180 degrees
+        {1000, 998},                  // 250 to 249.5 degrees
+        {1200, 240},                  // 300 to 60 degrees
+    };
+    for (const auto &c : cases) {
+        GUI_SetPenShape(1);
+        fillFrame(BG);
+        GUI_DrawArc(800, 800, 320, 320, c.a0, c.a1);
+        EXPECT_TRUE(nothingPainted()) << c.a0 << ".." << c.a1 << " painted " << painted();
+        EXPECT_TRUE(enginesIdle());
+    }
+    // Pen 16 (discs of radius 8) centred 312 quarter pixels out: at 90
+    // degrees (800, 488), at 0 degrees (1112, 800).
+    GUI_SetPenShape(0);
+    Frame discs = drawnAlone([] {
+        GUI_FillCircle(800, 488, 8);
+        GUI_FillCircle(1112, 800, 8);
+    });
+    EXPECT_TRUE(frameIs(discs, drawnAlone([] { GUI_DrawArc(800, 800, 320, 320, 360, 0); }).data()));
 }
 
 TEST_F(Arcs, RoundPenAddsDiscsAtBothEnds) {

@@ -13,6 +13,11 @@
 #include "gui/GUI_AALibSimple.h"
 #include "gui/GUI_Common.h"
 
+// The engines' idle checks live beside their private state; no device
+// module uses them, so only the tests declare them.
+bool AA_IsIdle();
+bool AA_IsIdleSimple();
+
 namespace guitest {
 
 static int _Field(int fore, int back, int f) {

@@ -163,6 +163,18 @@ TEST_F(Lines, ZeroLengthAndSinglePointsDrawNothing) {
     EXPECT_TRUE(nothingPainted());
 }
 
+// A pen of 0 (not reachable by command, but by the library) gives dashes
+// and dots of no size: nothing is drawn, long and short segments alike.
+TEST_F(Lines, DashedAndDottedWithPenZeroDrawNothing) {
+    for (uint8_t s : {1, 2}) {
+        style(0, 1, s);
+        path({{40, 40}, {400, 300}});
+        path({{40, 40}, {41, 40}});
+        EXPECT_TRUE(nothingPainted()) << (int)s;
+    }
+    EXPECT_TRUE(enginesIdle());
+}
+
 TEST_F(Lines, FarOutsideTheScreenClipsSafely) {
     // Extremes of the line command (12-bit half pixels, doubled) in every
     // style and pen shape, drawn inside a small clip rectangle.

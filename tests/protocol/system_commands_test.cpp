@@ -2,7 +2,9 @@
 // device state they change.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "cache/flash.h"
 #include "gui/GUIDRV_Lin_8.h"
@@ -60,8 +62,7 @@ TEST_F(SystemCommands, RepliesAndReports) {
          CommandBuilder().eof().setTickRate(20, 0).payload(),
          {{0x40, 0xFF, 0xFF}, {0x40, 20, 0}}},
         {"short connect", {0x30}, {report(0x30, 0x01)}},
-        {"short disconnect", {0x31, 1, 2}, {report(0x31, 0x01)}},
-        {"short end of stream", {0x32}, {report(0x32, 0x01)}},
+        {"seek one byte short", {0x31, 1, 2, 3}, {report(0x31, 0x01)}},
         {"tick rate 9", CommandBuilder().setTickRate(9, 0).payload(), {report(0x14, 0x01)}},
         {"tick rate 5001", CommandBuilder().setTickRate(5001, 0).payload(), {report(0x14, 0x01)}},
         {"tick rate 0", CommandBuilder().setTickRate(0, 0).payload(), {report(0x14, 0x01)}},
@@ -90,9 +91,29 @@ TEST_F(SystemCommands, RepliesAndReports) {
     for (const auto &c : cases) {
         testsupport::resetDevice(true);
         EXPECT_EQ(replies(c.payload), c.expected) << c.what;
-        // Only a whole end-of-stream command ends the run.
-        EXPECT_EQ(running, c.payload[0] == 0x32 && c.payload.size() > 1 ? 0 : 1) << c.what;
+        EXPECT_EQ(running, c.payload[0] == 0x32 ? 0 : 1) << c.what;
+        // No case sets a seek target; a seek cut short must not either.
+        EXPECT_EQ(seekTo, 0u) << c.what;
     }
+}
+
+// The end-of-stream command reads nothing past its opcode and has no length
+// check: a lone 0x32 ending a payload runs in full, and the dispatcher then
+// stops at the two bytes it claims, logging that, with no report and no
+// status bit.
+TEST_F(SystemCommands, LoneEndOfStreamByteStillEndsTheRun) {
+    logfd = tmpfile();
+    ASSERT_NE(logfd, nullptr);
+    EXPECT_EQ(testsupport::run(CommandBuilder().setTickRate(20, 0).u8(0x32)), -1);
+    EXPECT_EQ(packets(), (Replies{{0x40, 20, 0}, {0x40, 0xFF, 0xFF}}));
+    EXPECT_EQ(frames().size(), 1u);   // the link-lost screen
+    EXPECT_EQ(running, 0);
+    EXPECT_EQ(getBIT(), 0u);
+    std::string log(4096, '\0');
+    rewind(logfd);
+    log.resize(fread(log.data(), 1, log.size(), logfd));
+    EXPECT_NE(log.find("CMD_eof\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("handleCommand: ERROR from handler opcode: 0x32 read: 2\n"), std::string::npos) << log;
 }
 
 TEST_F(SystemCommands, SecondConnectRepeatsOnlyTheMtuAndKeepsTheSession) {

@@ -110,3 +110,29 @@ TEST(Cli, SubCommandsMustBeKnown) {
     nimbra::Cli missing = make();
     EXPECT_EQ(run(missing, {"check"}).exitCode, 2);
 }
+
+TEST(Cli, ChoicesAndPairsAreCheckedWithTheirMessage) {
+    nimbra::Cli cli("tool", "x");
+    cli.option("bpp", "2|4", "depth").option("at", "X,Y", "place");
+    ASSERT_TRUE(run(cli, {"--bpp", "4", "--at=-5,7"}).goOn);
+    EXPECT_EQ(cli.choiceValue("bpp", {"2", "4"}, "2"), "4");
+    EXPECT_EQ(cli.pairValue("at", -10, 10, 0, 7, {0, 0}), std::make_pair(-5L, 7L));
+    for (const char *at : {"1", "1,", ",1", "1,2,3", "1,8", "x,1", "11,0", "-11,0"}) {
+        nimbra::Cli c("tool", "x");
+        c.option("at", "X,Y", "place");
+        ASSERT_TRUE(run(c, {"--at", at}).goOn);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(c.pairValue("at", -10, 10, 0, 7, {0, 0}), std::nullopt) << at;
+        EXPECT_NE(testing::internal::GetCapturedStderr().find("--at expects X,Y"), std::string::npos) << at;
+    }
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(cli.choiceValue("bpp", {"1", "8"}, "1"), std::nullopt);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "tool: --bpp expects one of 1, 8, got '4'\n");
+    nimbra::Cli none("tool", "x");
+    none.option("bpp", "2|4", "depth");
+    ASSERT_TRUE(run(none, {}).goOn);
+    EXPECT_EQ(none.choiceValue("bpp", {"2", "4"}, "2"), "2");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(none.usageError("give --bpp"), 2);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "tool: give --bpp (see tool --help)\n");
+}

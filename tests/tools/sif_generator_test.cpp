@@ -2,7 +2,6 @@
 // read back with the device's own font code and checked field by field.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +12,7 @@
 
 #include "gui/GUI_Font.h"
 #include "host/bytes.h"
+#include "tests/support/tool_process.h"
 #include "tools/hostlib/nimbra_host.h"
 
 namespace {
@@ -22,22 +22,10 @@ const char *const kDejaVuSans = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf
 
 bool exists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
 
-struct ToolRun {
-    int status;
-    std::string output;   // standard error and standard output
-};
+using testsupport::ProcessRun;
 
-ToolRun runTool(const std::string &args) {
-    std::string command = std::string(NIMBRA_BINARY_DIR) + "/nimbra-sif " + args + " 2>&1";
-    ToolRun r{-1, {}};
-    FILE *p = popen(command.c_str(), "r");
-    if (!p) return r;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.output.append(buf, n);
-    int status = pclose(p);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
+ProcessRun runTool(const std::string &args) {
+    return testsupport::runCommand(testsupport::builtProgram("nimbra-sif") + " " + args);
 }
 
 using Ranges = std::vector<std::pair<uint16_t, uint16_t>>;
@@ -62,7 +50,7 @@ protected:
         if (!out_.empty()) remove(out_.c_str());
     }
     std::vector<uint8_t> generate(const std::string &options) {
-        ToolRun r = runTool(options + " " + kDejaVuSans + " " + out_);
+        ProcessRun r = runTool(options + " " + kDejaVuSans + " " + out_);
         EXPECT_EQ(r.status, 0) << r.output;
         return nimbra::readFile(out_);
     }
@@ -156,7 +144,7 @@ TEST_F(SifGenerator, RangesAreSplitAroundMissingCharacters) {
 
 TEST_F(SifGenerator, CppOutputHoldsTheSameBytes) {
     auto binary = generate("--size 12 --range 0x30-0x39");
-    ToolRun r = runTool(std::string("--size 12 --range 0x30-0x39 --cpp DIGITS ") + kDejaVuSans + " -");
+    ProcessRun r = runTool(std::string("--size 12 --range 0x30-0x39 --cpp DIGITS ") + kDejaVuSans + " -");
     ASSERT_EQ(r.status, 0) << r.output;
     ASSERT_NE(r.output.find("const uint8_t DIGITS[" + std::to_string(binary.size()) + "] = {"), std::string::npos);
     ASSERT_NE(r.output.find("const uint32_t DIGITS_size = " + std::to_string(binary.size()) + ";"), std::string::npos);
@@ -180,7 +168,7 @@ TEST_F(SifGenerator, BadArgumentsAreRefusedWithAMessage) {
         {"--size 20 --range 0x10000 FONT OUT", 2, "bad range"},
         {"--size 4 FONT OUT", 2, "--height"},
         {"--size 20 --frobnicate FONT OUT", 2, "unknown option"},
-        {"FONT OUT", 2, "usage"},
+        {"FONT OUT", 2, "--size is required"},
         {"--size 20 /nonexistent/face.ttf OUT", 1, "cannot open font"},
         {"--size 20 --range 0xE000-0xE0FF FONT OUT", 1, "none of the requested"},
         {"--size 20 --cpp 9lives FONT OUT", 2, "identifier"},
@@ -190,7 +178,7 @@ TEST_F(SifGenerator, BadArgumentsAreRefusedWithAMessage) {
         if (at != std::string::npos) c.args.replace(at, 4, kDejaVuSans);
         at = c.args.rfind(" OUT");
         if (at != std::string::npos) c.args.replace(at + 1, 3, out_);
-        ToolRun r = runTool(c.args);
+        ProcessRun r = runTool(c.args);
         EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.output;
         EXPECT_NE(r.output.find(c.message), std::string::npos) << c.args << "\n" << r.output;
     }

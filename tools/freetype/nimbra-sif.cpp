@@ -17,8 +17,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "tools/hostlib/cli.h"
 
 namespace {
 
@@ -42,25 +45,6 @@ struct Glyph {
     int width = 0, rows = 0, xOffset = 0, yOffset = 0, advance = 0;
     std::vector<uint8_t> levels;   // width x rows coverage levels
 };
-
-void usage(FILE *out) {
-    fprintf(out,
-            "usage: nimbra-sif [options] FONT.ttf OUTPUT.sif\n"
-            "Renders a font face into a SIF font (OUTPUT - writes to standard output).\n"
-            "  -s, --size PX            pixel size of the em square (required)\n"
-            "  -b, --bpp 2|4            bits of coverage per pixel (default 2)\n"
-            "  -r, --range FIRST-LAST   character codes to include, inclusive, decimal or 0x hex;\n"
-            "                           repeat for more ranges (default 0x20-0x7E)\n"
-            "      --height N           nominal height in the header (default PX)\n"
-            "      --line-distance N    line height (default the height)\n"
-            "      --baseline N         baseline row from the top of the line (default from the\n"
-            "                           face's ascender and descender)\n"
-            "      --lower-height N     header's lower-case height (default measured on 'x')\n"
-            "      --capital-height N   header's capital height (default measured on 'H')\n"
-            "      --no-hinting         render without hinting\n"
-            "      --cpp NAME           write a C++ definition of the arrays NAME and NAME_size\n"
-            "  -h, --help               show this help\n");
-}
 
 bool parseNumber(const std::string &text, long min, long max, long *out) {
     if (text.empty()) return false;
@@ -87,95 +71,66 @@ bool parseRange(const std::string &text, std::pair<uint32_t, uint32_t> *out) {
     return true;
 }
 
-// Returns 0 on success, 2 on a usage error (message printed).
-int parseArgs(int argc, char **argv, Options *o) {
-    std::vector<std::string> positional;
-    for (int i = 1; i < argc; i++) {
-        std::string a = argv[i];
-        auto value = [&](const char *name) -> const char * {
-            if (i + 1 >= argc) {
-                fprintf(stderr, "nimbra-sif: %s needs a value\n", name);
-                return nullptr;
-            }
-            return argv[++i];
-        };
-        auto number = [&](const char *name, long min, long max, int *dst) -> bool {
-            const char *v = value(name);
-            long n;
-            if (!v) return false;
-            if (!parseNumber(v, min, max, &n)) {
-                fprintf(stderr, "nimbra-sif: %s must be a number from %ld to %ld\n", name, min, max);
-                return false;
-            }
-            *dst = (int)n;
-            return true;
-        };
-        if (a == "-h" || a == "--help") {
-            usage(stdout);
-            exit(0);
-        } else if (a == "-s" || a == "--size") {
-            if (!number("--size", 1, 1000, &o->pixelSize)) return 2;
-        } else if (a == "-b" || a == "--bpp") {
-            if (!number("--bpp", 2, 4, &o->bitsPerPixel)) return 2;
-            if (o->bitsPerPixel == 3) {
-                fprintf(stderr, "nimbra-sif: --bpp must be 2 or 4\n");
-                return 2;
-            }
-        } else if (a == "-r" || a == "--range") {
-            const char *v = value("--range");
-            std::pair<uint32_t, uint32_t> r;
-            if (!v) return 2;
-            if (!parseRange(v, &r)) {
-                fprintf(stderr, "nimbra-sif: bad range '%s' (FIRST-LAST, codes 0 to 0xFFFF)\n", v);
-                return 2;
-            }
-            o->ranges.push_back(r);
-        } else if (a == "--height") {
-            if (!number("--height", kMinHeight, kMaxHeight, &o->height)) return 2;
-        } else if (a == "--line-distance") {
-            if (!number("--line-distance", 1, 255, &o->lineDistance)) return 2;
-        } else if (a == "--baseline") {
-            if (!number("--baseline", 0, 65535, &o->baseline)) return 2;
-        } else if (a == "--lower-height") {
-            if (!number("--lower-height", 0, 65535, &o->lowerHeight)) return 2;
-        } else if (a == "--capital-height") {
-            if (!number("--capital-height", 0, 65535, &o->capitalHeight)) return 2;
-        } else if (a == "--no-hinting") {
-            o->hinting = false;
-        } else if (a == "--cpp") {
-            const char *v = value("--cpp");
-            if (!v) return 2;
-            o->cppName = v;
-            bool ok = !o->cppName.empty() && !isdigit((unsigned char)o->cppName[0]);
-            for (char c : o->cppName) ok = ok && (isalnum((unsigned char)c) || c == '_');
-            if (!ok) {
-                fprintf(stderr, "nimbra-sif: --cpp needs a C++ identifier\n");
-                return 2;
-            }
-        } else if (a.size() > 1 && a[0] == '-') {
-            fprintf(stderr, "nimbra-sif: unknown option %s\n", a.c_str());
-            return 2;
-        } else {
-            positional.push_back(a);
-        }
+// Returns nothing when the program should go on, else its exit status (after
+// --help, --version or a message).
+std::optional<int> parseArgs(int argc, char **argv, Options *o) {
+    nimbra::Cli cli("nimbra-sif", "Renders a font face into a SIF font.");
+    cli.option("size", "PX", "pixel size of the em square (required)", 's')
+        .option("bpp", "2|4", "bits of coverage per pixel (default 2)", 'b')
+        .option("range", "FIRST-LAST", "character codes to include, inclusive, decimal or 0x hex (default 0x20-0x7E)",
+                'r', /*repeatable=*/true)
+        .option("height", "N", "nominal height in the header (default PX)")
+        .option("line-distance", "N", "line height (default the height)")
+        .option("baseline", "N", "baseline row from the top of the line (default from the face's ascender and "
+                                 "descender)")
+        .option("lower-height", "N", "header's lower-case height (default measured on 'x')")
+        .option("capital-height", "N", "header's capital height (default measured on 'H')")
+        .flag("no-hinting", "render without hinting")
+        .option("cpp", "NAME", "write a C++ definition of the arrays NAME and NAME_size instead")
+        .positional("FONT", "the face to render (TrueType, OpenType, ...)")
+        .positional("OUTPUT", "the SIF file to write (- for standard output)")
+        .example("nimbra-sif --size 24 --bpp 4 --range 0x20-0x7E --range 0x3B1-0x3C9 Face.ttf out.sif");
+    if (int exitCode; !cli.parse(argc, argv, exitCode)) return exitCode;
+    if (!cli.has("size")) return cli.usageError("--size is required");
+    auto size = cli.intValue("size", 1, 1000, 0);
+    auto bpp = cli.choiceValue("bpp", {"2", "4"}, "2");
+    auto height = cli.intValue("height", kMinHeight, kMaxHeight, -1);
+    auto lineDistance = cli.intValue("line-distance", 1, 255, -1);
+    auto baseline = cli.intValue("baseline", 0, 65535, -1);
+    auto lowerHeight = cli.intValue("lower-height", 0, 65535, -1);
+    auto capitalHeight = cli.intValue("capital-height", 0, 65535, -1);
+    if (!size || !bpp || !height || !lineDistance || !baseline || !lowerHeight || !capitalHeight) return 2;
+    o->pixelSize = (int)*size;
+    o->bitsPerPixel = std::stoi(*bpp);
+    o->height = (int)*height;
+    o->lineDistance = (int)*lineDistance;
+    o->baseline = (int)*baseline;
+    o->lowerHeight = (int)*lowerHeight;
+    o->capitalHeight = (int)*capitalHeight;
+    o->hinting = !cli.has("no-hinting");
+    for (const std::string &text : cli.values("range")) {
+        std::pair<uint32_t, uint32_t> r;
+        if (!parseRange(text, &r)) return cli.usageError("bad range '" + text + "' (FIRST-LAST, codes 0 to 0xFFFF)");
+        o->ranges.push_back(r);
     }
-    if (positional.size() != 2 || o->pixelSize == 0) {
-        usage(stderr);
-        return 2;
+    if (cli.has("cpp")) {
+        o->cppName = cli.value("cpp");
+        bool ok = !o->cppName.empty() && !isdigit((unsigned char)o->cppName[0]);
+        for (char c : o->cppName) ok = ok && (isalnum((unsigned char)c) || c == '_');
+        if (!ok) return cli.usageError("--cpp needs a C++ identifier, got '" + o->cppName + "'");
     }
-    o->fontPath = positional[0];
-    o->outputPath = positional[1];
+    o->fontPath = cli.arg(0);
+    o->outputPath = cli.arg(1);
     if (o->ranges.empty()) o->ranges.push_back({0x20, 0x7E});
     if (o->height < 0) {
         if (o->pixelSize < kMinHeight || o->pixelSize > kMaxHeight) {
-            fprintf(stderr, "nimbra-sif: a size of %d px needs --height from %d to %d\n", o->pixelSize, kMinHeight,
-                    kMaxHeight);
-            return 2;
+            return cli.usageError("a size of " + std::to_string(o->pixelSize) + " px needs --height from " +
+                                  std::to_string(kMinHeight) + " to " + std::to_string(kMaxHeight));
         }
         o->height = o->pixelSize;
     }
     if (o->lineDistance < 0) o->lineDistance = o->height;
-    return 0;
+    return std::nullopt;
 }
 
 class FontRenderer {
@@ -333,7 +288,7 @@ bool writeOutput(const Options &o, const std::vector<uint8_t> &sif) {
 
 int main(int argc, char **argv) {
     Options o;
-    if (int rc = parseArgs(argc, argv, &o)) return rc;
+    if (auto exitCode = parseArgs(argc, argv, &o)) return *exitCode;
 
     FontRenderer renderer;
     if (!renderer.open(o)) return 1;

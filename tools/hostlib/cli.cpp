@@ -1,6 +1,7 @@
 // One parser for every tool's command line.
 #include "tools/hostlib/cli.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <unistd.h>
@@ -165,17 +166,58 @@ std::string Cli::arg(size_t index, const std::string &fallback) const {
     return index < args_.size() ? args_[index] : fallback;
 }
 
+// A whole decimal number and nothing else.
+static bool _ParseLong(const std::string &text, long &out) {
+    char *end = nullptr;
+    errno = 0;
+    out = strtol(text.c_str(), &end, 10);
+    return !text.empty() && errno == 0 && *end == '\0';
+}
+
 std::optional<long> Cli::intValue(const std::string &name, long lo, long hi, long fallback) const {
     if (!has(name)) return fallback;
     std::string text = value(name);
-    char *end = nullptr;
-    long v = strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || v < lo || v > hi) {
+    long v = 0;
+    if (!_ParseLong(text, v) || v < lo || v > hi) {
         fprintf(stderr, "%s: --%s expects a whole number from %ld to %ld, got '%s'\n", program_.c_str(),
                 name.c_str(), lo, hi, text.c_str());
         return std::nullopt;
     }
     return v;
+}
+
+std::optional<std::string> Cli::choiceValue(const std::string &name, const std::vector<std::string> &choices,
+                                            const std::string &fallback) const {
+    if (!has(name)) return fallback;
+    std::string text = value(name), list;
+    for (const std::string &c : choices) {
+        if (c == text) return text;
+        list += (list.empty() ? "" : ", ") + c;
+    }
+    fprintf(stderr, "%s: --%s expects one of %s, got '%s'\n", program_.c_str(), name.c_str(), list.c_str(),
+            text.c_str());
+    return std::nullopt;
+}
+
+std::optional<std::pair<long, long>> Cli::pairValue(const std::string &name, long xLo, long xHi, long yLo, long yHi,
+                                                    std::pair<long, long> fallback) const {
+    if (!has(name)) return fallback;
+    std::string text = value(name);
+    size_t comma = text.find(',');
+    long x = 0, y = 0;
+    if (comma == std::string::npos || !_ParseLong(text.substr(0, comma), x) ||
+        !_ParseLong(text.substr(comma + 1), y) || x < xLo || x > xHi || y < yLo || y > yHi) {
+        fprintf(stderr, "%s: --%s expects X,Y with X from %ld to %ld and Y from %ld to %ld, got '%s'\n",
+                program_.c_str(), name.c_str(), xLo, xHi, yLo, yHi, text.c_str());
+        return std::nullopt;
+    }
+    return std::make_pair(x, y);
+}
+
+int Cli::usageError(const std::string &message) const {
+    int exitCode = 0;
+    error(message, exitCode);
+    return exitCode;
 }
 
 int Cli::fail(const std::string &message) const {

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace nimbra {
@@ -55,8 +56,21 @@ public:
     // "PROGRAM: --NAME expects a whole number from LO to HI, got 'X'" and
     // returns nullopt; an absent option gives `fallback`.
     std::optional<long> intValue(const std::string &name, long lo, long hi, long fallback) const;
+    // Reads an option as one of `choices`. On any other value it prints
+    // "PROGRAM: --NAME expects one of A, B, C, got 'X'" and returns nullopt;
+    // an absent option gives `fallback`.
+    std::optional<std::string> choiceValue(const std::string &name, const std::vector<std::string> &choices,
+                                           const std::string &fallback) const;
+    // Reads an option written "X,Y" as two integers, X within [xLo, xHi] and
+    // Y within [yLo, yHi]; a bad value is reported as by intValue.
+    std::optional<std::pair<long, long>> pairValue(const std::string &name, long xLo, long xHi, long yLo, long yHi,
+                                                   std::pair<long, long> fallback) const;
     // Prints "PROGRAM: MESSAGE" on standard error; returns 1 for `return cli.fail(...)`.
     int fail(const std::string &message) const;
+    // A mistake in the command line found after parsing (options that do not
+    // go together): prints "PROGRAM: MESSAGE (see PROGRAM --help)" and
+    // returns 2, the exit status of every command-line error.
+    int usageError(const std::string &message) const;
 
     const std::string &program() const { return program_; }
     std::string usage() const;

@@ -9,6 +9,8 @@
 #include <mbedtls/rsa.h>
 #include <mbedtls/sha1.h>
 
+#include "tools/hostlib/file_io.h"
+
 namespace nimbra {
 
 struct SigningKey::Impl {
@@ -27,12 +29,26 @@ static std::string _MbedError(int code) {
 }
 
 std::unique_ptr<SigningKey> SigningKey::load(const std::string &path, std::string &error) {
-    Bytes file = readFile(path);
-    if (file.empty()) {
-        error = "cannot read key file " + path;
+    std::optional<Bytes> file = loadFile(path, error);
+    if (!file) {
+        error = "cannot read key file " + path + ": " + error;
+        return nullptr;
+    }
+    return parse(*file, path, error);
+}
+
+std::unique_ptr<SigningKey> SigningKey::development(std::string &error) {
+    const char *pem = kDevelopmentKeyPem;
+    return parse(Bytes(pem, pem + strlen(pem)), "the built-in development key", error);
+}
+
+std::unique_ptr<SigningKey> SigningKey::parse(const Bytes &pemOrDer, const std::string &name, std::string &error) {
+    if (pemOrDer.empty()) {
+        error = name + " is empty";
         return nullptr;
     }
     // A PEM key is parsed with its terminating zero counted.
+    Bytes file = pemOrDer;
     file.push_back(0);
     std::unique_ptr<SigningKey> key(new SigningKey());
     int rc = mbedtls_pk_parse_key(&key->impl_->pk, file.data(), file.size(), nullptr, 0);
@@ -41,11 +57,11 @@ std::unique_ptr<SigningKey> SigningKey::load(const std::string &path, std::strin
         rc = mbedtls_pk_parse_key(&key->impl_->pk, file.data(), file.size() - 1, nullptr, 0);
     }
     if (rc != 0) {
-        error = path + ": not a private key (mbed TLS error " + _MbedError(rc) + ")";
+        error = name + ": not a private key (mbed TLS error " + _MbedError(rc) + ")";
         return nullptr;
     }
     if (mbedtls_pk_get_type(&key->impl_->pk) != MBEDTLS_PK_RSA) {
-        error = path + ": not an RSA key";
+        error = name + ": not an RSA key";
         return nullptr;
     }
     return key;
@@ -103,9 +119,7 @@ Bytes buildHandshakeMessage(const SigningKey &key, const HandshakeMessage &m) {
 }
 
 Bytes handshakeChunk(uint32_t counter, uint16_t offset, uint16_t total, const uint8_t *data, uint16_t n) {
-    CommandBuilder b;
-    b.u8(kHandshakeOpcode).u32le(counter).u16le(offset).u16le(n).u16le(total).bytes(data, n);
-    return b.payload();
+    return CommandBuilder().handshakeChunk(counter, offset, total, Bytes(data, data + n)).payload();
 }
 
 std::vector<Bytes> handshakeChunks(const Bytes &message, uint32_t counter, size_t chunkBytes) {

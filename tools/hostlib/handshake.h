@@ -17,6 +17,8 @@ constexpr size_t kHandshakeMaxMessageBytes = 1024;
 constexpr size_t kHandshakeChunkHeaderBytes = 11;
 // Where the development key lives, relative to the source tree.
 constexpr const char *kDevelopmentKeyPath = "keys/development-private-key.pem";
+// The same key's PEM text, built into the library.
+extern const char kDevelopmentKeyPem[];
 
 // An RSA private key read from a PEM (or DER) file.
 class SigningKey {
@@ -24,6 +26,10 @@ public:
     // Returns null and sets `error` when the file cannot be read or holds no
     // RSA private key.
     static std::unique_ptr<SigningKey> load(const std::string &path, std::string &error);
+    // The same for a key held in memory; `name` is used in messages.
+    static std::unique_ptr<SigningKey> parse(const Bytes &pemOrDer, const std::string &name, std::string &error);
+    // The built-in development key.
+    static std::unique_ptr<SigningKey> development(std::string &error);
     ~SigningKey();
     SigningKey(const SigningKey &) = delete;
     SigningKey &operator=(const SigningKey &) = delete;

@@ -1,8 +1,13 @@
 // Host-side command building and stream parsing.
 #include "tools/hostlib/nimbra_host.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <png.h>
+#include <stdexcept>
+
+#include "tools/hostlib/command_codec.h"
 
 namespace nimbra {
 
@@ -27,28 +32,101 @@ CommandBuilder &CommandBuilder::pair(int32_t a, int32_t b) {
     return u8((uint8_t)ub);
 }
 
+CommandBuilder &CommandBuilder::command(const char *name, const std::vector<int64_t> &numbers, const Bytes &data,
+                                        const std::vector<Point> &points) {
+    const CommandSpec *spec = findCommand(name);
+    if (!spec) throw std::invalid_argument(std::string("no command named ") + name);
+    std::string error;
+    if (!encodeCommand(*spec, CommandValues{numbers, data, points}, payload_, &error))
+        throw std::invalid_argument(error);
+    return *this;
+}
+
+static Bytes _TextBytes(const std::string &s) { return Bytes(s.begin(), s.end()); }
+
 CommandBuilder &CommandBuilder::copyToScreen(uint8_t frameId, int32_t x, int32_t y, int32_t w, int32_t h) {
-    return u8(0x02).u8(frameId).pair(x, y).pair(w, h);
+    return command("copy", {frameId, x, y, w, h});
 }
 CommandBuilder &CommandBuilder::clearRect(int32_t x, int32_t y, int32_t w, int32_t h) {
-    return u8(0x03).pair(x, y).pair(w, h);
+    return command("clear", {x, y, w, h});
 }
-CommandBuilder &CommandBuilder::setColor(uint32_t argb) { return u8(0x09).u32le(argb); }
+CommandBuilder &CommandBuilder::loadImageChunk(uint8_t slot, uint16_t offset, uint16_t total, uint8_t format,
+                                               const Bytes &chunk) {
+    return command("load-image", {slot, offset, total, format}, chunk);
+}
+CommandBuilder &CommandBuilder::drawImage(uint8_t slot, int32_t x, int32_t y) { return command("image", {slot, x, y}); }
+CommandBuilder &CommandBuilder::loadFontChunk(uint8_t slot, uint16_t offset, uint16_t total, uint8_t format,
+                                              const Bytes &chunk) {
+    return command("load-font", {slot, offset, total, format}, chunk);
+}
+CommandBuilder &CommandBuilder::drawLogo(uint8_t kind, int16_t dxPixels, int16_t dyPixels, const std::string &caption) {
+    return command("logo", {kind, dxPixels, dyPixels}, _TextBytes(caption));
+}
+CommandBuilder &CommandBuilder::drawText(uint8_t fontSlot, int32_t x, int32_t y, uint8_t alignment,
+                                         const std::string &text) {
+    return command("text", {fontSlot, x, y, alignment}, _TextBytes(text));
+}
+CommandBuilder &CommandBuilder::setColor(uint32_t argb) { return command("color", {argb}); }
+CommandBuilder &CommandBuilder::zlibBlock(bool execute, bool start, uint8_t sequence, const Bytes &compressed) {
+    return command("zlib", {execute, start, sequence}, compressed);
+}
 CommandBuilder &CommandBuilder::setPenStyle(uint8_t widthHalf, uint8_t shape, uint8_t style) {
-    return u8(0x0B).u8(widthHalf).u8((uint8_t)((shape << 4) | (style & 0x0F)));
+    return command("pen", {widthHalf, shape, style});
 }
-CommandBuilder &CommandBuilder::connect() { return u8(0x30).u8(0); }
-CommandBuilder &CommandBuilder::disconnect() { return u8(0x30).u8(1); }
-CommandBuilder &CommandBuilder::eof() { return u8(0x32).u8(0); }
-CommandBuilder &CommandBuilder::seekTo(uint32_t position) { return u8(0x31).u32le(position); }
-CommandBuilder &CommandBuilder::setTickRate(uint16_t rate, uint16_t param) {
-    return u8(0x14).u16le(rate).u16le(param);
+CommandBuilder &CommandBuilder::drawRect(int32_t x, int32_t y, int32_t w, int32_t h, uint8_t radiusHalf, uint8_t fill) {
+    return command("rect", {x, y, w, h, radiusHalf, fill});
 }
-CommandBuilder &CommandBuilder::systemInfo(uint8_t kind) { return u8(0x17).u8(kind); }
+CommandBuilder &CommandBuilder::drawPath(const std::vector<Point> &points, bool smooth) {
+    return command("path", {smooth}, {}, points);
+}
+CommandBuilder &CommandBuilder::drawEllipse(int32_t x, int32_t y, int32_t rx, int32_t ry, uint16_t angleHalfDegrees,
+                                            bool fill) {
+    return command("ellipse", {x, y, rx, ry, angleHalfDegrees, fill});
+}
+CommandBuilder &CommandBuilder::drawLine(int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
+    return command("line", {x0, y0, x1, y1});
+}
+CommandBuilder &CommandBuilder::drawArc(int32_t x, int32_t y, int32_t rx, int32_t ry, int32_t a0HalfDegrees,
+                                        int32_t a1HalfDegrees) {
+    return command("arc", {x, y, rx, ry, a0HalfDegrees, a1HalfDegrees});
+}
+CommandBuilder &CommandBuilder::videoPlay(uint8_t action, int32_t x, int32_t y) {
+    return command("video-play", {action, x, y});
+}
+CommandBuilder &CommandBuilder::drawPolygon(const std::vector<Point> &points, bool fill, bool simple) {
+    return command("polygon", {simple, fill}, {}, points);
+}
+CommandBuilder &CommandBuilder::videoUpload(uint8_t chunk, bool last, const Bytes &data) {
+    return command("video-upload", {last, chunk}, data);
+}
+CommandBuilder &CommandBuilder::setTickRate(uint16_t rate, uint16_t param) { return command("tick-rate", {rate, param}); }
+CommandBuilder &CommandBuilder::cacheRequest(uint8_t request, uint8_t slot) { return command("cache", {request, slot}); }
+CommandBuilder &CommandBuilder::systemInfo(uint8_t kind) { return command("system-info", {kind}); }
+CommandBuilder &CommandBuilder::clipRect(int32_t x, int32_t y, int32_t w, int32_t h) {
+    return command("clip", {x, y, w, h});
+}
+CommandBuilder &CommandBuilder::drawSprite(uint8_t slot, int32_t x, int32_t y, int32_t sx, int32_t sy, int32_t w,
+                                           int32_t h) {
+    return command("sprite", {slot, x, y, sx, sy, w, h});
+}
+CommandBuilder &CommandBuilder::setSessionParams(int32_t xHalf, int32_t yHalf) {
+    return command("session", {xHalf, yHalf});
+}
+CommandBuilder &CommandBuilder::otaUpload(uint8_t type, uint8_t block, uint16_t offset, uint16_t blockBytes,
+                                          const Bytes &chunk) {
+    return command("ota-upload", {type, block, offset, blockBytes}, chunk);
+}
+CommandBuilder &CommandBuilder::otaStart(uint8_t type, uint32_t size) { return command("ota-start", {type, 0, size}); }
+CommandBuilder &CommandBuilder::handshakeChunk(uint32_t counter, uint16_t offset, uint16_t total, const Bytes &chunk) {
+    return command("handshake", {counter, offset, total}, chunk);
+}
 CommandBuilder &CommandBuilder::enableDevice(uint8_t unit, uint8_t state, uint8_t value) {
-    return u8(0x1F).u8(unit).u8(state).u8(value);
+    return command("enable", {unit, state, value});
 }
-CommandBuilder &CommandBuilder::setSessionParams(int32_t xHalf, int32_t yHalf) { return u8(0x1B).pair(xHalf, yHalf); }
+CommandBuilder &CommandBuilder::connect() { return command("connect", {}); }
+CommandBuilder &CommandBuilder::disconnect() { return command("disconnect", {1}); }
+CommandBuilder &CommandBuilder::seekTo(uint32_t position) { return command("seek", {position}); }
+CommandBuilder &CommandBuilder::eof() { return command("eof", {0}); }
 
 Bytes makeRecord(const Bytes &payload, uint32_t extra) {
     Bytes r;
@@ -124,12 +202,39 @@ bool parsePackets(const Bytes &stream, std::vector<Packet> &out) {
     return true;
 }
 
-bool writeFramePng(const Frame &frame, const std::string &path) {
+std::string textInsteadOfFrames(const uint8_t *bytes, size_t length) {
+    // A frame's eighth byte is the first pixel's marker; no message has it.
+    if (length == 0 || (length >= 8 && bytes[7] == kFramePixelMarker)) return "";
+    std::string text;
+    for (size_t i = 0; i < length; i++) {
+        uint8_t c = bytes[i];
+        if (c == '\n' || c == '\t' || c == '\r' || (c >= 0x20 && c < 0x7F)) {
+            text += (char)c;
+        } else if (c < 0x80) {
+            return "";   // a control byte: not a message
+        } else {
+            text += (char)c;   // UTF-8 in a file name
+        }
+    }
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text;
+}
+
+bool writeFramePng(const Frame &frame, const std::string &path, std::string *error) {
     FILE *f = fopen(path.c_str(), "wb");
-    if (!f) return false;
+    if (!f) {
+        if (error) *error = strerror(errno);
+        return false;
+    }
+    // Declared before the setjmp, so that a jump back does not skip its
+    // destructor.
+    std::vector<uint8_t> row(kScreenWidth * 3);
+    errno = 0;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     if (!png || !info || setjmp(png_jmpbuf(png))) {
+        // libpng stops on a failed write; errno still holds the reason.
+        if (error) *error = errno ? strerror(errno) : "cannot encode the PNG file";
         png_destroy_write_struct(&png, &info);
         fclose(f);
         return false;
@@ -138,7 +243,6 @@ bool writeFramePng(const Frame &frame, const std::string &path) {
     png_set_IHDR(png, info, kScreenWidth, kScreenHeight, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
-    std::vector<uint8_t> row(kScreenWidth * 3);
     for (int y = 0; y < kScreenHeight; y++) {
         for (int x = 0; x < kScreenWidth; x++) {
             const uint8_t *p = &frame.bgra[((size_t)y * kScreenWidth + x) * 4];
@@ -150,7 +254,11 @@ bool writeFramePng(const Frame &frame, const std::string &path) {
     }
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
-    return fclose(f) == 0;
+    if (fclose(f) != 0) {
+        if (error) *error = strerror(errno);
+        return false;
+    }
+    return true;
 }
 
 Bytes readFile(const std::string &path) {

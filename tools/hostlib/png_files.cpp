@@ -7,6 +7,7 @@
 #include <png.h>
 #include <zlib.h>
 
+#include "tools/hostlib/file_io.h"
 #include "tools/hostlib/nimbra_host.h"
 
 namespace nimbra {
@@ -34,13 +35,8 @@ bool decodePngRgba(const Bytes &file, RgbaImage &out, std::string &error) {
 }
 
 bool readPngRgba(const std::string &path, RgbaImage &out, std::string &error) {
-    FILE *f = fopen(path.c_str(), "rb");
-    if (!f) {
-        error = "cannot open " + path;
-        return false;
-    }
-    fclose(f);
-    return decodePngRgba(readFile(path), out, error);
+    std::optional<Bytes> file = loadFile(path, error);
+    return file && decodePngRgba(*file, out, error);
 }
 
 bool writePngRgba(const std::string &path, const RgbaImage &image, std::string &error) {

@@ -31,8 +31,9 @@ Bytes withCrc(const Bytes &file) {
 Bytes uploadChunkCommand(uint8_t opcode, uint8_t slot, uint16_t offset, uint16_t total, uint8_t format,
                          const uint8_t *data, size_t length) {
     CommandBuilder b;
-    b.u8(opcode).u8(slot).u16le(offset).u16le(total).u16le((uint16_t)length).u8(format).bytes(data, length);
-    return b.payload();
+    const Bytes chunk(data, data + length);
+    if (opcode == kOpLoadFont) return b.loadFontChunk(slot, offset, total, format, chunk).payload();
+    return b.loadImageChunk(slot, offset, total, format, chunk).payload();
 }
 
 static std::vector<Bytes> _Chunks(uint8_t opcode, uint8_t slot, const Bytes &data, uint8_t format, size_t maxData,
@@ -79,22 +80,16 @@ std::vector<Bytes> loadImageCommands(uint8_t slot, const Bytes &imageFile, uint8
 }
 
 Bytes drawImageCommand(uint8_t slot, int32_t xHalf, int32_t yHalf) {
-    CommandBuilder b;
-    b.u8(kOpDrawImage).u8(slot).pair(xHalf, yHalf);
-    return b.payload();
+    return CommandBuilder().drawImage(slot, xHalf, yHalf).payload();
 }
 
 Bytes drawSpriteCommand(int32_t xHalf, int32_t yHalf, int32_t srcXHalf, int32_t srcYHalf, int32_t wHalf,
                         int32_t hHalf, uint8_t slot) {
-    CommandBuilder b;
-    b.u8(kOpDrawSprite).u8(slot).pair(xHalf, yHalf).pair(srcXHalf, srcYHalf).pair(wHalf, hHalf);
-    return b.payload();
+    return CommandBuilder().drawSprite(slot, xHalf, yHalf, srcXHalf, srcYHalf, wHalf, hHalf).payload();
 }
 
 Bytes clipRectCommand(int32_t xHalf, int32_t yHalf, int32_t wHalf, int32_t hHalf) {
-    CommandBuilder b;
-    b.u8(kOpClipRect).pair(xHalf, yHalf).pair(wHalf, hHalf);
-    return b.payload();
+    return CommandBuilder().clipRect(xHalf, yHalf, wHalf, hHalf).payload();
 }
 
 }  // namespace nimbra

@@ -8,15 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "tools/hostlib/command_table.h"
 #include "tools/hostlib/nimbra_host.h"
 
 namespace nimbra {
-
-constexpr uint8_t kOpLoadImage = 0x04;
-constexpr uint8_t kOpDrawImage = 0x05;
-constexpr uint8_t kOpLoadFont = 0x06;
-constexpr uint8_t kOpClipRect = 0x18;
-constexpr uint8_t kOpDrawSprite = 0x19;
 
 constexpr size_t kUploadHeaderBytes = 9;
 // The largest chunk that fits one record with its header.

@@ -16,9 +16,9 @@ struct ZlibBlockWriter::Impl {
 };
 
 Bytes zlibBlockCommand(uint8_t flags, const Bytes &compressed) {
-    CommandBuilder b;
-    b.u8(kZlibBlockOpcode).u8(flags).u16le((uint16_t)compressed.size()).bytes(compressed);
-    return b.payload();
+    return CommandBuilder()
+        .zlibBlock(flags & kZlibBlockExecute, flags & kZlibBlockStart, flags & 0x3F, compressed)
+        .payload();
 }
 
 ZlibBlockWriter::ZlibBlockWriter(uint8_t firstSequence, int level)
@@ -87,8 +87,8 @@ std::vector<Bytes> ZlibBlockWriter::commands(const std::vector<Bytes> &commands)
         group.clear();
     };
     for (const Bytes &c : commands) {
-        if (c.size() > kZlibDeviceBufferBytes) throw std::invalid_argument("command longer than the device buffer");
-        if (group.size() + c.size() > kZlibDeviceBufferBytes) flushGroup();
+        if (c.size() > kZlibMaxGroupBytes) throw std::invalid_argument("command longer than a group may be");
+        if (group.size() + c.size() > kZlibMaxGroupBytes) flushGroup();
         group.insert(group.end(), c.begin(), c.end());
     }
     flushGroup();

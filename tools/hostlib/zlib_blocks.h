@@ -16,6 +16,11 @@ constexpr size_t kZlibBlockHeaderBytes = 4;
 // The device inflates into a buffer of this size and runs it in pieces of at
 // most this size; commands kept within one piece are never cut.
 constexpr size_t kZlibDeviceBufferBytes = 3072;
+// The most command bytes one group (the blocks up to and including the one
+// that runs them) may inflate to. A group that fills the buffer exactly
+// breaks the stream on the device: it looks for room to inflate into, finds
+// none and takes that for an error.
+constexpr size_t kZlibMaxGroupBytes = kZlibDeviceBufferBytes - 1;
 // The compressed bytes of one block: the command then fills a record.
 constexpr size_t kZlibMaxBlockBytes = 2048 - kZlibBlockHeaderBytes;
 // Command bytes that always fit one block: even stored uncompressed, with the
@@ -37,14 +42,16 @@ public:
     // device can inflate all of it at once. Throws std::invalid_argument for
     // no bytes, and std::length_error when the compressed block would not fit
     // a record (never for up to kZlibMaxBlockInputBytes); the stream must
-    // then be restarted.
+    // then be restarted. The caller keeps each group within
+    // kZlibMaxGroupBytes (commands() does): this function also serves to
+    // send what the device must refuse.
     Bytes block(const uint8_t *bytes, size_t n, bool execute);
     Bytes block(const Bytes &bytes, bool execute) { return block(bytes.data(), bytes.size(), execute); }
 
     // Blocks that run `commands` (each entry one whole command) in order:
-    // commands are grouped so that no group exceeds the device's buffer,
-    // each group is sent as one or more blocks and run by its last one.
-    // Throws std::invalid_argument for a command longer than the buffer.
+    // commands are grouped so that no group inflates to more than
+    // kZlibMaxGroupBytes, each group is sent as one or more blocks and run by
+    // its last one. Throws std::invalid_argument for a longer command.
     std::vector<Bytes> commands(const std::vector<Bytes> &commands);
 
     // Ends the stream with `bytes` as its last data; the device refuses a

@@ -1,0 +1,25 @@
+// Whole files in and out for the tools, where "-" means the standard
+// streams, and a missing file differs from an empty one.
+#pragma once
+#include <optional>
+#include <string>
+
+#include "tools/hostlib/nimbra_host.h"
+
+namespace nimbra {
+
+// The file's bytes, or nullopt (with errno set) when it cannot be read.
+std::optional<Bytes> loadFile(const std::string &path);
+// Writes all bytes; false when the file cannot be written completely.
+bool saveFile(const std::string &path, const Bytes &bytes);
+bool saveFile(const std::string &path, const std::string &text);
+
+// The same with the system's reason for a failure in `error` ("No such file
+// or directory"), for messages.
+std::optional<Bytes> loadFile(const std::string &path, std::string &error);
+bool saveFile(const std::string &path, const std::string &text, std::string &error);
+// Binary output: as saveFile, but standard output is refused when it is a
+// terminal.
+bool saveBinary(const std::string &path, const Bytes &bytes, std::string &error);
+
+}  // namespace nimbra
