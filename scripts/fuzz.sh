@@ -86,16 +86,21 @@ fuzz_one() {
   # take inputs as long as their longest seed.
   local limit=()
   [ "$t" = records ] && limit=(-max_len=4096)
-  # A crash ends the run; its input is in findings/.
-  "$build/fuzz/fuzz_$t" -max_total_time="$seconds" -print_final_stats=1 -timeout=10 -rss_limit_mb=2048 \
-    "${limit[@]}" -artifact_prefix="$work/$t/findings/" "$work/$t/corpus" >"$log" 2>&1 || true
-  local runs speed added found
+  # A crash ends the run; its input is in findings/. The processor time is
+  # taken too: on a shared machine runs per processor second is the figure
+  # that says how fast a target is.
+  local cpu
+  cpu=$( { TIMEFORMAT='%U %S'; time "$build/fuzz/fuzz_$t" -max_total_time="$seconds" -print_final_stats=1 \
+    -timeout=10 -rss_limit_mb=2048 "${limit[@]}" -artifact_prefix="$work/$t/findings/" "$work/$t/corpus" \
+    >"$log" 2>&1 || true; } 2>&1 )
+  local runs speed added found perCpu
   runs=$(stat "$log" number_of_executed_units)
   speed=$(stat "$log" average_exec_per_sec)
   added=$(stat "$log" new_units_added)
+  perCpu=$(echo "$cpu" | awk -v runs="${runs:-0}" '{ t = $1 + $2; printf "%d", (t > 0 ? runs / t : 0) }')
   found=$(( $(ls "$work/$t/findings" | wc -l) - before ))
-  printf "%-12s %6ss %12s runs %8s runs/s %6s new inputs %4s findings\n" \
-    "$t" "$seconds" "${runs:-?}" "${speed:-?}" "${added:-?}" "$found"
+  printf "%-12s %6ss %12s runs %8s runs/s %8s runs/cpu-s %6s new inputs %4s findings\n" \
+    "$t" "$seconds" "${runs:-?}" "${speed:-?}" "$perCpu" "${added:-?}" "$found"
   [ "$found" -eq 0 ] || echo "  findings in $work/$t/findings (see $log)"
 }
 
