@@ -130,7 +130,7 @@ case $mode in
       rm -rf "$merged"
       mkdir -p "$merged"
       # The smallest set of inputs that keeps every feature reached.
-      "$build/fuzz/fuzz_$t" -merge=1 "$merged" "$work/$t/corpus" >"$work/$t/merge.log" 2>&1
+      "$build/fuzz/fuzz_$t" -merge=1 -use_counters=0 "$merged" "$work/$t/corpus" >"$work/$t/merge.log" 2>&1
       rm -rf "fuzz/corpus/$t"
       mv "$merged" "fuzz/corpus/$t"
       echo "$t: $(ls "fuzz/corpus/$t" | wc -l) inputs, $(du -sb "fuzz/corpus/$t" | cut -f1) bytes in fuzz/corpus/$t"
