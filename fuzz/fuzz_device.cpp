@@ -1,5 +1,7 @@
 #include "fuzz/fuzz_device.h"
 
+#include <sanitizer/asan_interface.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +21,10 @@
 #include "protocol/commandHandler.h"
 #include "protocol/eventHandler.h"
 
+// The engines' idle checks, which their headers leave to the checkers.
+bool AA_IsIdle();
+bool AA_IsIdleSimple();
+
 namespace fuzz {
 
 void require(bool ok, const char *what) {
@@ -29,10 +35,28 @@ void require(bool ok, const char *what) {
 
 // ------------------------------------------------------------------ output
 
+// FNV-1a, 64 bits: enough to tell two runs apart.
+static uint64_t _Hash(uint64_t hash, const uint8_t *bytes, size_t length) {
+    for (size_t i = 0; i < length; i++) hash = (hash ^ bytes[i]) * 0x100000001B3ull;
+    return hash;
+}
+static constexpr uint64_t kHashStart = 0xCBF29CE484222325ull;
+static uint64_t _replies = kHashStart;
+
 // Every packet is one framed reply: its header gives its own length.
 static void _PacketSink(const uint8_t *bytes, size_t length) {
     require(length >= 5 && length <= 4 + RESPONSE_MAX_PAYLOAD_BYTES, "a packet carries 1 to 1024 bytes");
     require(rd16le(bytes) + 4u == length && bytes[2] == 0xAA && bytes[3] == 0xFF, "a packet header frames it");
+    _replies = _Hash(_replies, bytes, length);
+}
+
+static uint64_t _added = kHashStart;
+
+void digestBytes(const uint8_t *bytes, size_t length) { _added = _Hash(_added, bytes, length); }
+
+uint64_t deviceDigest() {
+    uint64_t hash = _Hash(_replies ^ _added, fb, sizeof fb);
+    return _Hash(hash, reinterpret_cast<const uint8_t *>(&frame_counter), sizeof frame_counter);
 }
 
 static void _NoSleep() {}
@@ -80,8 +104,18 @@ static uint8_t *_StartStateCopy() {
     return copy;
 }
 
+void fillPool(uint8_t value) {
+    // The free pool is poisoned in the sanitizer build; the fill is no use
+    // of it by the device.
+    ASAN_UNPOISON_MEMORY_REGION(ALLOC_buffer, sizeof ALLOC_buffer);
+    memset(ALLOC_buffer, value, sizeof ALLOC_buffer);
+    ASAN_POISON_MEMORY_REGION(ALLOC_buffer + ALLOC_buffer_idx, sizeof ALLOC_buffer - ALLOC_buffer_idx);
+}
+
 void restartDevice() {
     static bool started = false;
+    _replies = kHashStart;
+    _added = kHashStart;
     SIM_ResetDevice();
     SIM_frameSink = SIM_DiscardOutput;
     SIM_packetSink = _PacketSink;
@@ -99,7 +133,11 @@ void restartDevice() {
     }
 }
 
-void checkPoolHolders() {
+void checkBetweenCommands() {
+    const GUI_Device &device = GUI_Context.device;
+    require(device.vram == fb && device.xSize == SCREEN_WIDTH && device.ySize == SCREEN_HEIGHT,
+            "between commands drawing goes to the screen");
+    require(AA_IsIdle() && AA_IsIdleSimple(), "between commands the antialiasing engines hold no row");
     require(ALLOC_buffer_idx <= POOL_SIZE_BYTES, "the pool top lies inside the pool");
     const bool video = MPEG_IsRunning();
     if (!video && memDeviceMemory == nullptr) require(ALLOC_buffer_idx == 0, "a command gives its pool memory back");

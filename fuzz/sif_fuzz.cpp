@@ -14,37 +14,38 @@
 #include "gui/GUI_Font.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    fuzz::restartDevice();
-    fuzz::Input input(data, size);
-    const fuzz::Placement at = fuzz::applyPlacement(input);
-    const uint8_t colour = input.u8(), alpha = input.u8();
-    size_t textBytes = 0;
-    const uint8_t *text = input.take(input.u8() % (GUI_MAX_LINE_CHARS + 1), &textBytes);
-    size_t fileBytes = 0;
-    const uint8_t *file = input.take(input.left(), &fileBytes);
+    fuzz::runRepeatable(size, [&] {
+        fuzz::Input input(data, size);
+        const fuzz::Placement at = fuzz::applyPlacement(input);
+        const uint8_t colour = input.u8(), alpha = input.u8();
+        size_t textBytes = 0;
+        const uint8_t *text = input.take(input.u8() % (GUI_MAX_LINE_CHARS + 1), &textBytes);
+        size_t fileBytes = 0;
+        const uint8_t *file = input.take(input.left(), &fileBytes);
 
-    const uint8_t bitsPerPixel = (at.flags & fuzzlayout::kTextFourBits) ? 4 : 2;
-    GUI_FONT font{};
-    if (GUI_SIF_CreateFont(file, &font, bitsPerPixel, (uint32_t)fileBytes) != 0) return 0;
-    fuzz::require(font.data == file && font.dataSize == fileBytes, "an opened font is the file in place");
+        const uint8_t bitsPerPixel = (at.flags & fuzzlayout::kTextFourBits) ? 4 : 2;
+        GUI_FONT font{};
+        if (GUI_SIF_CreateFont(file, &font, bitsPerPixel, (uint32_t)fileBytes) != 0) return;
+        fuzz::require(font.data == file && font.dataSize == fileBytes, "an opened font is the file in place");
 
-    GUI_SetColor(((uint32_t)alpha << 24) | Index2Color_M332(colour));
-    GUI_SetFont(&font);
-    fuzz::DrawGuard guard;
-    GUI_GlyphRef refs[GUI_MAX_LINE_CHARS];
-    int32_t width = 0, height = 0;
-    const int32_t count = GUI_PrapareLine(text, (uint32_t)textBytes, &width, &height, refs);
-    fuzz::require(count >= 0 && (size_t)count <= textBytes, "a line has at most one glyph per byte");
-    for (int32_t i = 0; i < count; i++) {
-        fuzz::require(refs[i] == nullptr || (refs[i] >= file && refs[i] + SIF_GLYPH_BYTES <= file + fileBytes),
-                      "a glyph lies in its font's file");
-    }
-    // Left, centred on the position or ending left of it, as the command does.
-    int32_t left = at.x;
-    const int32_t alignment = (at.flags >> fuzzlayout::kTextAlignShift) & 3;
-    if (alignment == 1) left = at.x - width / 2;
-    if (alignment == 2) left = at.x - width - 1;
-    GUI_DispPraparedLine(count, refs, left, at.y);
-    guard.check();
+        GUI_SetColor(((uint32_t)alpha << 24) | Index2Color_M332(colour));
+        GUI_SetFont(&font);
+        fuzz::DrawGuard guard;
+        GUI_GlyphRef refs[GUI_MAX_LINE_CHARS];
+        int32_t width = 0, height = 0;
+        const int32_t count = GUI_PrapareLine(text, (uint32_t)textBytes, &width, &height, refs);
+        fuzz::require(count >= 0 && (size_t)count <= textBytes, "a line has at most one glyph per byte");
+        for (int32_t i = 0; i < count; i++) {
+            fuzz::require(refs[i] == nullptr || (refs[i] >= file && refs[i] + SIF_GLYPH_BYTES <= file + fileBytes),
+                          "a glyph lies in its font's file");
+        }
+        // Left, centred on the position or ending left of it, as the command does.
+        int32_t left = at.x;
+        const int32_t alignment = (at.flags >> fuzzlayout::kTextAlignShift) & 3;
+        if (alignment == 1) left = at.x - width / 2;
+        if (alignment == 2) left = at.x - width - 1;
+        GUI_DispPraparedLine(count, refs, left, at.y);
+        guard.check();
+    });
     return 0;
 }

@@ -36,7 +36,7 @@ constexpr size_t kMaxFileBytes = 0xFFFF - 4;
 int32_t _Run(const uint8_t *header, size_t headerBytes, const uint8_t *tail = nullptr, size_t tailBytes = 0) {
     const fuzz::ExactCommand command(header, headerBytes, tail, tailBytes);
     const int32_t consumed = opcodeHandlers[header[0]](command.bytes(), command.size());
-    fuzz::checkPoolHolders();
+    fuzz::checkBetweenCommands();
     return consumed;
 }
 
@@ -75,51 +75,52 @@ bool _AllZero(const uint8_t *p, size_t n) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    fuzz::restartDevice();
-    fuzz::Input input(data, size);
-    uint32_t imageSlotsNamed = 0, fontSlotsNamed = 0;
-    while (!input.empty()) {
-        const uint8_t kind = input.u8(), slot = input.u8(), format = input.u8();
-        const uint16_t chunkField = input.u16();
-        const size_t chunkBytes = chunkField ? chunkField : 1;
-        const uint8_t faults = input.u8();
-        uint8_t position[3];
-        for (uint8_t &b : position) b = input.u8();
-        size_t fileBytes = 0;
-        const uint8_t *file = input.take(input.u16() % (kMaxFileBytes + 1), &fileBytes);
-        if (slot < 32) ((kind & kUploadFont) ? fontSlotsNamed : imageSlotsNamed) |= 1u << slot;
+    fuzz::runRepeatable(size, [&] {
+        fuzz::Input input(data, size);
+        uint32_t imageSlotsNamed = 0, fontSlotsNamed = 0;
+        while (!input.empty()) {
+            const uint8_t kind = input.u8(), slot = input.u8(), format = input.u8();
+            const uint16_t chunkField = input.u16();
+            const size_t chunkBytes = chunkField ? chunkField : 1;
+            const uint8_t faults = input.u8();
+            uint8_t position[3];
+            for (uint8_t &b : position) b = input.u8();
+            size_t fileBytes = 0;
+            const uint8_t *file = input.take(input.u16() % (kMaxFileBytes + 1), &fileBytes);
+            if (slot < 32) ((kind & kUploadFont) ? fontSlotsNamed : imageSlotsNamed) |= 1u << slot;
 
-        std::vector<uint8_t> resource(file, file + fileBytes);
-        uint32_t crc = CRC_Calculate(file, (uint32_t)fileBytes);
-        if (faults & fuzzlayout::kUploadBadCrc) crc ^= 1;
-        resource.resize(fileBytes + 4);
-        wr32le(resource.data() + fileBytes, crc);
+            std::vector<uint8_t> resource(file, file + fileBytes);
+            uint32_t crc = CRC_Calculate(file, (uint32_t)fileBytes);
+            if (faults & fuzzlayout::kUploadBadCrc) crc ^= 1;
+            resource.resize(fileBytes + 4);
+            wr32le(resource.data() + fileBytes, crc);
 
-        const uint8_t opcode = (kind & kUploadFont) ? kOpLoadFont : kOpLoadImage;
-        size_t offset = 0;
-        for (int index = 0; offset < resource.size(); index++) {
-            const size_t length = std::min(chunkBytes, resource.size() - offset);
-            const bool lost = index == 1 && (faults & fuzzlayout::kUploadSkipChunk);
-            if (!lost) _SendChunk(opcode, slot, format, resource, offset, length);
-            if (index == 0 && (faults & fuzzlayout::kUploadRepeatChunk)) {
-                _SendChunk(opcode, slot, format, resource, offset, length);
+            const uint8_t opcode = (kind & kUploadFont) ? kOpLoadFont : kOpLoadImage;
+            size_t offset = 0;
+            for (int index = 0; offset < resource.size(); index++) {
+                const size_t length = std::min(chunkBytes, resource.size() - offset);
+                const bool lost = index == 1 && (faults & fuzzlayout::kUploadSkipChunk);
+                if (!lost) _SendChunk(opcode, slot, format, resource, offset, length);
+                if (index == 0 && (faults & fuzzlayout::kUploadRepeatChunk)) {
+                    _SendChunk(opcode, slot, format, resource, offset, length);
+                }
+                offset += length;
             }
-            offset += length;
+            if (kind & fuzzlayout::kUploadDraw) _DrawResource(kind, slot, position);
         }
-        if (kind & fuzzlayout::kUploadDraw) _DrawResource(kind, slot, position);
-    }
-    // The flash starts empty: a slot that no upload named stays so.
-    for (uint32_t slot = 1; slot < IMAGE_SLOT_COUNT; slot++) {
-        if (!(imageSlotsNamed >> slot & 1)) {
-            fuzz::require(_AllZero(FLASH_Address(imageSlotOffset(slot)), IMAGE_SLOT_BYTES),
-                          "an upload writes only into the slot it names");
+        // The flash starts empty: a slot that no upload named stays so.
+        for (uint32_t slot = 1; slot < IMAGE_SLOT_COUNT; slot++) {
+            if (!(imageSlotsNamed >> slot & 1)) {
+                fuzz::require(_AllZero(FLASH_Address(imageSlotOffset(slot)), IMAGE_SLOT_BYTES),
+                              "an upload writes only into the slot it names");
+            }
         }
-    }
-    for (uint32_t slot = FONT_FIRST_FLASH_SLOT; slot < FONT_SLOT_COUNT; slot++) {
-        if (!(fontSlotsNamed >> slot & 1)) {
-            fuzz::require(_AllZero(FLASH_Address(fontSlotOffset(slot)), FONT_SLOT_BYTES),
-                          "an upload writes only into the slot it names");
+        for (uint32_t slot = FONT_FIRST_FLASH_SLOT; slot < FONT_SLOT_COUNT; slot++) {
+            if (!(fontSlotsNamed >> slot & 1)) {
+                fuzz::require(_AllZero(FLASH_Address(fontSlotOffset(slot)), FONT_SLOT_BYTES),
+                              "an upload writes only into the slot it names");
+            }
         }
-    }
+    });
     return 0;
 }
