@@ -171,6 +171,14 @@ Placement applyPlacement(Input &input) {
     return Placement{wire[0], halfToPixel(position.a), halfToPixel(position.b)};
 }
 
+ImageInput applyImageInput(const uint8_t *data, size_t size) {
+    Input input(data, size);
+    const Placement at = applyPlacement(input);
+    size_t fileBytes = 0;
+    const uint8_t *file = input.take(input.left(), &fileBytes);
+    return ImageInput{at, file, (uint32_t)fileBytes};
+}
+
 // ------------------------------------------------------------- draw guard
 
 static uint8_t _screenBefore[FB_SIZE_BYTES];

@@ -78,6 +78,14 @@ struct Placement {
 };
 Placement applyPlacement(Input &input);
 
+// The image targets' input: a placement, then the file to the end.
+struct ImageInput {
+    Placement at;
+    const uint8_t *file;
+    uint32_t fileBytes;
+};
+ImageInput applyImageInput(const uint8_t *data, size_t size);
+
 // Remembers the screen, the graphics context and the pool top; check() then
 // requires that the context (and unless told otherwise the pool top) is as
 // it was and that no screen pixel changed outside the clip rectangle of that

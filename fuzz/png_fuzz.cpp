@@ -15,22 +15,20 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     fuzz::runRepeatable(size, [&] {
-        fuzz::Input input(data, size);
-        const fuzz::Placement at = fuzz::applyPlacement(input);
-        size_t fileBytes = 0;
-        const uint8_t *file = input.take(input.left(), &fileBytes);
+        const fuzz::ImageInput image = fuzz::applyImageInput(data, size);
+        const fuzz::Placement &at = image.at;
 
         uint32_t width = 0, height = 0;
         uint8_t alpha = 0;
-        const int header = GUI_PNG_GetSize(file, (uint32_t)fileBytes, &width, &height, &alpha);
+        const int header = GUI_PNG_GetSize(image.file, image.fileBytes, &width, &height, &alpha);
         int drawn = 0;
         if (at.flags & fuzzlayout::kImageIntoPicture) {
             // The upload refuses pictures larger than the screen before decoding.
             if (header != 0 || width == 0 || height == 0 || width > SCREEN_WIDTH || height > SCREEN_HEIGHT) return;
-            fuzz::drawIntoPicture(width, height, [&] { drawn = GUI_PNG_Draw(file, (uint32_t)fileBytes, 0, 0); });
+            fuzz::drawIntoPicture(width, height, [&] { drawn = GUI_PNG_Draw(image.file, image.fileBytes, 0, 0); });
         } else {
             fuzz::DrawGuard guard;
-            drawn = GUI_PNG_Draw(file, (uint32_t)fileBytes, at.x, at.y);
+            drawn = GUI_PNG_Draw(image.file, image.fileBytes, at.x, at.y);
             guard.check();
         }
         if (header != 0) fuzz::require(drawn == header, "drawing refuses a header as the size reader does");
