@@ -41,22 +41,38 @@ static uint64_t _Hash(uint64_t hash, const uint8_t *bytes, size_t length) {
     return hash;
 }
 static constexpr uint64_t kHashStart = 0xCBF29CE484222325ull;
-static uint64_t _replies = kHashStart;
+
+struct Outcome {
+    uint64_t replies = kHashStart;
+    uint64_t added = kHashStart;
+    int32_t frames = 0;
+};
+static bool _recording = false;
+static Outcome _outcome, _savedOutcome;
+static uint8_t _savedScreen[FB_SIZE_BYTES];
 
 // Every packet is one framed reply: its header gives its own length.
 static void _PacketSink(const uint8_t *bytes, size_t length) {
     require(length >= 5 && length <= 4 + RESPONSE_MAX_PAYLOAD_BYTES, "a packet carries 1 to 1024 bytes");
     require(rd16le(bytes) + 4u == length && bytes[2] == 0xAA && bytes[3] == 0xFF, "a packet header frames it");
-    _replies = _Hash(_replies, bytes, length);
+    if (_recording) _outcome.replies = _Hash(_outcome.replies, bytes, length);
 }
 
-static uint64_t _added = kHashStart;
+void recordOutcome(bool on) { _recording = on; }
 
-void digestBytes(const uint8_t *bytes, size_t length) { _added = _Hash(_added, bytes, length); }
+void digestBytes(const uint8_t *bytes, size_t length) {
+    if (_recording) _outcome.added = _Hash(_outcome.added, bytes, length);
+}
 
-uint64_t deviceDigest() {
-    uint64_t hash = _Hash(_replies ^ _added, fb, sizeof fb);
-    return _Hash(hash, reinterpret_cast<const uint8_t *>(&frame_counter), sizeof frame_counter);
+void saveOutcome() {
+    _savedOutcome = _outcome;
+    _savedOutcome.frames = frame_counter;
+    memcpy(_savedScreen, fb, sizeof fb);
+}
+
+bool outcomeMatchesSaved() {
+    return _outcome.replies == _savedOutcome.replies && _outcome.added == _savedOutcome.added &&
+           frame_counter == _savedOutcome.frames && memcmp(fb, _savedScreen, sizeof fb) == 0;
 }
 
 static void _NoSleep() {}
@@ -114,8 +130,8 @@ void fillPool(uint8_t value) {
 
 void restartDevice() {
     static bool started = false;
-    _replies = kHashStart;
-    _added = kHashStart;
+    _outcome = Outcome{};
+    _recording = false;
     SIM_ResetDevice();
     SIM_frameSink = SIM_DiscardOutput;
     SIM_packetSink = _PacketSink;
