@@ -13,7 +13,7 @@ html=0
 case "${1:-}" in
   "") ;;
   --html) html=1 ;;
-  -h|--help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+  -h|--help) awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"; exit 0 ;;
   *) echo "coverage.sh: unknown argument $1" >&2; exit 2 ;;
 esac
 bash scripts/install-deps.sh

@@ -7,14 +7,16 @@
 #   scripts/fuzz.sh --seed [TARGET|all]      add first seeds (test data, examples) to the work corpora
 #   scripts/fuzz.sh --keep [TARGET|all]      merge the work corpora into fuzz/corpus, minimised
 #
-# The input of a fixed finding belongs in fuzz/regressions/TARGET/, which is
-# never minimised away; both folders run as tests in test.sh.
 # TARGET is a name from fuzz/corpus (records, png, jpeg, sif, mpeg,
 # zlib_blocks, handshake, uploads). Each target works in out/fuzz/TARGET/:
 # corpus/ starts as a copy of fuzz/corpus/TARGET and keeps what fuzzing
 # adds, findings/ receives every crash, leak or timeout as a file (replay one
 # with build-sanitize/fuzz/fuzz_TARGET FILE), fuzz.log is libFuzzer's log.
-# Each run prints its executions, executions per second and new inputs.
+# Each run prints its runs, runs per second and per processor second, and
+# the inputs it added. The input of a fixed finding belongs in
+# fuzz/regressions/TARGET/, which is never minimised away; both folders run
+# as tests in test.sh.
+#
 # BUILD_DIR overrides the build folder; FUZZ_JOBS runs that many targets at
 # once (default 1: the machine is shared).
 set -euo pipefail
@@ -23,14 +25,13 @@ root="$PWD"
 build="${BUILD_DIR:-$root/build-sanitize}"
 work="$root/out/fuzz"
 
-usage() {
-  sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//' >&2
-  exit 2
+usage() {  # the comment at the top of this file
+  awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"
 }
 
 mode=fuzz
 case "${1:-}" in
-  -h|--help) usage ;;
+  -h|--help) usage; exit 0 ;;
   --seed) mode=seed; shift ;;
   --keep) mode=keep; shift ;;
   -*) echo "fuzz.sh: unknown option $1" >&2; exit 2 ;;
