@@ -238,6 +238,27 @@ std::vector<Bytes> drawingCommands() {
 
 Bytes records(const std::vector<Bytes> &commands) { return nimbra::packRecords(commands); }
 
+// The shape and state commands among them, laid end to end behind a
+// placement: the whole screen, then a small clip that cuts every shape.
+void shapeSeeds() {
+    Bytes shapes;
+    for (const Bytes &c : drawingCommands()) {
+        if (c[0] == 0x09 || c[0] == 0x0B || (c[0] >= 0x0C && c[0] <= 0x10) || c[0] == 0x12) {
+            shapes.insert(shapes.end(), c.begin(), c.end());
+        }
+    }
+    seed("shapes", "screen", cat({placement(0, 0, 0), shapes}));
+    seed("shapes", "clipped", cat({placement(0, 0, 0, 150, 90, 500, 420), shapes}));
+    // Thick pens of both shapes and every line style on short segments.
+    CommandBuilder pens;
+    for (uint8_t style = 0; style < 4; style++) {
+        pens.setPenStyle((uint8_t)(1 + 40 * style), style & 1, style);
+        pens.u8(0x0F).pair(-40, 100 + 60 * style).pair(700, 80 + 60 * style);
+        pens.u8(0x0D).u8(0x83).pair(600, 100).pair(1300, 300 + 50 * style).pair(620, 810);
+    }
+    seed("shapes", "pens", cat({placement(0, 0, 0, 20, 20, 1200, 700), pens.payload()}));
+}
+
 // ------------------------------------------------------- compressed blocks
 
 // The blocks as the target reads them: flag byte, length, bytes.
@@ -428,6 +449,7 @@ int main(int argc, char **argv) {
         imageSeeds("jpeg", jpegFiles());
         fontSeeds();
         videoSeeds();
+        shapeSeeds();
         zlibSeeds();
         handshakeSeeds();
         uploadSeeds();
