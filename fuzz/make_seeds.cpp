@@ -200,6 +200,18 @@ Bytes videoSteps(const Bytes &clip, size_t groups, bool faults) {
     return out;
 }
 
+// The clip with the full-pel flag set in every P picture's header, which
+// encoders seldom write: the vectors then count whole pixels.
+Bytes withFullPelVectors(Bytes clip) {
+    for (size_t i = 0; i + 8 < clip.size(); i++) {
+        if (clip[i] != 0 || clip[i + 1] != 0 || clip[i + 2] != 1 || clip[i + 3] != 0) continue;
+        // Temporal reference (10 bits), coding type (3), VBV delay (16), then the flag.
+        uint8_t *header = &clip[i + 4];
+        if (((header[1] >> 3) & 7) == 2) header[3] |= 0x04;
+    }
+    return clip;
+}
+
 void videoSeeds() {
     const Bytes clip = readSource("examples/clip.m1v");
     seed("mpeg", "clip", videoSteps(clip, 99, false));
@@ -207,6 +219,7 @@ void videoSeeds() {
     for (const char *name : {"ip_100x76_matrices_q5", "ipb_176x120_q4"}) {
         seed("mpeg", name, videoSteps(readSource(std::string("tests/data/mpeg/") + name + ".m1v"), 3, false));
     }
+    seed("mpeg", "full_pel_vectors", videoSteps(withFullPelVectors(clip), 3, false));
 }
 
 // ----------------------------------------------------- commands for streams
