@@ -90,7 +90,9 @@ bool refusalIn(const Bytes &packets) {
 }
 
 Bytes capturedPackets;
-void capturePacket(const uint8_t *bytes, size_t length) { capturedPackets.insert(capturedPackets.end(), bytes, bytes + length); }
+void capturePacket(const uint8_t *bytes, size_t length) {
+    capturedPackets.insert(capturedPackets.end(), bytes, bytes + length);
+}
 
 void BM_DashboardReplay(benchmark::State &state) {
     SIM_Sink savedFrames = SIM_frameSink, savedPackets = SIM_packetSink;

@@ -9,7 +9,6 @@
 #include "codecs/mpeg.h"
 #include "codecs/mpeg1_video.h"
 #include "gui/GUI_Alloc.h"
-#include "tools/demo/video_clip_data.h"
 #include "tools/hostlib/video_stream.h"
 
 namespace {
@@ -45,7 +44,9 @@ void decodeClip(benchmark::State &state, const std::string &name) {
         }
         GUI_AllocEnd(mark);
     }
-    if (pictures != (int64_t)state.iterations() * (int64_t)groups.size()) bench::fail(name + ": a picture did not decode");
+    if (pictures != (int64_t)state.iterations() * (int64_t)groups.size()) {
+        bench::fail(name + ": a picture did not decode");
+    }
     state.SetItemsProcessed(pictures);
 }
 
@@ -89,8 +90,7 @@ NIMBRA_ANCHOR_MEASURED("mpeg/decode/ipb_320x240", "anchor/ffmpeg/ipb_320x240");
 
 // The device's path: start, stream, decode and draw each picture, stop.
 void BM_DevicePlayback(benchmark::State &state) {
-    static const std::vector<Bytes> groups =
-        nimbra::splitVideoGroups(Bytes(kVideoClip, kVideoClip + sizeof kVideoClip));
+    static const std::vector<Bytes> groups = nimbra::splitVideoGroups(bench::sourceFile("examples/clip.m1v"));
     for (auto _ : state) {
         MPEG_Start();
         for (const Bytes &g : groups) {

@@ -30,6 +30,8 @@
 #include <bit>
 #include <cstring>
 
+#include "codecs/jpeg_color.h"
+#include "codecs/jpeg_idct.h"
 #include "gui/GUI_Alloc.h"
 #include "gui/GUI_Bitmap.h"
 #include "gui/GUI_Common.h"
@@ -50,7 +52,9 @@ enum ScanType : uint8_t { SCAN_GRAY = 0, SCAN_H1V1 = 1, SCAN_H2V1 = 2, SCAN_H1V2
 
 // lookUp: by the next 8 bits, a symbol (>= 0) whose code is at most 8 bits
 // long, or a tree node (< 0) for longer codes. Node n has its children in
-// tree[-n - 1] (next bit 1) and tree[-n] (next bit 0).
+// tree[-n - 1] (next bit 1) and tree[-n] (next bit 0). Once the table is
+// built, each symbol entry also carries codeSize[symbol] in bits 8 and up,
+// so that decoding a short code takes one look-up.
 struct HuffTable {
     int32_t lookUp[256];
     uint8_t codeSize[256];
@@ -62,8 +66,8 @@ struct JPEG_Context {
     uint16_t ySize;
     const uint8_t *pData;          // next unread byte; the caller owns the data
     uint32_t numBytesLeft;
-    uint32_t bitBuffer;            // next 16 bits in the low half, up to 16 more above
-    int32_t bitsLeft;
+    uint64_t bitBuffer;            // the next 16 + bitsLeft bits, most significant first, zeros after
+    int32_t bitsLeft;              // bits held beyond the next 16 (1 to 16 between reads)
     uint8_t huffDefined[HUFF_SLOTS];
     uint8_t huffCounts[HUFF_SLOTS][17];
     uint8_t huffValues[HUFF_SLOTS][256];
@@ -98,7 +102,7 @@ struct JPEG_Context {
     int32_t mcusPerCol;
     int32_t blocksPerMCU;
     int32_t mcuOrg[MAX_MCU_BLOCKS];
-    int16_t *coefBuffer;           // maxBlocksPerRow blocks of 64, natural order
+    int16_t *coefBuffer;           // maxBlocksPerRow blocks of 64, transposed (see kZigzagTransposed)
     uint8_t *blockMaxZag;          // per block: where its decoding ended last row
     uint8_t *sampleBuffer;         // maxBlocksPerRow blocks of 8 x 8 samples
     int32_t totalLinesLeft;
@@ -114,51 +118,14 @@ constexpr uint8_t kZigzag[64] = {
     41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
     30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
 
-// YCbCr to RGB in 16-bit fixed point (the JFIF coefficients 1.402, 1.772,
-// 0.71414 and 0.34414), and the RGB332 quantisation of each channel.
-struct ColorTables {
-    int16_t crR[256];   // red offset from Cr
-    int16_t cbB[256];   // blue offset from Cb
-    int32_t crG[256];   // green part from Cr, 16 fractional bits
-    int32_t cbG[256];   // green part from Cb with the rounding half
-    uint8_t red3[256];  // channel value to its bits of the colour index
-    uint8_t green3[256];
-    uint8_t blue2[256];
-    uint8_t gray[256];  // grey level to colour index
-};
-
-constexpr ColorTables _MakeColorTables() {
-    ColorTables t{};
-    for (int i = 0; i < 256; i++) {
-        int32_t k = i - 128;
-        t.crR[i] = (int16_t)((91881 * k + 32768) >> 16);
-        t.cbB[i] = (int16_t)((116129 * k + 32768) >> 16);
-        t.crG[i] = -46802 * k;
-        t.cbG[i] = -22554 * k + 32768;
-        uint32_t level3 = ((uint32_t)i * 1799 + 32768) >> 16;
-        uint32_t level2 = ((uint32_t)i * 771 + 32768) >> 16;
-        t.red3[i] = (uint8_t)(level3 << 5);
-        t.green3[i] = (uint8_t)(level3 << 2);
-        t.blue2[i] = (uint8_t)level2;
-        t.gray[i] = (uint8_t)((level3 << 5) | (level3 << 2) | level2);
-    }
+// Zig-zag position to index in the transposed blocks of coefBuffer (column
+// major: horizontal frequency u, vertical v at u x 8 + v), the order the
+// inverse DCT takes them in.
+constexpr auto kZigzagTransposed = [] {
+    std::array<uint8_t, 64> t{};
+    for (int k = 0; k < 64; k++) t[k] = (uint8_t)((kZigzag[k] & 7) * 8 + (kZigzag[k] >> 3));
     return t;
-}
-constexpr ColorTables kColor = _MakeColorTables();
-
-inline uint8_t _Clamp(int32_t v) { return (uint8_t)(v < 0 ? 0 : v > 255 ? 255 : v); }
-
-inline uint8_t _ColorIndex(int32_t y, int32_t rOffset, int32_t gOffset, int32_t bOffset) {
-    return (uint8_t)(kColor.red3[_Clamp(y + rOffset)] | kColor.green3[_Clamp(y + gOffset)] |
-                     kColor.blue2[_Clamp(y + bOffset)]);
-}
-
-// The chroma terms of one Cb, Cr pair, shared by the pixels it covers.
-struct Chroma {
-    int32_t r, g, b;
-    Chroma(uint8_t cb, uint8_t cr)
-        : r(kColor.crR[cr]), g((kColor.cbG[cb] + kColor.crG[cr]) >> 16), b(kColor.cbB[cb]) {}
-};
+}();
 
 // ---------------------------------------------------------------------------
 // Byte reader: every read of the stream goes through these, bounded by
@@ -485,6 +452,9 @@ int _CreateHuffmanTable(JPEG_Context *ctx, int slot, HuffTable *table) {
         if (!(bits & 0x8000)) node--;
         table->tree[-node - 1] = symbol;
     }
+    for (int32_t &entry : table->lookUp) {
+        if (entry >= 0) entry |= (int32_t)table->codeSize[entry] << 8;
+    }
     return 0;
 }
 
@@ -494,7 +464,8 @@ int _CreateHuffmanTable(JPEG_Context *ctx, int slot, HuffTable *table) {
 // Stuffed FF 00 reads as FF. At a marker, or at the end of the data, the
 // reader stays where it is and yields 1-bits for as long as it is asked, so
 // the marker is left for the end-of-image and restart checks.
-uint8_t _GetU8_NoMarker(JPEG_Context *ctx) {
+template <class Reader>
+inline uint8_t _GetU8_NoMarker(Reader *ctx) {
     if (ctx->numBytesLeft == 0) return 0xFF;
     uint8_t b = ctx->pData[0];
     if (b != 0xFF) {
@@ -509,19 +480,21 @@ uint8_t _GetU8_NoMarker(JPEG_Context *ctx) {
     return 0xFF;
 }
 
-// The next n bits (0 to 16), most significant first.
-uint32_t _GetBitsNoMarker(JPEG_Context *ctx, int n) {
-    uint32_t result = (ctx->bitBuffer >> (16 - n)) & ((1u << n) - 1u);
+// The next n bits (0 to 16), most significant first. Two more bytes are
+// fetched each time fewer than 17 bits are left: the reader fetches exactly
+// when and what a 32-bit buffer refilled two bytes at a time would, so that
+// the read position seen by restart and end-of-image handling is that one.
+template <class Reader>
+inline uint32_t _GetBitsNoMarker(Reader *ctx, int n) {
+    if (n == 0) return 0;
+    uint32_t result = (uint32_t)(ctx->bitBuffer >> (64 - n));
+    ctx->bitBuffer <<= n;
     ctx->bitsLeft -= n;
-    if (ctx->bitsLeft > 0) {
-        ctx->bitBuffer = std::rotl(ctx->bitBuffer, n);
-        return result;
-    }
-    uint32_t c1 = _GetU8_NoMarker(ctx);
-    uint32_t c2 = _GetU8_NoMarker(ctx);
-    uint32_t buffer = std::rotl(ctx->bitBuffer, n + ctx->bitsLeft);
-    buffer = (buffer & 0xFFFFu) | (c1 << 24) | (c2 << 16);
-    ctx->bitBuffer = std::rotl(buffer, -ctx->bitsLeft);
+    if (ctx->bitsLeft > 0) return result;
+    uint64_t c1 = _GetU8_NoMarker(ctx);
+    uint64_t c2 = _GetU8_NoMarker(ctx);
+    // 16 + bitsLeft bits (1 to 16) are still held; the new ones follow them.
+    ctx->bitBuffer |= ((c1 << 8) | c2) << (48 - (16 + ctx->bitsLeft));
     ctx->bitsLeft += 16;
     return result;
 }
@@ -533,11 +506,33 @@ void _InitBitBuffer(JPEG_Context *ctx) {
     _GetBitsNoMarker(ctx, 16);
 }
 
-int _HuffDecode(JPEG_Context *ctx, const HuffTable *table) {
-    int32_t v = table->lookUp[(ctx->bitBuffer >> 8) & 0xFF];
+// The entropy reader's state, copied out of the record for the length of an
+// MCU row so that it stays in registers (the coefficient stores could
+// otherwise alias it), and written back before anything else reads it.
+struct EntropyState {
+    const uint8_t *pData;
+    uint32_t numBytesLeft;
+    uint64_t bitBuffer;
+    int32_t bitsLeft;
+
+    explicit EntropyState(const JPEG_Context *ctx)
+        : pData(ctx->pData), numBytesLeft(ctx->numBytesLeft), bitBuffer(ctx->bitBuffer), bitsLeft(ctx->bitsLeft) {}
+    void storeTo(JPEG_Context *ctx) const {
+        ctx->pData = pData;
+        ctx->numBytesLeft = numBytesLeft;
+        ctx->bitBuffer = bitBuffer;
+        ctx->bitsLeft = bitsLeft;
+    }
+};
+
+// Look-up by the next 8 bits (always held); longer codes walk the tree a bit
+// at a time.
+template <class Reader>
+inline int _HuffDecode(Reader *ctx, const HuffTable *table) {
+    int32_t v = table->lookUp[ctx->bitBuffer >> 56];
     if (v >= 0) {
-        _GetBitsNoMarker(ctx, table->codeSize[v]);
-        return v;
+        _GetBitsNoMarker(ctx, v >> 8);
+        return v & 0xFF;
     }
     _GetBitsNoMarker(ctx, 8);
     // Children are always allocated below their parent, so the walk ends.
@@ -547,8 +542,11 @@ int _HuffDecode(JPEG_Context *ctx, const HuffTable *table) {
     return v;
 }
 
+// Without a branch on the sign: r below half the range takes away
+// 2^s - 1 (the mask is all ones exactly then).
 inline int32_t _Extend(uint32_t r, int s) {
-    return r < (1u << (s - 1)) ? (int32_t)r - (1 << s) + 1 : (int32_t)r;
+    int32_t below = (int32_t)(r - (1u << (s - 1))) >> 31;
+    return (int32_t)r - (below & ((1 << s) - 1));
 }
 
 // Finds the expected RSTn within a bounded search. On failure nothing is
@@ -572,21 +570,21 @@ int _ProcessRestart(JPEG_Context *ctx) {
 }
 
 inline void _ZeroZigzag(int16_t *block, int from, int to) {
-    for (int k = from; k < to; k++) block[kZigzag[k]] = 0;
+    for (int k = from; k < to; k++) block[kZigzagTransposed[k]] = 0;
 }
 
 // Decodes block b of the row for frame component c. The row buffer is not
 // cleared between rows: each position the block set last row is either
 // overwritten or cleared, up to where its decoding ended then.
-int _DecodeBlock(JPEG_Context *ctx, int c, int b) {
+int _DecodeBlock(JPEG_Context *ctx, EntropyState *bits, int c, int b) {
     int16_t *p = ctx->coefBuffer + 64 * b;
     const uint16_t *q = ctx->quantTables[ctx->compQuant[c]];
     const HuffTable *dcTable = &ctx->huffTables[ctx->compDCTab[c]];
     const HuffTable *acTable = &ctx->huffTables[ctx->compACTab[c]];
 
-    int s = _HuffDecode(ctx, dcTable);
+    int s = _HuffDecode(bits, dcTable);
     if (s > 15) return 1;  // no DC difference has more than 15 bits
-    int32_t diff = s ? _Extend(_GetBitsNoMarker(ctx, s), s) : 0;
+    int32_t diff = s ? _Extend(_GetBitsNoMarker(bits, s), s) : 0;
     // Wrapping arithmetic: a hostile stream may sum differences past 32 bits;
     // the coefficient keeps the low 16 bits of the product either way.
     ctx->lastDCVal[c] = (int32_t)((uint32_t)ctx->lastDCVal[c] + (uint32_t)diff);
@@ -595,7 +593,7 @@ int _DecodeBlock(JPEG_Context *ctx, int c, int b) {
     int prev = ctx->blockMaxZag[b];
     int k;
     for (k = 1; k < 64; k++) {
-        int symbol = _HuffDecode(ctx, acTable);
+        int symbol = _HuffDecode(bits, acTable);
         int r = symbol >> 4;
         s = symbol & 15;
         if (s) {
@@ -604,8 +602,8 @@ int _DecodeBlock(JPEG_Context *ctx, int c, int b) {
                 _ZeroZigzag(p, k, k + r < prev ? k + r : prev);
                 k += r;
             }
-            int32_t value = _Extend(_GetBitsNoMarker(ctx, s), s);
-            p[kZigzag[k]] = (int16_t)((uint32_t)value * q[k]);
+            int32_t value = _Extend(_GetBitsNoMarker(bits, s), s);
+            p[kZigzagTransposed[k]] = (int16_t)((uint32_t)value * q[k]);
         } else if (r == 15) {
             if (k > 48) return 1;
             _ZeroZigzag(p, k, k + 16 < prev ? k + 16 : prev);
@@ -625,11 +623,16 @@ int _DecodeBlock(JPEG_Context *ctx, int c, int b) {
 // that are left.
 int _DecodeNextRow(JPEG_Context *ctx) {
     bool abandoned = false;
+    EntropyState bits(ctx);
     for (int32_t m = 0; m < ctx->mcusPerRow; m++) {
-        if (ctx->restartInterval != 0 && ctx->restartsLeft == 0) _ProcessRestart(ctx);
+        if (ctx->restartInterval != 0 && ctx->restartsLeft == 0) {
+            bits.storeTo(ctx);
+            _ProcessRestart(ctx);
+            bits = EntropyState(ctx);
+        }
         for (int32_t i = 0; i < ctx->blocksPerMCU && !abandoned; i++) {
             int32_t b = m * ctx->blocksPerMCU + i;
-            if (_DecodeBlock(ctx, ctx->mcuOrg[i], b)) {
+            if (_DecodeBlock(ctx, &bits, ctx->mcuOrg[i], b)) {
                 // The broken block may have set positions beyond where its
                 // last good decoding ended: clear all of it next row.
                 ctx->blockMaxZag[b] = 64;
@@ -638,6 +641,7 @@ int _DecodeNextRow(JPEG_Context *ctx) {
         }
         ctx->restartsLeft--;
     }
+    bits.storeTo(ctx);
     return 0;
 }
 
@@ -766,63 +770,10 @@ int _InitFrame(JPEG_Context *ctx) {
     return 0;
 }
 
-// One pass of the one-dimensional kernel of the slow integer inverse DCT
-// (constants scaled by 2^13). Inputs are 16-bit, for which no intermediate
-// leaves 32 bits.
-struct IdctOut {
-    int32_t v[8];
-};
-
-inline IdctOut _IdctKernel(int32_t i0, int32_t i1, int32_t i2, int32_t i3, int32_t i4, int32_t i5, int32_t i6,
-                           int32_t i7) {
-    int32_t z1 = (i2 + i6) * 4433;
-    int32_t t2 = z1 - i6 * 15137;
-    int32_t t3 = z1 + i2 * 6270;
-    int32_t t0 = (i0 + i4) * 8192;
-    int32_t t1 = (i0 - i4) * 8192;
-    int32_t e10 = t0 + t3, e13 = t0 - t3, e11 = t1 + t2, e12 = t1 - t2;
-
-    int32_t a = i7, b = i5, c = i3, d = i1;
-    int32_t z5 = (a + b + c + d) * 9633;
-    int32_t za = (a + d) * -7373;
-    int32_t zb = (b + c) * -20995;
-    int32_t zc = (a + c) * -16069 + z5;
-    int32_t zd = (b + d) * -3196 + z5;
-    int32_t o0 = a * 2446 + za + zc;
-    int32_t o1 = b * 16819 + zb + zd;
-    int32_t o2 = c * 25172 + zb + zc;
-    int32_t o3 = d * 12299 + za + zd;
-
-    return {{e10 + o3, e11 + o2, e12 + o1, e13 + o0, e13 - o0, e12 - o1, e11 - o2, e10 - o3}};
-}
-
-// Rows first, then columns, with two extra bits of precision in between.
-void _IDCT(const int16_t *coefficients, uint8_t *samples) {
-    int16_t work[64];
-    memcpy(work, coefficients, sizeof work);
-
-    for (int row = 0; row < 8; row++) {
-        int16_t *w = work + 8 * row;
-        if ((w[1] | w[2] | w[3] | w[4] | w[5] | w[6] | w[7]) == 0) {
-            int16_t dc = (int16_t)(w[0] * 4);
-            for (int i = 0; i < 8; i++) w[i] = dc;
-            continue;
-        }
-        IdctOut out = _IdctKernel(w[0], w[1], w[2], w[3], w[4], w[5], w[6], w[7]);
-        for (int i = 0; i < 8; i++) w[i] = (int16_t)((out.v[i] + 1024) >> 11);
-    }
-
-    for (int col = 0; col < 8; col++) {
-        const int16_t *w = work + col;
-        if ((w[8] | w[16] | w[24] | w[32] | w[40] | w[48] | w[56]) == 0) {
-            uint8_t sample = _Clamp(((w[0] + 16) >> 5) + 128);
-            for (int i = 0; i < 8; i++) samples[8 * i + col] = sample;
-            continue;
-        }
-        IdctOut out = _IdctKernel(w[0], w[8], w[16], w[24], w[32], w[40], w[48], w[56]);
-        for (int i = 0; i < 8; i++) samples[8 * i + col] = _Clamp(((out.v[i] + 131072) >> 18) + 128);
-    }
-}
+// One block: the slow integer transform (codecs/jpeg_idct), which reads the
+// coefficients without changing them, so that coefBuffer keeps them for the
+// next row's selective clearing.
+inline void _IDCT(const int16_t *coefficients, uint8_t *samples) { JPEG_Idct(coefficients, samples); }
 
 void _TransformRow(JPEG_Context *ctx) {
     for (int32_t b = 0; b < ctx->maxBlocksPerRow; b++) {
@@ -837,37 +788,27 @@ void _TransformRow(JPEG_Context *ctx) {
 void _ConvertGray(JPEG_Context *ctx, int r) {
     uint8_t *out = ctx->lineBuffer[0];
     const uint8_t *y = ctx->sampleBuffer + 8 * r;
-    for (int32_t m = 0; m < ctx->maxMCUsPerRow; m++, y += 64, out += 8) {
-        for (int j = 0; j < 8; j++) out[j] = kColor.gray[y[j]];
-    }
+    for (int32_t m = 0; m < ctx->maxMCUsPerRow; m++, y += 64, out += 8) JPEG_ConvertGray8(y, out);
 }
 
 void _ConvertH1V1(JPEG_Context *ctx, int r) {
     uint8_t *out = ctx->lineBuffer[0];
     const uint8_t *mcu = ctx->sampleBuffer + 8 * r;
     for (int32_t m = 0; m < ctx->maxMCUsPerRow; m++, mcu += 3 * 64, out += 8) {
-        const uint8_t *y = mcu, *cb = mcu + 64, *cr = mcu + 128;
-        for (int j = 0; j < 8; j++) {
-            Chroma k(cb[j], cr[j]);
-            out[j] = _ColorIndex(y[j], k.r, k.g, k.b);
-        }
+        JPEG_ConvertPixels8(mcu, mcu + 64, mcu + 128, out);
     }
 }
 
+// Luma from the left and right blocks, each chroma sample over two pixels.
 void _ConvertH2V1(JPEG_Context *ctx, int r) {
     uint8_t *out = ctx->lineBuffer[0];
     const uint8_t *mcu = ctx->sampleBuffer + 8 * r;
     for (int32_t m = 0; m < ctx->maxMCUsPerRow; m++, mcu += 4 * 64, out += 16) {
-        const uint8_t *cb = mcu + 128, *cr = mcu + 192;
-        for (int j = 0; j < 8; j++) {
-            Chroma k(cb[j], cr[j]);
-            const uint8_t *y = mcu + (j < 4 ? 0 : 64) + 2 * (j & 3);
-            out[2 * j] = _ColorIndex(y[0], k.r, k.g, k.b);
-            out[2 * j + 1] = _ColorIndex(y[1], k.r, k.g, k.b);
-        }
+        JPEG_ConvertPixels16(mcu, mcu + 64, mcu + 128, mcu + 192, out);
     }
 }
 
+// Two lines of the top or bottom luma block over one chroma row.
 void _ConvertH1V2(JPEG_Context *ctx, int r) {
     uint8_t *out0 = ctx->lineBuffer[0], *out1 = ctx->lineBuffer[1];
     const uint8_t *mcu = ctx->sampleBuffer;
@@ -875,29 +816,21 @@ void _ConvertH1V2(JPEG_Context *ctx, int r) {
     int chromaOffset = 8 * (r >> 1);
     for (int32_t m = 0; m < ctx->maxMCUsPerRow; m++, mcu += 4 * 64, out0 += 8, out1 += 8) {
         const uint8_t *y = mcu + lumaOffset, *cb = mcu + 128 + chromaOffset, *cr = mcu + 192 + chromaOffset;
-        for (int j = 0; j < 8; j++) {
-            Chroma k(cb[j], cr[j]);
-            out0[j] = _ColorIndex(y[j], k.r, k.g, k.b);
-            out1[j] = _ColorIndex(y[j + 8], k.r, k.g, k.b);
-        }
+        JPEG_ConvertPixels8(y, cb, cr, out0);
+        JPEG_ConvertPixels8(y + 8, cb, cr, out1);
     }
 }
 
+// Two lines of the top or bottom pair of luma blocks over one chroma row.
 void _ConvertH2V2(JPEG_Context *ctx, int r) {
     uint8_t *out0 = ctx->lineBuffer[0], *out1 = ctx->lineBuffer[1];
     const uint8_t *mcu = ctx->sampleBuffer;
     int lumaOffset = (r < 8 ? 0 : 128) + 8 * (r & 7);
     int chromaOffset = 8 * (r >> 1);
     for (int32_t m = 0; m < ctx->maxMCUsPerRow; m++, mcu += 6 * 64, out0 += 16, out1 += 16) {
-        const uint8_t *cb = mcu + 256 + chromaOffset, *cr = mcu + 320 + chromaOffset;
-        for (int j = 0; j < 8; j++) {
-            Chroma k(cb[j], cr[j]);
-            const uint8_t *y = mcu + lumaOffset + (j < 4 ? 0 : 64) + 2 * (j & 3);
-            out0[2 * j] = _ColorIndex(y[0], k.r, k.g, k.b);
-            out0[2 * j + 1] = _ColorIndex(y[1], k.r, k.g, k.b);
-            out1[2 * j] = _ColorIndex(y[8], k.r, k.g, k.b);
-            out1[2 * j + 1] = _ColorIndex(y[9], k.r, k.g, k.b);
-        }
+        const uint8_t *y = mcu + lumaOffset, *cb = mcu + 256 + chromaOffset, *cr = mcu + 320 + chromaOffset;
+        JPEG_ConvertPixels16(y, y + 64, cb, cr, out0);
+        JPEG_ConvertPixels16(y + 8, y + 72, cb, cr, out1);
     }
 }
 

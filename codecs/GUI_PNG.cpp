@@ -3,6 +3,7 @@
 // inflated but not converted; the first row below it stops the decoding.
 #include "codecs/GUI_PNG.h"
 
+
 #include "codecs/png.h"
 #include "gui/GUICC_M332.h"
 #include "gui/GUI_AALib.h"
@@ -17,17 +18,33 @@ uint32_t _Skip(int32_t x) { return x < GUI_Context.clipX0 ? (uint32_t)((int64_t)
 
 // Indexed rows of either kind. Only the visible run is expanded, so that an
 // image wider than outLine still draws without writing past it.
+// Depth 8 is a plain look-up per byte; smaller depths take each byte's
+// samples from the highest bits down.
 void PNG_palate(PNG_Context *ctx, const uint8_t *row, int32_t x, int32_t x0, int32_t y, int32_t count) {
     const uint32_t skip = _Skip(x);
     const uint32_t depth = ctx->bitDepth;
-    const uint32_t perByte = 8 / depth;
-    const uint32_t mask = (1u << depth) - 1;
-    for (int32_t i = 0; i < count; i++) {
-        uint32_t p = skip + (uint32_t)i;
+    const uint8_t *map = ctx->colorMap;
+    uint8_t *out = ctx->outLine;
+    if (depth == 8) {
+        const uint8_t *in = row + skip;
+        for (int32_t i = 0; i < count; i++) out[i] = map[in[i]];
+    } else {
+        const uint32_t perByte = 8 / depth;
+        const uint32_t mask = (1u << depth) - 1;
+        uint32_t p = skip;
+        const uint8_t *in = row + p / perByte;
         uint32_t shift = 8 - depth - (p % perByte) * depth;
-        ctx->outLine[i] = ctx->colorMap[(row[p / perByte] >> shift) & mask];
+        for (int32_t i = 0; i < count; i++) {
+            out[i] = map[(*in >> shift) & mask];
+            if (shift == 0) {
+                shift = 8 - depth;
+                in++;
+            } else {
+                shift -= depth;
+            }
+        }
     }
-    DrawBitmapSimpleLine(x0, y, count, ctx->outLine);
+    DrawBitmapSimpleLine(x0, y, count, out);
 }
 
 // Ordinary PNG rows. Truecolour and alpha types are only defined at depth 8;

@@ -2,12 +2,18 @@
 // over the stream buffer: reads past the buffered data yield zero bits and
 // set an overrun flag, so a picture cut short is noticed without ever
 // touching memory outside the buffer. Variable-length codes are decoded by
-// walking binary trees that are built from the code tables at compile time
-// (a table with two codes sharing a prefix does not compile).
+// look-up tables, built at compile time from binary trees of the code tables
+// (a table with two codes sharing a prefix does not compile); codes longer
+// than a table's width go on down the tree.
 #include "codecs/mpeg1_video.h"
 
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "codecs/mpeg1_idct.h"
 #include "gui/GUI_Alloc.h"
 
 // ------------------------------------------------------------ stream buffer
@@ -74,12 +80,55 @@ void plm_buffer_reset(plm_buffer_t *self) {
 size_t plm_buffer_get_size(const plm_buffer_t *self) { return self->length; }
 size_t plm_buffer_get_remaining(const plm_buffer_t *self) { return self->length - (self->bitIndex + 7) / 8; }
 
-static inline uint32_t _BitsLeft(const plm_buffer_t *b) { return b->length * 8 - b->bitIndex; }
+// The bit reading functions work on the buffer itself or on a copy of its
+// read state that a hot loop keeps in registers (BitCursor), together with
+// the next bits already loaded, so that decoding a code does not wait for a
+// load from memory.
+struct BitCursor {
+    const uint8_t *bytes;
+    uint32_t length;
+    uint32_t bitIndex;
+    bool overrun;
+    uint64_t cache;    // the bits from bitIndex on, most significant first; zeros past the data
+    uint32_t cached;   // how many bits of `cache` come from bitIndex on (at least 32)
+
+    explicit BitCursor(const plm_buffer_t *b)
+        : bytes(b->bytes), length(b->length), bitIndex(b->bitIndex), overrun(b->overrun) {
+        refill();
+    }
+    void storeTo(plm_buffer_t *b) const {
+        b->bitIndex = bitIndex;
+        b->overrun = overrun;
+    }
+    void refill() {
+        uint32_t byte = bitIndex >> 3;
+        uint64_t word = 0;
+        if (byte + 8 <= length) {
+            memcpy(&word, bytes + byte, 8);
+            word = __builtin_bswap64(word);
+        } else {
+            for (uint32_t i = 0; i < 8; i++) word = (word << 8) | (byte + i < length ? bytes[byte + i] : 0);
+        }
+        cache = word << (bitIndex & 7);
+        cached = 64 - (bitIndex & 7);
+    }
+};
+
+template <class Bits>
+static inline uint32_t _BitsLeft(const Bits *b) { return b->length * 8 - b->bitIndex; }
 
 // Up to 24 bits from the read position; bits past the data read as 0.
-static inline uint32_t _PeekBits(const plm_buffer_t *b, uint32_t count) {
+template <class Bits>
+static inline uint32_t _PeekBits(const Bits *b, uint32_t count) {
     if (count == 0) return 0;
     uint32_t byte = b->bitIndex >> 3;
+    if (byte + 8 <= b->length) {
+        // Eight whole bytes buffered: one big-endian load.
+        uint64_t word;
+        memcpy(&word, b->bytes + byte, 8);
+        word = __builtin_bswap64(word) << (b->bitIndex & 7);
+        return (uint32_t)(word >> (64 - count));
+    }
     uint32_t acc = 0;
     for (uint32_t i = 0; i < 4; i++) {
         acc <<= 8;
@@ -88,7 +137,8 @@ static inline uint32_t _PeekBits(const plm_buffer_t *b, uint32_t count) {
     return (acc << (b->bitIndex & 7)) >> (32 - count);
 }
 
-static inline void _SkipBits(plm_buffer_t *b, uint32_t count) {
+template <class Bits>
+static inline void _SkipBits(Bits *b, uint32_t count) {
     if (count > _BitsLeft(b)) {
         b->overrun = true;
         b->bitIndex = b->length * 8;
@@ -97,13 +147,33 @@ static inline void _SkipBits(plm_buffer_t *b, uint32_t count) {
     }
 }
 
-static inline uint32_t _ReadBits(plm_buffer_t *b, uint32_t count) {
+// The same reads on a cursor: the same bits, the same overrun rule.
+static inline uint32_t _PeekBits(const BitCursor *b, uint32_t count) {
+    return count == 0 ? 0 : (uint32_t)(b->cache >> (64 - count));
+}
+
+static inline void _SkipBits(BitCursor *b, uint32_t count) {
+    if (count > _BitsLeft(b)) {
+        b->overrun = true;
+        b->bitIndex = b->length * 8;
+        b->refill();
+        return;
+    }
+    b->bitIndex += count;
+    b->cache <<= count;
+    b->cached -= count;
+    if (b->cached < 32) b->refill();
+}
+
+template <class Bits>
+static inline uint32_t _ReadBits(Bits *b, uint32_t count) {
     uint32_t v = _PeekBits(b, count);
     _SkipBits(b, count);
     return v;
 }
 
-static inline uint32_t _ReadBit(plm_buffer_t *b) { return _ReadBits(b, 1); }
+template <class Bits>
+static inline uint32_t _ReadBit(Bits *b) { return _ReadBits(b, 1); }
 
 // Finds the next start code (00 00 01 xx) at or after the read position,
 // byte aligned, and leaves the read position after it. Returns xx, or -1
@@ -111,12 +181,22 @@ static inline uint32_t _ReadBit(plm_buffer_t *b) { return _ReadBits(b, 1); }
 // three bytes, which may be the beginning of a start code still to come.
 static int _NextStartCode(plm_buffer_t *b) {
     uint32_t i = (b->bitIndex + 7) >> 3;
+    // The 01 of a start code is looked for with memchr, then the two zero
+    // bytes before it are checked: the first hit is the first start code.
+    uint32_t p = i + 2;
     while (i + 3 < b->length) {
-        if (b->bytes[i] == 0 && b->bytes[i + 1] == 0 && b->bytes[i + 2] == 1) {
-            b->bitIndex = (i + 4) * 8;
-            return b->bytes[i + 3];
+        const uint8_t *one = (const uint8_t *)memchr(b->bytes + p, 1, b->length - 1 - p);
+        if (!one) {
+            i = b->length - 3;
+            break;
         }
-        i++;
+        p = (uint32_t)(one - b->bytes);
+        if (b->bytes[p - 1] == 0 && b->bytes[p - 2] == 0) {
+            b->bitIndex = (p + 2) * 8;
+            return b->bytes[p + 1];
+        }
+        p++;
+        i = p - 2;
     }
     uint32_t keep = b->length >= 3 ? b->length - 3 : 0;
     if (keep < i) keep = i;
@@ -140,7 +220,7 @@ struct VlcTree {
 };
 
 template <size_t Nodes, size_t N>
-constexpr VlcTree<Nodes> _BuildVlc(const VlcCode (&codes)[N]) {
+constexpr VlcTree<Nodes> _BuildVlcTree(const VlcCode (&codes)[N]) {
     VlcTree<Nodes> tree{};
     size_t used = 1;
     for (const VlcCode &code : codes) {
@@ -168,12 +248,55 @@ constexpr VlcTree<Nodes> _BuildVlc(const VlcCode (&codes)[N]) {
     return tree;
 }
 
-// Returns the value of the next code, or -1 when the bits form no code.
-template <size_t Nodes>
-static inline int _ReadVlc(plm_buffer_t *b, const VlcTree<Nodes> &tree) {
-    int node = 0;
+// What walking the tree over the next `Bits` bits gives: a value (or -1 for
+// bits that form no code) and the bits the walk took, or, for codes longer
+// than `Bits`, the node at which the walk goes on bit by bit.
+struct VlcEntry {
+    int16_t value;     // the code's value, -1, or the node to go on from
+    uint8_t length;    // bits taken
+    uint8_t pending;   // 1: value is a node
+};
+
+template <size_t Nodes, int Bits>
+struct Vlc {
+    VlcTree<Nodes> tree;
+    VlcEntry first[1 << Bits];
+};
+
+template <size_t Nodes, int Bits, size_t N>
+constexpr Vlc<Nodes, Bits> _BuildVlc(const VlcCode (&codes)[N]) {
+    Vlc<Nodes, Bits> vlc{};
+    vlc.tree = _BuildVlcTree<Nodes>(codes);
+    for (uint32_t pattern = 0; pattern < (1u << Bits); pattern++) {
+        int node = 0;
+        for (int depth = 1;; depth++) {
+            int16_t next = vlc.tree.child[node][(pattern >> (Bits - depth)) & 1];
+            if (next <= 0) {
+                vlc.first[pattern] = VlcEntry{(int16_t)(next < 0 ? -next - 1 : -1), (uint8_t)depth, 0};
+                break;
+            }
+            node = next;
+            if (depth == Bits) {
+                vlc.first[pattern] = VlcEntry{(int16_t)node, (uint8_t)Bits, 1};
+                break;
+            }
+        }
+    }
+    return vlc;
+}
+
+// Returns the value of the next code, or -1 when the bits form no code. One
+// look-up takes what the tree walk would have taken, bit for bit: the same
+// value, the same bits consumed (also when the code is invalid or runs past
+// the buffered data).
+template <class Reader, size_t Nodes, int Bits>
+static inline int _ReadVlc(Reader *b, const Vlc<Nodes, Bits> &vlc) {
+    const VlcEntry &e = vlc.first[_PeekBits(b, Bits)];
+    _SkipBits(b, e.length);
+    if (!e.pending) return e.value;
+    int node = e.value;
     for (;;) {
-        int16_t next = tree.child[node][_ReadBit(b)];
+        int16_t next = vlc.tree.child[node][_ReadBit(b)];
         if (next < 0) return -next - 1;
         if (next == 0) return -1;
         node = next;
@@ -288,25 +411,17 @@ static constexpr VlcCode kCoeffCodes[] = {
     {"000001", kCoeffEscape},
 };
 
-static constexpr int32_t kIdctCos[8][8] = {
-    {11585, 16069, 15137, 13623, 11585, 9102, 6270, 3196},
-    {11585, 13623, 6270, -3196, -11585, -16069, -15137, -9102},
-    {11585, 9102, -6270, -16069, -11585, 3196, 15137, 13623},
-    {11585, 3196, -15137, -9102, 11585, 13623, -6270, -16069},
-    {11585, -3196, -15137, 9102, 11585, -13623, -6270, 16069},
-    {11585, -9102, -6270, 16069, -11585, -3196, 15137, -13623},
-    {11585, -13623, 6270, 3196, -11585, 16069, -15137, 9102},
-    {11585, -16069, 15137, -13623, 11585, -9102, 6270, -3196},
-};
 
-static constexpr auto kAddressIncrementTree = _BuildVlc<48>(kAddressIncrementCodes);
-static constexpr auto kCodedBlockPatternTree = _BuildVlc<80>(kCodedBlockPatternCodes);
-static constexpr auto kMotionTree = _BuildVlc<24>(kMotionCodes);
-static constexpr auto kCoeffTree = _BuildVlc<160>(kCoeffCodes);
-static constexpr auto kIntraTypeTree = _BuildVlc<4>(kIntraTypeCodes);
-static constexpr auto kPredictedTypeTree = _BuildVlc<8>(kPredictedTypeCodes);
-static constexpr auto kLumaDcSizeTree = _BuildVlc<12>(kLumaDcSizeCodes);
-static constexpr auto kChromaDcSizeTree = _BuildVlc<12>(kChromaDcSizeCodes);
+// Look-up widths: the longest code of each table, except the coefficients,
+// whose rare codes of 11 to 16 bits finish the walk bit by bit.
+static constexpr auto kAddressIncrementVlc = _BuildVlc<48, 11>(kAddressIncrementCodes);
+static constexpr auto kCodedBlockPatternVlc = _BuildVlc<80, 9>(kCodedBlockPatternCodes);
+static constexpr auto kMotionVlc = _BuildVlc<24, 10>(kMotionCodes);
+static constexpr auto kCoeffVlc = _BuildVlc<160, 10>(kCoeffCodes);
+static constexpr auto kIntraTypeVlc = _BuildVlc<4, 2>(kIntraTypeCodes);
+static constexpr auto kPredictedTypeVlc = _BuildVlc<8, 6>(kPredictedTypeCodes);
+static constexpr auto kLumaDcSizeVlc = _BuildVlc<12, 7>(kLumaDcSizeCodes);
+static constexpr auto kChromaDcSizeVlc = _BuildVlc<12, 8>(kChromaDcSizeCodes);
 
 // Scan position -> natural (row-major) position in the 8 x 8 block.
 static constexpr uint8_t kZigZag[64] = {
@@ -315,47 +430,55 @@ static constexpr uint8_t kZigZag[64] = {
     30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63,
 };
 
+// Scan position -> position in the transposed block the inverse DCT takes.
+static constexpr auto kZigZagTransposed = [] {
+    struct {
+        uint8_t at[64];
+    } t{};
+    for (int i = 0; i < 64; i++) t.at[i] = (uint8_t)((kZigZag[i] & 7) * 8 + (kZigZag[i] >> 3));
+    return t;
+}();
+
+// The common coefficient codes together with their sign bit, by the next 11
+// bits: run, signed level and the bits taken; end of block and escape by
+// kind. Longer codes and bits that form no code go down the tree.
+enum CoeffKind : uint8_t { COEFF_OTHER, COEFF_RUN_LEVEL, COEFF_END_OF_BLOCK, COEFF_ESCAPE };
+struct CoeffEntry {
+    int16_t level;
+    uint8_t run;
+    uint8_t length;
+    CoeffKind kind;
+};
+constexpr int COEFF_FAST_BITS = 11;
+
+static constexpr auto kCoeffFast = [] {
+    struct {
+        CoeffEntry at[1 << COEFF_FAST_BITS];
+    } t{};
+    for (uint32_t pattern = 0; pattern < (1u << COEFF_FAST_BITS); pattern++) {
+        const VlcEntry &e = kCoeffVlc.first[pattern >> 1];
+        CoeffEntry c{0, 0, 0, COEFF_OTHER};
+        if (!e.pending && e.value == kCoeffEndOfBlock) {
+            c = CoeffEntry{0, 0, e.length, COEFF_END_OF_BLOCK};
+        } else if (!e.pending && e.value == kCoeffEscape) {
+            c = CoeffEntry{0, 0, e.length, COEFF_ESCAPE};
+        } else if (!e.pending && e.value >= 0 && e.length < COEFF_FAST_BITS) {
+            bool negative = (pattern >> (COEFF_FAST_BITS - 1 - e.length)) & 1;
+            int level = e.value & 63;
+            c = CoeffEntry{(int16_t)(negative ? -level : level), (uint8_t)(e.value >> 6), (uint8_t)(e.length + 1),
+                           COEFF_RUN_LEVEL};
+        }
+        t.at[pattern] = c;
+    }
+    return t;
+}();
+
 // Natural order.
 static constexpr uint8_t kDefaultIntraMatrix[64] = {
     8,  16, 19, 22, 26, 27, 29, 34, 16, 16, 22, 24, 27, 29, 34, 37, 19, 22, 26, 27, 29, 34,
     34, 38, 22, 22, 26, 27, 29, 34, 37, 40, 22, 26, 27, 29, 32, 35, 40, 48, 26, 27, 29, 32,
     35, 40, 48, 58, 26, 27, 29, 34, 38, 46, 56, 69, 27, 29, 35, 38, 46, 56, 69, 83,
 };
-
-// ---------------------------------------------------------- inverse DCT
-
-void plm_video_idct(int32_t block[64]) {
-    bool acZero = true;
-    for (int i = 1; i < 64 && acZero; i++) acZero = block[i] == 0;
-    if (acZero) {
-        // The DC term alone gives a flat block of DC / 8, rounded.
-        int32_t v = (int32_t)(((int64_t)block[0] + 4) >> 3);
-        for (int i = 0; i < 64; i++) block[i] = v;
-        return;
-    }
-    int64_t rows[64];
-    for (int v = 0; v < 8; v++) {
-        const int32_t *in = block + v * 8;
-        int64_t *out = rows + v * 8;
-        if (!(in[0] | in[1] | in[2] | in[3] | in[4] | in[5] | in[6] | in[7])) {
-            for (int x = 0; x < 8; x++) out[x] = 0;
-            continue;
-        }
-        for (int x = 0; x < 8; x++) {
-            int64_t s = 0;
-            for (int u = 0; u < 8; u++) s += (int64_t)kIdctCos[x][u] * in[u];
-            out[x] = s;
-        }
-    }
-    for (int x = 0; x < 8; x++) {
-        for (int y = 0; y < 8; y++) {
-            int64_t s = 0;
-            for (int v = 0; v < 8; v++) s += (int64_t)kIdctCos[y][v] * rows[v * 8 + x];
-            // Both passes carry 15 fractional bits: round once, at the end.
-            block[y * 8 + x] = (int32_t)((s + ((int64_t)1 << 29)) >> 30);
-        }
-    }
-}
 
 // -------------------------------------------------------------- decoder
 
@@ -374,6 +497,20 @@ constexpr uint32_t SEQUENCE_FIELDS_BITS = 62;
 constexpr uint32_t MAX_PICTURE_BYTES = 307200;   // width x height x 3
 
 enum DecodeResult { DECODE_OK, DECODE_DAMAGED, DECODE_TRUNCATED };
+
+// The most macroblocks a picture of at most MAX_PICTURE_BYTES / 3 pixels can
+// have, each side at most 4095 pixels: for each width, the tallest picture.
+static constexpr int _MaxMacroblocks() {
+    int most = 0;
+    for (int width = 1; width <= 4095; width++) {
+        int height = (int)(MAX_PICTURE_BYTES / 3) / width;
+        if (height > 4095) height = 4095;
+        int count = ((width + 15) / 16) * ((height + 15) / 16);
+        if (count > most) most = count;
+    }
+    return most;
+}
+constexpr int MAX_MACROBLOCKS = _MaxMacroblocks();
 
 struct plm_video_t {
     plm_buffer_t *buffer;
@@ -397,9 +534,17 @@ struct plm_video_t {
 
     // Per slice and macroblock.
     int quantizerScale;
+    int scaledMatricesScale;              // the scale the two tables below are for; 0: none yet
+    int32_t scaledIntra[64];              // quantizer scale x matrix, in scan order
+    int32_t scaledNonIntra[64];
     int dcPredictor[3];                   // Y, Cb, Cr
     int motionPredictorX, motionPredictorY;
-    int32_t block[64];
+    int16_t block[64];                    // transposed: horizontal frequency u, vertical v at u x 8 + v
+
+    // P pictures: the macroblocks written so far. The others show the
+    // reference where they are, and are copied from it when the picture is
+    // complete (instead of copying the whole reference first).
+    uint8_t macroblockWritten[MAX_MACROBLOCKS];
 };
 
 plm_video_t *plm_video_create_with_buffer(plm_buffer_t *buffer) {
@@ -485,11 +630,79 @@ static HeaderResult _DecodeSequenceHeader(plm_video_t *self) {
         self->hasHeader = true;
     }
     memcpy(self->intraMatrix, intra, 64);
+    self->scaledMatricesScale = 0;
     memcpy(self->nonIntraMatrix, nonIntra, 64);
     return HEADER_ACCEPTED;
 }
 
 static inline uint8_t _Clamp255(int32_t v) { return (uint8_t)(v < 0 ? 0 : v > 255 ? 255 : v); }
+
+// The prediction of a block whose source lies inside the plane: a copy, the
+// average of two neighbours ((a + b + 1) >> 1, horizontally or vertically)
+// or of four ((a + b + c + d + 2) >> 2). `size` is 16 (luma) or 8 (chroma).
+#if defined(__SSE2__)
+static inline __m128i _LoadRow(const uint8_t *p, int size) {
+    return size == 16 ? _mm_loadu_si128((const __m128i *)p) : _mm_loadl_epi64((const __m128i *)p);
+}
+static inline void _StoreRow(uint8_t *p, __m128i v, int size) {
+    if (size == 16) {
+        _mm_storeu_si128((__m128i *)p, v);
+    } else {
+        _mm_storel_epi64((__m128i *)p, v);
+    }
+}
+
+static void _PredictInside(const uint8_t *a, uint8_t *out, int stride, int size, int hx, int hy) {
+    if (!hy) {
+        for (int y = 0; y < size; y++, a += stride, out += stride) {
+            __m128i v = _LoadRow(a, size);
+            if (hx) v = _mm_avg_epu8(v, _LoadRow(a + 1, size));   // (a + b + 1) >> 1
+            _StoreRow(out, v, size);
+        }
+        return;
+    }
+    if (!hx) {
+        for (int y = 0; y < size; y++, a += stride, out += stride) {
+            _StoreRow(out, _mm_avg_epu8(_LoadRow(a, size), _LoadRow(a + stride, size)), size);
+        }
+        return;
+    }
+    // Four neighbours: sums in 16 bits, two row pairs kept from one row to
+    // the next.
+    const __m128i zero = _mm_setzero_si128(), two = _mm_set1_epi16(2);
+    auto pairSums = [&](const uint8_t *row, __m128i &low, __m128i &high) {
+        __m128i left = _LoadRow(row, size), right = _LoadRow(row + 1, size);
+        low = _mm_add_epi16(_mm_unpacklo_epi8(left, zero), _mm_unpacklo_epi8(right, zero));
+        high = _mm_add_epi16(_mm_unpackhi_epi8(left, zero), _mm_unpackhi_epi8(right, zero));
+    };
+    __m128i topLow, topHigh;
+    pairSums(a, topLow, topHigh);
+    for (int y = 0; y < size; y++, a += stride, out += stride) {
+        __m128i bottomLow, bottomHigh;
+        pairSums(a + stride, bottomLow, bottomHigh);
+        __m128i low = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(topLow, bottomLow), two), 2);
+        __m128i high = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(topHigh, bottomHigh), two), 2);
+        _StoreRow(out, _mm_packus_epi16(low, high), size);
+        topLow = bottomLow;
+        topHigh = bottomHigh;
+    }
+}
+#else
+static void _PredictInside(const uint8_t *a, uint8_t *out, int stride, int size, int hx, int hy) {
+    for (int y = 0; y < size; y++, a += stride, out += stride) {
+        const uint8_t *c = a + stride;
+        if (!hx && !hy) {
+            memcpy(out, a, (size_t)size);
+        } else if (hx && !hy) {
+            for (int x = 0; x < size; x++) out[x] = (uint8_t)((a[x] + a[x + 1] + 1) >> 1);
+        } else if (!hx) {
+            for (int x = 0; x < size; x++) out[x] = (uint8_t)((a[x] + c[x] + 1) >> 1);
+        } else {
+            for (int x = 0; x < size; x++) out[x] = (uint8_t)((a[x] + a[x + 1] + c[x] + c[x + 1] + 2) >> 2);
+        }
+    }
+}
+#endif
 
 // Copies a size x size prediction from the reference plane at a half-pel
 // vector. Vectors that reach outside the plane cannot occur in a valid
@@ -502,19 +715,7 @@ static void _Predict(const uint8_t *ref, uint8_t *dst, int stride, int rows, int
     int hy = mvy & 1;
     uint8_t *out = dst + by * stride + bx;
     if (sx >= 0 && sy >= 0 && sx + size + hx <= stride && sy + size + hy <= rows) {
-        const uint8_t *a = ref + sy * stride + sx;
-        for (int y = 0; y < size; y++, a += stride, out += stride) {
-            const uint8_t *c = a + stride;
-            if (!hx && !hy) {
-                memcpy(out, a, (size_t)size);
-            } else if (hx && !hy) {
-                for (int x = 0; x < size; x++) out[x] = (uint8_t)((a[x] + a[x + 1] + 1) >> 1);
-            } else if (!hx) {
-                for (int x = 0; x < size; x++) out[x] = (uint8_t)((a[x] + c[x] + 1) >> 1);
-            } else {
-                for (int x = 0; x < size; x++) out[x] = (uint8_t)((a[x] + a[x + 1] + c[x] + c[x + 1] + 2) >> 2);
-            }
-        }
+        _PredictInside(ref + sy * stride + sx, out, stride, size, hx, hy);
         return;
     }
     auto at = [&](int x, int y) -> int {
@@ -532,9 +733,8 @@ static void _Predict(const uint8_t *ref, uint8_t *dst, int stride, int rows, int
 
 // One component of a forward motion vector, in the units of the picture's
 // vector (whole or half pixels). Returns false for a code that does not exist.
-static bool _DecodeMotionComponent(plm_video_t *self, int *predictor) {
-    plm_buffer_t *b = self->buffer;
-    int code = _ReadVlc(b, kMotionTree);
+static bool _DecodeMotionComponent(plm_video_t *self, BitCursor *b, int *predictor) {
+    int code = _ReadVlc(b, kMotionVlc);
     if (code < 0) return false;
     if (code != 0 && _ReadBit(b)) code = -code;
     int rSize = self->forwardFCode - 1;
@@ -555,16 +755,30 @@ static bool _DecodeMotionComponent(plm_video_t *self, int *predictor) {
     return true;
 }
 
-// Reads one block's coefficients into self->block (natural order,
-// dequantised). Returns false when the data is malformed.
-static bool _DecodeBlock(plm_video_t *self, int index, bool intra) {
-    plm_buffer_t *b = self->buffer;
-    int32_t *block = self->block;
-    const uint8_t *matrix;
+// Sets the quantizer scale, and the matrices scaled by it when it changed.
+static void _SetQuantizerScale(plm_video_t *self, int scale) {
+    self->quantizerScale = scale;
+    if (scale == self->scaledMatricesScale) return;
+    for (int n = 0; n < 64; n++) {
+        self->scaledIntra[n] = scale * self->intraMatrix[kZigZag[n]];
+        self->scaledNonIntra[n] = scale * self->nonIntraMatrix[kZigZag[n]];
+    }
+    self->scaledMatricesScale = scale;
+}
+
+// Reads one block's coefficients into self->block (transposed, dequantised;
+// the block is all zero on entry). Returns false when the data is malformed.
+// *acCoded tells whether any coefficient but the first was coded, *last the
+// last scan position coded.
+static bool _DecodeBlock(plm_video_t *self, BitCursor *b, int index, bool intra, bool *acCoded, int *last) {
+    int16_t *block = self->block;
+    const int32_t *scaled;
     int n = 0;
+    *acCoded = false;
+    *last = 63;
     if (intra) {
         int component = index < 4 ? 0 : index - 3;
-        int size = _ReadVlc(b, component == 0 ? kLumaDcSizeTree : kChromaDcSizeTree);
+        int size = component == 0 ? _ReadVlc(b, kLumaDcSizeVlc) : _ReadVlc(b, kChromaDcSizeVlc);
         if (size < 0) return false;
         int differential = 0;
         if (size > 0) {
@@ -576,56 +790,83 @@ static bool _DecodeBlock(plm_video_t *self, int index, bool intra) {
         // from growing the predictor without limit.
         dc = dc < -2048 ? -2048 : dc > 2047 ? 2047 : dc;
         self->dcPredictor[component] = dc;
-        block[0] = dc;
+        block[0] = (int16_t)dc;
         n = 1;
-        matrix = self->intraMatrix;
+        scaled = self->scaledIntra;
     } else {
-        matrix = self->nonIntraMatrix;
+        scaled = self->scaledNonIntra;
     }
-    int quant = self->quantizerScale;
-    for (;;) {
-        int run, level;
-        if (!intra && n == 0 && _PeekBits(b, 1) == 1) {
-            // The first coefficient of a non-intra block: "1 s" is run 0,
-            // level 1 (end of block cannot come first).
-            _SkipBits(b, 1);
-            run = 0;
-            level = _ReadBit(b) ? -1 : 1;
-        } else {
-            int code = _ReadVlc(b, kCoeffTree);
-            if (code < 0) return false;
-            if (code == kCoeffEndOfBlock) break;
-            if (code == kCoeffEscape) {
-                run = (int)_ReadBits(b, 6);
-                level = (int)_ReadBits(b, 8);
-                if (level == 0) {
-                    level = (int)_ReadBits(b, 8);
-                } else if (level == 128) {
-                    level = (int)_ReadBits(b, 8) - 256;
-                } else if (level > 128) {
-                    level -= 256;
-                }
-            } else {
-                run = code >> 6;
-                level = code & 63;
-                if (_ReadBit(b)) level = -level;
-            }
-        }
-        n += run;
-        if (n > 63) return false;
-        int pos = kZigZag[n++];
-        int c;
-        if (intra) {
-            c = (2 * level * quant * matrix[pos]) / 16;
-        } else {
-            int sign = level > 0 ? 1 : level < 0 ? -1 : 0;
-            c = ((2 * level + sign) * quant * matrix[pos]) / 16;
-        }
-        // Mismatch control: reconstructed coefficients are made odd.
-        if ((c & 1) == 0 && c != 0) c -= c > 0 ? 1 : -1;
-        block[pos] = c < -2048 ? -2048 : c > 2047 ? 2047 : c;
+    // Dequantisation (the product of 2 x level, or 2 x level + sign for a
+    // non-intra block, with scale and matrix, divided by 16 toward zero),
+    // mismatch control (a non-zero coefficient is made odd, toward zero) and
+    // the bound to -2048..2047, all on the magnitude.
+    const int32_t extra = intra ? 0 : 1;
+    // The sign is as good as random: everything here is computed without
+    // branching on it (sign mask s: 0 or -1; (x ^ s) - s negates when s is -1).
+    auto store = [&](int position, int level) {
+        int32_t s = level >> 31;
+        int32_t magnitude = (level ^ s) - s;
+        int32_t nonZero = magnitude != 0;
+        int32_t m = ((2 * magnitude + (extra & -nonZero)) * scaled[position]) >> 4;
+        m = (m - (m != 0)) | (m != 0);
+        int32_t limit = 2047 - s;   // 2048 for a negative coefficient
+        m = m < limit ? m : limit;
+        block[kZigZagTransposed.at[position]] = (int16_t)((m ^ s) - s);
+    };
+    bool ac = false;
+    if (!intra && _PeekBits(b, 1) == 1) {
+        // The first coefficient of a non-intra block: "1 s" is run 0, level 1
+        // (end of block cannot come first).
+        _SkipBits(b, 1);
+        store(0, _ReadBit(b) ? -1 : 1);
+        n = 1;
         if (b->overrun) return true;   // the caller reports the cut
     }
+    for (;;) {
+        int run, level;
+        const CoeffEntry &e = kCoeffFast.at[_PeekBits(b, COEFF_FAST_BITS)];
+        if (e.kind == COEFF_RUN_LEVEL) {
+            _SkipBits(b, e.length);
+            run = e.run;
+            level = e.level;
+        } else if (e.kind == COEFF_END_OF_BLOCK) {
+            _SkipBits(b, e.length);
+            break;
+        } else if (e.kind == COEFF_ESCAPE) {
+            _SkipBits(b, e.length);
+            run = (int)_ReadBits(b, 6);
+            level = (int)_ReadBits(b, 8);
+            if (level == 0) {
+                level = (int)_ReadBits(b, 8);
+            } else if (level == 128) {
+                level = (int)_ReadBits(b, 8) - 256;
+            } else if (level > 128) {
+                level -= 256;
+            }
+        } else {
+            int code = _ReadVlc(b, kCoeffVlc);
+            if (code < 0) {
+                *acCoded = ac;
+                *last = 63;
+                return false;
+            }
+            // Only the long run and level codes come this way.
+            run = code >> 6;
+            level = code & 63;
+            if (_ReadBit(b)) level = -level;
+        }
+        n += run;
+        if (n > 63) {
+            *acCoded = ac;
+            *last = 63;
+            return false;
+        }
+        ac |= n > 0;
+        store(n++, level);
+        if (b->overrun) break;   // the caller reports the cut
+    }
+    *acCoded = ac;
+    *last = n - 1;
     return true;
 }
 
@@ -641,8 +882,31 @@ static uint8_t *_BlockTarget(plm_video_t *self, int mbx, int mby, int index, int
     return plane + mby * 8 * self->chromaStride + mbx * 8;
 }
 
-static DecodeResult _DecodeMacroblock(plm_video_t *self, int address, int type) {
-    plm_buffer_t *b = self->buffer;
+// Clears a coefficient block: eight 16-byte stores (a memset of this size
+// compiles to a string instruction that takes longer to start than to run).
+static inline void _ClearBlock(int16_t block[64]) {
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (int i = 0; i < 64; i += 8) _mm_storeu_si128((__m128i *)(block + i), zero);
+#else
+    memset(block, 0, 64 * sizeof(int16_t));
+#endif
+}
+
+// Copies macroblock (mbx, mby) of the reference into the picture.
+static void _CopyMacroblock(plm_video_t *self, int mbx, int mby) {
+    const plm_frame_t *ref = self->forward;
+    plm_frame_t *cur = self->current;
+    size_t luma = (size_t)mby * 16 * self->lumaStride + (size_t)mbx * 16;
+    for (int y = 0; y < 16; y++, luma += self->lumaStride) memcpy(cur->y.data + luma, ref->y.data + luma, 16);
+    size_t chroma = (size_t)mby * 8 * self->chromaStride + (size_t)mbx * 8;
+    for (int y = 0; y < 8; y++, chroma += self->chromaStride) {
+        memcpy(cur->cb.data + chroma, ref->cb.data + chroma, 8);
+        memcpy(cur->cr.data + chroma, ref->cr.data + chroma, 8);
+    }
+}
+
+static DecodeResult _DecodeMacroblock(plm_video_t *self, BitCursor *b, int address, int type) {
     int mbx = address % self->mbWidth;
     int mby = address / self->mbWidth;
     bool intra = (type & MB_INTRA) != 0;
@@ -650,7 +914,7 @@ static DecodeResult _DecodeMacroblock(plm_video_t *self, int address, int type) 
     if (type & MB_QUANT) {
         int q = (int)_ReadBits(b, 5);
         if (q == 0) return DECODE_DAMAGED;
-        self->quantizerScale = q;
+        _SetQuantizerScale(self, q);
     }
     if (intra) {
         self->motionPredictorX = self->motionPredictorY = 0;
@@ -659,8 +923,8 @@ static DecodeResult _DecodeMacroblock(plm_video_t *self, int address, int type) 
     }
     int mvx = 0, mvy = 0;   // half pixels
     if (type & MB_FORWARD) {
-        if (!_DecodeMotionComponent(self, &self->motionPredictorX)) return DECODE_DAMAGED;
-        if (!_DecodeMotionComponent(self, &self->motionPredictorY)) return DECODE_DAMAGED;
+        if (!_DecodeMotionComponent(self, b, &self->motionPredictorX)) return DECODE_DAMAGED;
+        if (!_DecodeMotionComponent(self, b, &self->motionPredictorY)) return DECODE_DAMAGED;
         mvx = self->motionPredictorX;
         mvy = self->motionPredictorY;
         if (self->fullPelForward) {
@@ -672,7 +936,7 @@ static DecodeResult _DecodeMacroblock(plm_video_t *self, int address, int type) 
     }
     int pattern = intra ? 63 : 0;
     if (type & MB_PATTERN) {
-        pattern = _ReadVlc(b, kCodedBlockPatternTree);
+        pattern = _ReadVlc(b, kCodedBlockPatternVlc);
         if (pattern < 0) return DECODE_DAMAGED;
     }
     if (b->overrun) return DECODE_TRUNCATED;
@@ -685,22 +949,45 @@ static DecodeResult _DecodeMacroblock(plm_video_t *self, int address, int type) 
         int cvx = mvx / 2, cvy = mvy / 2;
         _Predict(ref->cb.data, cur->cb.data, self->chromaStride, self->chromaRows, mbx * 8, mby * 8, 8, cvx, cvy);
         _Predict(ref->cr.data, cur->cr.data, self->chromaStride, self->chromaRows, mbx * 8, mby * 8, 8, cvx, cvy);
+        self->macroblockWritten[address] = 1;
+    } else if (self->pictureType == PICTURE_TYPE_P && !self->macroblockWritten[address]) {
+        // Blocks of an intra macroblock that are not reached (damaged data)
+        // keep showing the reference.
+        _CopyMacroblock(self, mbx, mby);
+        self->macroblockWritten[address] = 1;
     }
 
     for (int i = 0; i < 6; i++) {
         if (!(pattern & (32 >> i))) continue;
-        memset(self->block, 0, sizeof self->block);
-        if (!_DecodeBlock(self, i, intra)) return DECODE_DAMAGED;
-        if (b->overrun) return DECODE_TRUNCATED;
-        plm_video_idct(self->block);
+        bool acCoded;
+        int last;
+        bool good = _DecodeBlock(self, b, i, intra, &acCoded, &last);
+        if (!good || b->overrun) {
+            _ClearBlock(self->block);
+            return good ? DECODE_TRUNCATED : DECODE_DAMAGED;
+        }
         int stride;
         uint8_t *dst = _BlockTarget(self, mbx, mby, i, &stride);
-        const int32_t *s = self->block;
-        for (int y = 0; y < 8; y++, dst += stride, s += 8) {
+        if (acCoded) {
+            // Scan positions 0 to 9 are the frequencies 0 to 3 each way.
+            bool low = last <= 9;
             if (intra) {
-                for (int x = 0; x < 8; x++) dst[x] = _Clamp255(s[x]);
+                MPEG_IdctPut(self->block, dst, stride, low);
             } else {
-                for (int x = 0; x < 8; x++) dst[x] = _Clamp255(dst[x] + s[x]);
+                MPEG_IdctAdd(self->block, dst, stride, low);
+            }
+            _ClearBlock(self->block);
+        } else {
+            // The transform of a lone DC term is flat: (DC + 4) >> 3, the
+            // same as the full transform gives.
+            int value = (self->block[0] + 4) >> 3;
+            self->block[0] = 0;
+            for (int y = 0; y < 8; y++, dst += stride) {
+                if (intra) {
+                    memset(dst, _Clamp255(value), 8);
+                } else {
+                    for (int x = 0; x < 8; x++) dst[x] = _Clamp255(dst[x] + value);
+                }
             }
         }
     }
@@ -711,20 +998,28 @@ static DecodeResult _DecodeMacroblock(plm_video_t *self, int address, int type) 
 // code, after zero stuffing), or where the buffered data ends in zero bits:
 // a picture whose slices are all buffered decodes before the next start code
 // has arrived.
-static bool _SliceEnds(const plm_buffer_t *b) {
+static bool _SliceEnds(const BitCursor *b) {
     uint32_t left = _BitsLeft(b);
     uint32_t n = left < 23 ? left : 23;
     return n == 0 || _PeekBits(b, n) == 0;
 }
 
+// The slice is read through a cursor, whose read state goes back to the
+// buffer on every way out.
 static DecodeResult _DecodeSlice(plm_video_t *self, int row) {
-    plm_buffer_t *b = self->buffer;
+    BitCursor cursor(self->buffer);
+    BitCursor *b = &cursor;
+    struct WriteBack {
+        const BitCursor &cursor;
+        plm_buffer_t *buffer;
+        ~WriteBack() { cursor.storeTo(buffer); }
+    } writeBack{cursor, self->buffer};
     if (row > self->mbHeight) return DECODE_DAMAGED;
     int q = (int)_ReadBits(b, 5);
     while (_ReadBit(b) && !b->overrun) _SkipBits(b, 8);   // extra information
     if (b->overrun) return DECODE_TRUNCATED;
     if (q == 0) return DECODE_DAMAGED;
-    self->quantizerScale = q;
+    _SetQuantizerScale(self, q);
     self->dcPredictor[0] = self->dcPredictor[1] = self->dcPredictor[2] = 1024;
     self->motionPredictorX = self->motionPredictorY = 0;
 
@@ -733,7 +1028,7 @@ static DecodeResult _DecodeSlice(plm_video_t *self, int row) {
     do {
         int increment = 0;
         for (;;) {
-            int code = _ReadVlc(b, kAddressIncrementTree);
+            int code = _ReadVlc(b, kAddressIncrementVlc);
             if (code < 0 || b->overrun) return b->overrun ? DECODE_TRUNCATED : DECODE_DAMAGED;
             if (code == kIncrementStuffing) continue;
             if (code == kIncrementEscape) {
@@ -754,10 +1049,10 @@ static DecodeResult _DecodeSlice(plm_video_t *self, int row) {
         address += increment;
         if (address >= self->mbCount) return DECODE_DAMAGED;
 
-        int type = self->pictureType == PICTURE_TYPE_I ? _ReadVlc(b, kIntraTypeTree) : _ReadVlc(b, kPredictedTypeTree);
+        int type = self->pictureType == PICTURE_TYPE_I ? _ReadVlc(b, kIntraTypeVlc) : _ReadVlc(b, kPredictedTypeVlc);
         if (b->overrun) return DECODE_TRUNCATED;
         if (type < 0) return DECODE_DAMAGED;
-        DecodeResult r = _DecodeMacroblock(self, address, type);
+        DecodeResult r = _DecodeMacroblock(self, b, address, type);
         if (b->overrun) return DECODE_TRUNCATED;
         if (r != DECODE_OK) return r;
         self->lastMacroblock = address;
@@ -809,12 +1104,7 @@ static PictureResult _DecodePicture(plm_video_t *self) {
     self->pictureType = type;
     self->fullPelForward = fullPel;
     self->forwardFCode = fCode;
-    if (type == PICTURE_TYPE_P) {
-        // Every macroblock that no slice codes (skipped ones included) shows
-        // the reference at the same place: start from a copy of it.
-        uint32_t storeBytes = (uint32_t)(self->lumaStride * self->lumaRows) * 3 / 2;
-        memcpy(self->current->y.data, self->forward->y.data, storeBytes);
-    }
+    if (type == PICTURE_TYPE_P) memset(self->macroblockWritten, 0, (size_t)self->mbCount);
 
     self->lastMacroblock = -1;
     for (;;) {
@@ -824,7 +1114,8 @@ static PictureResult _DecodePicture(plm_video_t *self) {
             // arrived. The slices cover the picture, so it is complete when
             // its last macroblock was decoded; otherwise it was cut at a
             // slice boundary and more slices are to come.
-            return self->lastMacroblock == self->mbCount - 1 ? PICTURE_REFERENCE : PICTURE_PARTIAL;
+            if (self->lastMacroblock != self->mbCount - 1) return PICTURE_PARTIAL;
+            break;
         }
         if (code == START_USER_DATA || code == START_EXTENSION) continue;
         if (code < START_SLICE_FIRST || code > START_SLICE_LAST) {
@@ -833,6 +1124,15 @@ static PictureResult _DecodePicture(plm_video_t *self) {
         }
         if (_DecodeSlice(self, code) == DECODE_TRUNCATED) return PICTURE_PARTIAL;
         // A damaged slice is abandoned; decoding resumes at the next start code.
+    }
+    if (type == PICTURE_TYPE_P) {
+        // Every macroblock that no slice wrote (skipped ones included) shows
+        // the reference at the same place.
+        for (int address = 0; address < self->mbCount; address++) {
+            if (!self->macroblockWritten[address]) {
+                _CopyMacroblock(self, address % self->mbWidth, address / self->mbWidth);
+            }
+        }
     }
     return PICTURE_REFERENCE;
 }

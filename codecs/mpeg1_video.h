@@ -68,9 +68,3 @@ uint16_t plm_video_get_height(const plm_video_t *self);
 // complete reference picture again and reads the picture anew, from the
 // checkpoint, once the rest has arrived.
 plm_frame_t *plm_video_decode(plm_video_t *self);
-
-// The 8 x 8 inverse DCT in place: coefficients in, row by row (vertical
-// frequency major), samples out. Integer arithmetic with 15-bit cosines and
-// 64-bit sums, rounded once at the end: accurate well within the limits that
-// interchangeable inverse DCTs must keep to.
-void plm_video_idct(int32_t block[64]);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "codecs/png_adler32.h"
 #include "gui/GUI_Alloc.h"
 #include "host/bytes.h"
 
@@ -38,14 +39,17 @@ void _ReadPalette(PNG_Context *ctx, const uint8_t *body, uint32_t length) {
     }
 }
 
-uint8_t _Paeth(uint8_t a, uint8_t b, uint8_t c) {
-    int p = (int)a + b - c;
-    int pa = p > a ? p - a : a - p;
-    int pb = p > b ? p - b : b - p;
-    int pc = p > c ? p - c : c - p;
-    if (pa <= pb && pa <= pc) return a;
-    if (pb <= pc) return b;
-    return c;
+// The Paeth predictor: p = a + b - c, and whichever of a, b, c is nearest p,
+// ties going to a, then b. |p - a| = |b - c|, |p - b| = |a - c| and |p - c|
+// = |a + b - 2c|; written as selections, which compile without branches
+// (the choice is as good as random in real images).
+inline uint8_t _Paeth(int a, int b, int c) {
+    int pa = b - c, pb = a - c, pc = a + b - 2 * c;
+    pa = pa < 0 ? -pa : pa;
+    pb = pb < 0 ? -pb : pb;
+    pc = pc < 0 ? -pc : pc;
+    int bOrC = pb <= pc ? b : c;
+    return (uint8_t)(pa <= pb && pa <= pc ? a : bOrC);
 }
 
 }  // namespace
@@ -110,38 +114,81 @@ void DeFilterLine(uint8_t filterType, uint8_t *line, const uint8_t *prevLine, ui
     case 2:
         for (uint32_t i = 0; i < rowBytes; i++) line[i] = (uint8_t)(line[i] + prevLine[i]);
         break;
-    case 3:
-        for (uint32_t i = 0; i < rowBytes; i++) {
-            uint32_t a = i >= bpp ? line[i - bpp] : 0;
-            line[i] = (uint8_t)(line[i] + ((a + prevLine[i]) >> 1));
+    case 3: {
+        // The first pixel has nothing to its left (a = 0).
+        uint32_t first = bpp < rowBytes ? bpp : rowBytes;
+        for (uint32_t i = 0; i < first; i++) line[i] = (uint8_t)(line[i] + (prevLine[i] >> 1));
+        for (uint32_t i = first; i < rowBytes; i++) {
+            line[i] = (uint8_t)(line[i] + (((uint32_t)line[i - bpp] + prevLine[i]) >> 1));
         }
         break;
-    case 4:
-        for (uint32_t i = 0; i < rowBytes; i++) {
-            uint8_t a = i >= bpp ? line[i - bpp] : 0;
-            uint8_t c = i >= bpp ? prevLine[i - bpp] : 0;
-            line[i] = (uint8_t)(line[i] + _Paeth(a, prevLine[i], c));
+    }
+    case 4: {
+        // With a = c = 0 the predictor is b.
+        uint32_t first = bpp < rowBytes ? bpp : rowBytes;
+        for (uint32_t i = 0; i < first; i++) line[i] = (uint8_t)(line[i] + prevLine[i]);
+        for (uint32_t i = first; i < rowBytes; i++) {
+            line[i] = (uint8_t)(line[i] + _Paeth(line[i - bpp], prevLine[i], prevLine[i - bpp]));
         }
         break;
+    }
     default:
         // None needs nothing; unknown filter types leave the row as it is.
         break;
     }
 }
 
+// The Adler-32 check of the stream, which zlib is told to leave to us: the
+// checksum of everything inflated, against the stream's last four bytes (the
+// trailer, which may straddle two IDAT chunks) once inflate reports the end.
+// A mismatch is reported as zlib reports it, a data error at the end of the
+// call that read the trailer.
+struct AdlerCheck {
+    uint32_t sum = 1;
+    uint8_t lastBytes[4] = {};   // the last four bytes inflate consumed
+
+    void produced(const uint8_t *from, const uint8_t *to) { sum = PNG_Adler32(sum, from, (size_t)(to - from)); }
+    void consumed(const uint8_t *from, const uint8_t *to) {
+        size_t count = (size_t)(to - from);
+        for (const uint8_t *p = count > 4 ? to - 4 : from; p < to; p++) {
+            memmove(lastBytes, lastBytes + 1, 3);
+            lastBytes[3] = *p;
+        }
+    }
+    bool matches() const { return rd32be(lastBytes) == sum; }
+};
+
+// The two row buffers lie one after the other and are used as a ring of as
+// many rows as fit (eight of a 640-pixel palette row): slot 0 holds the
+// previous row, inflate fills slots 1 onwards in one call, and when the last
+// slot is done its row moves to slot 0. Inflating several rows per call lets
+// zlib take its fast path far more often than a row at a time does.
+//
+// The rows delivered are exactly those a row-at-a-time decoder delivers:
+// every row completed before inflate stopped; but when inflate fails (or
+// stops on anything but its normal results) right where a row completed in
+// that call ends, that row is not delivered, since inflating it alone would
+// have reported the failure together with it.
 int PNG_decode(PNG_Context *ctx, int32_t x, int32_t y, PNG_LineFn lineFn) {
     const uint32_t lineLen = ctx->rowBytes + 1;
-    memset(ctx->lineBuffers[0], 0, lineLen);
-    memset(ctx->lineBuffers[1], 0, lineLen);
+    uint8_t *const ring = ctx->lineBuffers[0];
+    const uint32_t slots = (uint32_t)sizeof ctx->lineBuffers / lineLen;   // at least 2
+    memset(ring, 0, lineLen);
     // A palette index past the file's palette draws black, not whatever the
     // pool held before.
     memset(ctx->colorMap, 0, sizeof ctx->colorMap);
     if (!_InflateInit(ctx)) return PNG_INFLATE_INIT_FAILED;
+    // The stream's checksum is checked here rather than by zlib (see
+    // _CheckAdler): the same outcome, a good deal faster.
+    if (inflateValidate(&ctx->stream, 0) != Z_OK) return PNG_INFLATE_INIT_FAILED;
+    AdlerCheck adler;
 
     z_stream &zs = ctx->stream;
-    zs.avail_out = 0;
-    uint8_t *cur = ctx->lineBuffers[0];
-    uint8_t *prev = ctx->lineBuffers[1];
+    uint8_t *const firstRow = ring + lineLen;
+    uint8_t *const ringEnd = ring + slots * lineLen;
+    zs.next_out = firstRow;
+    zs.avail_out = (uInt)(ringEnd - firstRow);
+    uint8_t *nextRow = firstRow;   // the first row not yet delivered
     uint32_t rowIndex = 0;
     bool imageDataDone = ctx->height == 0;
     const uint8_t *data = ctx->data;
@@ -167,19 +214,39 @@ int PNG_decode(PNG_Context *ctx, int32_t x, int32_t y, PNG_LineFn lineFn) {
             zs.avail_in = length;
             int ret = Z_OK;
             while (ret == Z_OK) {
-                if (zs.avail_out == 0) {
-                    zs.next_out = cur;
-                    zs.avail_out = lineLen;
-                }
+                uint8_t *callStart = zs.next_out;
+                const uint8_t *inputStart = zs.next_in;
                 ret = inflate(&zs, Z_NO_FLUSH);
-                if (ret != Z_OK && ret != Z_STREAM_END) break;
-                if (zs.avail_out != 0) continue;
-                if (cur[0] != 0) DeFilterLine(cur[0], cur + 1, prev + 1, ctx->width, ctx->rowBytes);
-                if (lineFn(ctx, cur + 1, rowIndex, x, y) != 0) return PNG_OK;
-                if (++rowIndex == ctx->height) return PNG_OK;
-                uint8_t *t = cur;
-                cur = prev;
-                prev = t;
+                adler.consumed(inputStart, zs.next_in);
+                adler.produced(callStart, zs.next_out);
+                if (ret == Z_STREAM_END && !adler.matches()) ret = Z_DATA_ERROR;
+                bool normal = ret == Z_OK || ret == Z_STREAM_END;
+                uint8_t *produced = zs.next_out;
+                // A failing call that ends exactly at the end of a row it
+                // completed keeps that row back. Running out of memory (for
+                // the window, which zlib takes after the first output) fails
+                // the first call that produced anything: none of its rows.
+                if (ret == Z_MEM_ERROR) {
+                    produced = callStart;
+                } else if (!normal && produced > callStart && (uint32_t)(produced - firstRow) % lineLen == 0) {
+                    produced -= lineLen;
+                }
+                while (nextRow + lineLen <= produced) {
+                    const uint8_t *prev = nextRow - lineLen;
+                    if (nextRow[0] != 0) DeFilterLine(nextRow[0], nextRow + 1, prev + 1, ctx->width, ctx->rowBytes);
+                    if (lineFn(ctx, nextRow + 1, rowIndex, x, y) != 0) return PNG_OK;
+                    if (++rowIndex == ctx->height) return PNG_OK;
+                    nextRow += lineLen;
+                }
+                if (!normal) break;
+                if (zs.avail_out == 0) {
+                    // The ring is full and every row in it delivered: the
+                    // last one becomes the previous row of the next.
+                    memcpy(ring, ringEnd - lineLen, lineLen);
+                    zs.next_out = firstRow;
+                    zs.avail_out = (uInt)(ringEnd - firstRow);
+                    nextRow = firstRow;
+                }
             }
             // Z_BUF_ERROR: this chunk's input is used up, the next IDAT goes
             // on. Z_STREAM_END before the last row: the image data ended

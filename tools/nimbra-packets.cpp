@@ -1,8 +1,6 @@
 // Decodes the simulator's response packets (standard error of nimbra-sim):
 // one line per reply with its name and fields, or one JSON object per line.
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #include "tools/hostlib/cli.h"
 #include "tools/hostlib/file_io.h"
@@ -16,8 +14,9 @@ int main(int argc, char **argv) {
         .example("nimbra-sim -r demo.rec 2>&1 > /dev/null | nimbra-packets --json");
     if (int exitCode; !cli.parse(argc, argv, exitCode)) return exitCode;
     const std::string path = cli.arg(0, "-");
-    auto stream = nimbra::loadFile(path);
-    if (!stream) return cli.fail("cannot read " + path + ": " + strerror(errno));
+    std::string why;
+    auto stream = nimbra::loadFile(path, why);
+    if (!stream) return cli.fail("cannot read " + path + ": " + why);
     std::vector<nimbra::Packet> packets;
     const bool wellFormed = nimbra::parsePackets(*stream, packets);
     const bool json = cli.has("json");

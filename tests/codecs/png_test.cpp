@@ -324,6 +324,37 @@ TEST_F(PngReader, BrokenCompressedDataIsCorrupt) {
     EXPECT_TRUE(delivered_.rows.empty());
 }
 
+// A wrong Adler-32 at the end of the image data is seen together with the
+// last row when the whole stream is at hand: that row is not delivered and
+// the image is corrupt. When the checksum arrives in a later data chunk, the
+// last row is out before it and decoding is over: all rows, no error. (Rows
+// are inflated several at a time; what is delivered is what inflating one
+// row at a time delivers.) Narrow rows, many to the row buffers, and rows so
+// wide that two fill them.
+TEST_F(PngReader, AWrongChecksumCostsTheLastRowOnlyWhenReadWithIt) {
+    PngSpec narrow = greyImage(16, 40);
+    PngSpec wide = greyImage(2000, 6);
+    for (PngSpec s : {narrow, wide}) {
+        for (size_t piece : {(size_t)0, (size_t)1}) {
+            s.idatPiece = piece;
+            s.filters = {0, 1, 2, 3, 4};
+            Bytes f = s.build();
+            // The checksum: the last four data bytes of the last IDAT, in
+            // front of its CRC and the 12-byte IEND chunk.
+            f[f.size() - 12 - 4 - 1] ^= 0x01;
+            SCOPED_TRACE(testing::Message() << s.width << " wide, data chunks of " << piece);
+            PngSpec delivered = s;
+            if (piece == 0) {
+                EXPECT_EQ(decode(f), PNG_CORRUPT);
+                delivered.rows.pop_back();
+            } else {
+                EXPECT_EQ(decode(f), PNG_OK);
+            }
+            expectRows(delivered);
+        }
+    }
+}
+
 // The record is aligned for zlib's pointers; when the pool has not room for
 // it, it is refused rather than the program ended. (On a reset device: the
 // pool must not hold what tests before this one left in it.)

@@ -90,18 +90,25 @@ bool encodeCommand(const CommandSpec &spec, const CommandValues &values, Bytes &
     const FieldSpec *tail = variableField(spec);
     int64_t elements = 0;
     if (tail) elements = tail->type == FieldType::Points ? (int64_t)values.points.size() : (int64_t)values.data.size();
-    Bytes bytes(fixedBytes(spec), 0);
+    // Written in place after what `out` holds, and taken back on failure.
+    const size_t start = out.size();
+    out.resize(start + fixedBytes(spec), 0);
+    uint8_t *bytes = out.data() + start;
     bytes[0] = spec.opcode;
     size_t pos = 1, slotAt = 1, slotBytes = 0, next = 0;
     uint64_t slot = 0;
     auto flushSlot = [&]() {
         if (slotBytes && slotBytes != 3) _WriteSlot(&bytes[slotAt], slotBytes, slot);
     };
+    auto fail = [&](const std::string &message) {
+        out.resize(start);
+        return _Fail(error, message);
+    };
     auto take = [&](const FieldSpec &f, int64_t &v) {
-        if (next >= values.numbers.size()) return _Fail(error, std::string(spec.name) + ": " + f.name + " missing");
+        if (next >= values.numbers.size()) return fail(std::string(spec.name) + ": " + f.name + " missing");
         v = values.numbers[next++];
         if (v < f.min || v > f.max)
-            return _Fail(error, std::string(f.name) + " " + std::to_string(v) + " is out of range (" + _Range(f) + ")");
+            return fail(std::string(f.name) + " " + std::to_string(v) + " is out of range (" + _Range(f) + ")");
         return true;
     };
     for (const FieldSpec &f : spec.fields) {
@@ -127,9 +134,9 @@ bool encodeCommand(const CommandSpec &spec, const CommandValues &values, Bytes &
         case FieldType::Constant: slot = _Insert(f, slot, slotBytes, f.min); break;
         case FieldType::Count:
             if (elements > f.max) {
-                return _Fail(error, std::string(spec.name) + ": " + std::to_string(elements) +
-                                        (tail->type == FieldType::Points ? " points" : " bytes") + ", at most " +
-                                        std::to_string(f.max));
+                return fail(std::string(spec.name) + ": " + std::to_string(elements) +
+                            (tail->type == FieldType::Points ? " points" : " bytes") + ", at most " +
+                            std::to_string(f.max));
             }
             slot = _Insert(f, slot, slotBytes, elements);
             break;
@@ -137,19 +144,17 @@ bool encodeCommand(const CommandSpec &spec, const CommandValues &values, Bytes &
         }
     }
     flushSlot();
-    if (next != values.numbers.size()) return _Fail(error, std::string(spec.name) + ": too many values");
+    if (next != values.numbers.size()) return fail(std::string(spec.name) + ": too many values");
     if (tail && tail->type == FieldType::Points) {
         for (const Point &p : values.points) {
-            if (p.x < -2048 || p.x > 2047 || p.y < -2048 || p.y > 2047)
-                return _Fail(error, "point out of range (-1024 to 1023.5)");
+            if (p.x < -2048 || p.x > 2047 || p.y < -2048 || p.y > 2047) return fail("point out of range (-1024 to 1023.5)");
             uint8_t packed[3];
             _WritePair(packed, p.x, p.y);
-            bytes.insert(bytes.end(), packed, packed + 3);
+            out.insert(out.end(), packed, packed + 3);
         }
     } else if (tail) {
-        bytes.insert(bytes.end(), values.data.begin(), values.data.end());
+        out.insert(out.end(), values.data.begin(), values.data.end());
     }
-    out.insert(out.end(), bytes.begin(), bytes.end());
     return true;
 }
 

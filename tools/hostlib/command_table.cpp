@@ -5,7 +5,7 @@
 // refusals make it drop the rest of the record.
 #include "tools/hostlib/command_table.h"
 
-#include <map>
+#include <unordered_map>
 
 namespace nimbra {
 
@@ -92,7 +92,7 @@ FieldSpec constant(const char *name, int64_t value) {
 }
 
 FieldSpec count(const char *name, uint8_t slotBytes, uint8_t shift = 0, uint8_t bits = 0) {
-    FieldSpec f{.name = name, .type = FieldType::Count};
+    FieldSpec f{.name = name, .type = FieldType::Count, .help = "counted from what follows"};
     return _Bits(f, slotBytes, shift, bits);
 }
 
@@ -108,7 +108,8 @@ FieldSpec data(const char *name, DataKind kind, const char *help) {
 
 FieldSpec points(const char *help) {
     return FieldSpec{.name = "x y ...", .type = FieldType::Points, .slotBytes = 0, .isSigned = true,
-                     .halfUnits = true, .unit = "pixels", .help = help, .elementBytes = 3};
+                     .halfUnits = true, .min = -2048, .max = 2047, .unit = "pixels", .help = help,
+                     .elementBytes = 3};
 }
 
 FieldSpec named(FieldSpec f, std::vector<NamedValue> names) {
@@ -272,7 +273,7 @@ std::vector<CommandSpec> _BuildTable() {
          .minBytes = 8, .refusal = _TextRefusal},
         {.opcode = 0x09, .name = "color",
          .summary = "Sets the drawing colour and its alpha.",
-         .fields = {colour("argb", "colour")},
+         .fields = {colour("colour", "colour and alpha")},
          .example = "color #FF8000",
          .minBytes = 5},
         {.opcode = 0x0A, .name = "zlib",
@@ -433,7 +434,10 @@ std::vector<CommandSpec> _BuildTable() {
          .summary = "The end of the stream: the link goes down and the device stops after this record.",
          .fields = {optional(u8("spare", "not used"), 0)},
          .example = "eof",
-         .minBytes = 2, .endsStream = true},
+         // It reads nothing past its opcode, so a lone 0x32 at the end of
+         // a record still ends the stream (the dispatcher drops the record's
+         // end, which was all there was).
+         .minBytes = 2, .shortAction = "the device ends the stream all the same", .endsStream = true},
     };
 }
 
@@ -444,7 +448,7 @@ const std::vector<CommandSpec> &commandTable() {
     return table;
 }
 
-std::vector<const CommandSpec *> commandsOf(uint8_t opcode) {
+const std::vector<const CommandSpec *> &commandsOf(uint8_t opcode) {
     static const auto byOpcode = [] {
         std::vector<std::vector<const CommandSpec *>> all(256);
         for (const CommandSpec &c : commandTable()) all[c.opcode].push_back(&c);
@@ -453,9 +457,9 @@ std::vector<const CommandSpec *> commandsOf(uint8_t opcode) {
     return byOpcode[opcode];
 }
 
-const CommandSpec *findCommand(const std::string &name) {
+const CommandSpec *findCommand(std::string_view name) {
     static const auto byName = [] {
-        std::map<std::string, const CommandSpec *> all;
+        std::unordered_map<std::string_view, const CommandSpec *> all;
         for (const CommandSpec &c : commandTable()) all[c.name] = &c;
         return all;
     }();

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tools/hostlib/nimbra_host.h"
@@ -81,6 +82,9 @@ struct CommandSpec {
     // shortDetail is negative, and drops the rest of the record.
     size_t minBytes;
     int shortDetail = 0;
+    // When the device acts on a command cut short instead of reporting it:
+    // what it does ("the device ends the stream all the same").
+    const char *shortAction = nullptr;
     // Whether the device reports a command whose variable part passes the
     // end of the record; the detail byte is shortDetail unless the refusal
     // check below says otherwise.
@@ -98,8 +102,8 @@ struct CommandSpec {
 // and are told apart by their second byte.
 const std::vector<CommandSpec> &commandTable();
 // The commands of an opcode (none for an empty dispatcher slot).
-std::vector<const CommandSpec *> commandsOf(uint8_t opcode);
-const CommandSpec *findCommand(const std::string &name);
+const std::vector<const CommandSpec *> &commandsOf(uint8_t opcode);
+const CommandSpec *findCommand(std::string_view name);
 // The command's name for a result report ("load-image", "connect/disconnect");
 // "0x2A" for an opcode without a handler.
 std::string opcodeName(uint8_t opcode);

@@ -21,12 +21,21 @@ std::optional<Bytes> loadFile(const std::string &path) {
     return bytes;
 }
 
+// A file is written beside its place and renamed when complete, so that a
+// failed write never leaves half a file under the name asked for.
 static bool _Save(const std::string &path, const void *data, size_t n) {
-    const bool standardOutput = path == "-";
-    FILE *f = standardOutput ? stdout : fopen(path.c_str(), "wb");
+    if (path == "-") return (n == 0 || fwrite(data, 1, n, stdout) == n) && fflush(stdout) == 0;
+    const std::string partial = path + ".partial";
+    FILE *f = fopen(partial.c_str(), "wb");
     if (!f) return false;
     bool ok = n == 0 || fwrite(data, 1, n, f) == n;
-    ok = (standardOutput ? fflush(f) == 0 : fclose(f) == 0) && ok;
+    ok = fclose(f) == 0 && ok;
+    ok = ok && rename(partial.c_str(), path.c_str()) == 0;
+    if (!ok) {
+        const int saved = errno;
+        remove(partial.c_str());
+        errno = saved;
+    }
     return ok;
 }
 

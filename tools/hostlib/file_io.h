@@ -10,7 +10,8 @@ namespace nimbra {
 
 // The file's bytes, or nullopt (with errno set) when it cannot be read.
 std::optional<Bytes> loadFile(const std::string &path);
-// Writes all bytes; false when the file cannot be written completely.
+// Writes all bytes; false (with errno set) when the file cannot be written
+// completely, and then nothing is left under its name.
 bool saveFile(const std::string &path, const Bytes &bytes);
 bool saveFile(const std::string &path, const std::string &text);
 

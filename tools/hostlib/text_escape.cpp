@@ -22,6 +22,14 @@ std::string hexNumber(uint64_t value, int digits) {
     return s;
 }
 
+std::string formatHalf(int64_t halves) {
+    const uint64_t magnitude = halves < 0 ? 0 - (uint64_t)halves : (uint64_t)halves;
+    std::string s = halves < 0 ? "-" : "";
+    s += std::to_string(magnitude / 2);
+    if (magnitude & 1) s += ".5";
+    return s;
+}
+
 // The length of the valid UTF-8 sequence at p (1 to 4), or 0. Overlong
 // forms, surrogates and code points past U+10FFFF are not valid.
 static size_t _Utf8Length(const uint8_t *p, size_t n) {
@@ -44,7 +52,13 @@ static size_t _Utf8Length(const uint8_t *p, size_t n) {
 }
 
 std::string quoteText(const uint8_t *bytes, size_t n) {
-    std::string out = "\"";
+    std::string out;
+    appendQuotedText(out, bytes, n);
+    return out;
+}
+
+void appendQuotedText(std::string &out, const uint8_t *bytes, size_t n) {
+    out += '"';
     for (size_t i = 0; i < n;) {
         const uint8_t b = bytes[i];
         switch (b) {
@@ -66,7 +80,7 @@ std::string quoteText(const uint8_t *bytes, size_t n) {
             i += len;
         }
     }
-    return out + "\"";
+    out += '"';
 }
 
 std::string jsonString(const std::string &s) {

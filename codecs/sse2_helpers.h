@@ -1,0 +1,43 @@
+// Small SSE2 pieces shared by the decoders' transforms and colour
+// conversion. Only included where __SSE2__ is defined (every x86-64 build).
+#pragma once
+#include <emmintrin.h>
+
+#include <cstdint>
+
+// Two 16-bit constants, repeated, for the multiply and add instruction:
+// lane pairs (x, y) become x * first + y * second.
+static inline __m128i SSE2_PairConstant(int first, int second) {
+    return _mm_set1_epi32((int32_t)(((uint32_t)(uint16_t)second << 16) | (uint16_t)first));
+}
+
+// Transposes an 8 x 8 block of 16-bit values held as eight rows.
+static inline void SSE2_Transpose8x8(__m128i r[8]) {
+    __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
+    __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
+    __m128i a4 = _mm_unpacklo_epi16(r[4], r[5]), a5 = _mm_unpackhi_epi16(r[4], r[5]);
+    __m128i a6 = _mm_unpacklo_epi16(r[6], r[7]), a7 = _mm_unpackhi_epi16(r[6], r[7]);
+    __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
+    __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
+    __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
+    __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
+    r[0] = _mm_unpacklo_epi64(b0, b4);
+    r[1] = _mm_unpackhi_epi64(b0, b4);
+    r[2] = _mm_unpacklo_epi64(b1, b5);
+    r[3] = _mm_unpackhi_epi64(b1, b5);
+    r[4] = _mm_unpacklo_epi64(b2, b6);
+    r[5] = _mm_unpackhi_epi64(b2, b6);
+    r[6] = _mm_unpacklo_epi64(b3, b7);
+    r[7] = _mm_unpackhi_epi64(b3, b7);
+}
+
+// The last step of an 8-point inverse transform on four 32-bit lanes: out[x]
+// = (even[x] + odd[x]) >> shift and out[7 - x] = (even[x] - odd[x]) >> shift
+// (arithmetic shifts; any rounding is already in `even`).
+template <int shift>
+static inline void SSE2_Butterfly8(const __m128i even[4], const __m128i odd[4], __m128i out[8]) {
+    for (int x = 0; x < 4; x++) {
+        out[x] = _mm_srai_epi32(_mm_add_epi32(even[x], odd[x]), shift);
+        out[7 - x] = _mm_srai_epi32(_mm_sub_epi32(even[x], odd[x]), shift);
+    }
+}
