@@ -192,66 +192,6 @@ TEST_F(VideoTest, OverflowingTheStreamBufferDropsEverythingBuffered) {
     EXPECT_GE(screenPsnr(2), 45.0);
 }
 
-// A draw sent before all of a picture has arrived shows the last complete
-// picture again without a report; the picture is drawn once the rest of its
-// group has arrived. (Where the cut falls is the decoder's own test.)
-TEST_F(VideoTest, PartlyBufferedPictureShowsTheLastCompleteOne) {
-    std::vector<Bytes> groups = startWithFirstPicture("ip_320x240_q6");
-    const Bytes &second = groups[1];
-    memset(fb, 0, FB_SIZE_BYTES);
-    EXPECT_EQ(upload(Bytes(second.begin(), second.begin() + (long)second.size() / 2)), kNone);
-    EXPECT_EQ(play(nimbra::kVideoDraw), kNone);
-    EXPECT_GE(screenPsnr(0), 45.0);
-    EXPECT_EQ(upload(Bytes(second.begin() + (long)second.size() / 2, second.end())), kNone);
-    EXPECT_EQ(play(nimbra::kVideoDraw), kNone);
-    EXPECT_GE(screenPsnr(1), 45.0);
-}
-
-// Random runs of video commands over damaged real streams (run under the
-// sanitizers too): whatever arrives, the pool below the video's mark and the
-// pool's level after a stop stay as they were.
-TEST_F(VideoTest, RandomCommandRunsKeepScreenAndPoolIntact) {
-    std::mt19937 rng(11);
-    std::vector<Bytes> groups = nimbra::splitVideoGroups(mpegtest::load("ipb_176x120_q4").bytes);
-    uint8_t *below = (uint8_t *)GUI_AllocNoInit(64);
-    memset(below, 0x77, 64);
-    uint32_t top = GUI_AllocStart();
-    for (int step = 0; step < 300; step++) {
-        switch (rng() % 8) {
-        case 0:
-            play(nimbra::kVideoStart);
-            break;
-        case 1:
-            if (rng() % 4 == 0) play(nimbra::kVideoStop);
-            break;
-        case 2:
-        case 3: {
-            Bytes g = groups[rng() % groups.size()];
-            for (int k = (int)(rng() % 4); k > 0; k--) g[rng() % g.size()] = (uint8_t)rng();
-            if (rng() % 5 == 0) g.resize(rng() % g.size() + 1);
-            std::vector<Bytes> chunks = nimbra::videoUploadCommands(g, 1 + rng() % 2000);
-            if (!chunks.empty() && rng() % 6 == 0) chunks.erase(chunks.begin() + (long)(rng() % chunks.size()));
-            runAll(chunks);
-            break;
-        }
-        case 4: {
-            Bytes raw(1 + rng() % 40);
-            for (auto &v : raw) v = (uint8_t)rng();
-            raw[0] = rng() % 2 ? 0x13 : 0x11;
-            runAll({raw});
-            break;
-        }
-        default:
-            play(nimbra::kVideoDraw, 2 * (int)(rng() % (640 - 176)), 2 * (int)(rng() % (400 - 120)));
-            break;
-        }
-        ASSERT_GE(GUI_AllocStart(), top) << "step " << step;
-    }
-    play(nimbra::kVideoStop);
-    EXPECT_EQ(GUI_AllocStart(), top);
-    for (int i = 0; i < 64; i++) ASSERT_EQ(below[i], 0x77);
-}
-
 // ------------------------------------------------------------------- pool
 
 TEST_F(VideoTest, StartTakesTheMarkAndStopReleasesToIt) {
@@ -282,15 +222,6 @@ TEST_F(VideoTest, StartWithoutPoolRoomIsReported) {
     EXPECT_FALSE(MPEG_IsRunning());
     EXPECT_EQ(GUI_AllocStart(), top);
     EXPECT_EQ(play(nimbra::kVideoDraw), kNoFrame);
-}
-
-TEST_F(VideoTest, DeviceResetStopsTheVideo) {
-    play(nimbra::kVideoStart);
-    ASSERT_TRUE(MPEG_IsRunning());
-    testsupport::resetDevice(false);
-    EXPECT_FALSE(MPEG_IsRunning());
-    EXPECT_EQ(allocToken, 0u);
-    EXPECT_EQ(GUI_GetNumFreeBytes(), POOL_SIZE_BYTES);
 }
 
 }  // namespace

@@ -166,39 +166,6 @@ TEST_F(ShapeCommands, CommandsDrawTheirPrimitives) {
     EXPECT_EQ(pixel(140, 60), BG);
 }
 
-TEST_F(ShapeCommands, RandomShapesNeverDrawOutsideTheClip) {
-    // Arbitrary field values for every shape command, pen and style, drawn
-    // through the dispatcher under a clip rectangle.
-    std::mt19937 rng(12345);
-    auto u = [&](int n) { return (int)(rng() % (uint32_t)n); };
-    GUI_SetClipRect(37, 23, 601, 377);
-    for (int i = 0; i < 300; i++) {
-        CommandBuilder b;
-        b.setPenStyle((uint8_t)(1 + u(128)), (uint8_t)u(2), (uint8_t)u(4));
-        b.setColor(rng());
-        const uint8_t ops[] = {0x0C, 0x0D, 0x0E, 0x0F, 0x10, 0x12};
-        uint8_t op = ops[u(6)];
-        b.u8(op);
-        if (op == 0x0D || op == 0x12) {
-            int n = 2 + u(62);
-            b.u8((uint8_t)(n | (u(4) << 6)));
-            int x = u(4096) - 2048;
-            for (int k = 0; k < n; k++) {
-                x += u(300) - (op == 0x0D && u(2) ? 20 : 150);
-                b.pair(std::clamp(x, -2048, 2047), u(4096) - 2048);
-            }
-        } else {
-            // Exactly the command's own length, so that no stray byte is
-            // taken as another command.
-            int fieldBytes = op == 0x0F ? 6 : op == 0x10 ? 9 : 8;
-            for (int k = 0; k < fieldBytes; k++) b.u8((uint8_t)rng());
-        }
-        testsupport::run(b);
-        ASSERT_TRUE(enginesIdle()) << "command " << i;
-    }
-    EXPECT_EQ(diffOut(Frame(W * H, BG), snapshot(), {37, 23, 601, 377}), 0);
-}
-
 TEST_F(ShapeCommands, GoldenScenes) {
     // The demo's screen of shapes, drawn by command. Reviewed by eye.
     auto H2 = [](int p) { return 2 * p; };

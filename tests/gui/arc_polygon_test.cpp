@@ -96,12 +96,4 @@ TEST_F(Polygons, ManyCrossingsKeepTheFirstThirtyTwo) {
     EXPECT_EQ(pixel(365, 150), BG);   // pair (1440, 1480), past the 32nd crossing
 }
 
-TEST_F(Polygons, HugeAndDegenerateVerticesStayInTheFrame) {
-    fill({{-100000, -100000}, {100000, 50}, {50, 100000}}, 0);
-    fill({{-5000, 800}, {9000, 800}, {9000, 800}, {-5000, 800}}, 0);   // flat: nothing
-    EXPECT_TRUE(nothingPainted());
-    fill({{10, 10}, {10, 10}, {10, 10}}, 1);
-    EXPECT_TRUE(enginesIdle());
-}
-
 }  // namespace

@@ -67,21 +67,4 @@ TEST_F(Circles, ClippedShapesMatchUnclippedOnesInsideTheClip) {
         {60, 55, 400, 190}));
 }
 
-TEST_F(Circles, ShapesAtTheScreenEdgesStayInTheFrameBuffer) {
-    // Centres on and past every edge; the sanitizer build checks the writes.
-    GUI_SetPenSize(20);
-    const int32_t cs[][2] = {{0, 0}, {2559, 1599}, {-200, 800}, {2700, 800}, {1280, -200}, {1280, 1800}};
-    for (auto &c : cs) {
-        GUI_FillCircle(c[0], c[1], 300);
-        GUI_DrawCircle(c[0], c[1], 300);
-        GUI_FillEllipse(c[0], c[1], 400, 200);
-        GUI_DrawEllipse(c[0], c[1], 400, 200);
-        GUI_FillEllipseRot(c[0], c[1], 400, 200, 100);
-        GUI_DrawEllipseRot(c[0], c[1], 400, 200, 1300);
-    }
-    EXPECT_TRUE(enginesIdle());
-    EXPECT_EQ(pixel(0, 0), FG);
-    EXPECT_EQ(pixel(639, 399), FG);
-}
-
 }  // namespace

@@ -72,27 +72,6 @@ TEST_F(Lines, ZeroLengthSinglePointsAndPenZeroDrawNothing) {
     EXPECT_TRUE(enginesIdle());
 }
 
-TEST_F(Lines, FarOutsideTheScreenClipsSafely) {
-    // Extremes of the line command (12-bit half pixels, doubled): the
-    // diagonals, and lines from far outside through the screen, in every
-    // style, the thinnest and thickest pens and both shapes, drawn inside a
-    // small clip rectangle.
-    const int32_t lo = -4096, hi = 4094;
-    const GUI_POINT segments[][2] = {{{lo, lo}, {hi, hi}}, {{hi, lo}, {lo, hi}}, {{lo, 800}, {hi, 800}},
-                                     {{1280, lo}, {1281, hi}}, {{lo, hi}, {1281, 799}}};
-    GUI_SetClipRect(100, 50, 500, 300);
-    for (uint32_t pen : {2u, 256u})
-        for (uint8_t s = 0; s < 4; s++)
-            for (uint8_t shape = 0; shape < 2; shape++) {
-                style(pen, shape, s);
-                for (const auto &segment : segments) GUI_DrawPath(segment, 2);
-            }
-    const Frame blank(W * H, BG);
-    EXPECT_EQ(diffOut(blank, snapshot(), {100, 50, 500, 300}), 0);
-    EXPECT_GT(diffIn(blank, snapshot(), {100, 50, 500, 300}), 0);
-    EXPECT_TRUE(enginesIdle());
-}
-
 TEST_F(Lines, ClippedStrokeMatchesTheUnclippedOneInsideTheClip) {
     style(10, 0, 0);
     const GUI_POINT pts[] = {{100, 60}, {900, 700}, {1500, 90}, {2000, 1500}};

@@ -46,27 +46,6 @@ TEST_F(Splines, InvalidPointListsDrawNothing) {
     EXPECT_TRUE(nothingPainted());
 }
 
-TEST_F(Splines, DrawingStaysInsideTheClipAndTheFrameBuffer) {
-    GUI_SetClipRect(50, 0, 639, 399);
-    spline({{-400, 400}, {0, 420}, {800, 400}});
-    Box b = painted();
-    EXPECT_EQ(b.x0, 50);
-    EXPECT_EQ(b.x1, 200);
-    // Columns round to the nearest pixel and rows too: near the clip's right
-    // and bottom edges the end pixels would fall outside it.
-    fillFrame(BG);
-    GUI_SetClipRect(20, 20, 99, 99);
-    spline({{0, 390}, {200, 398}, {420, 394}});
-    spline({{60, 70}, {300, 60}, {410, 75}});
-    Box clipped = painted();
-    EXPECT_TRUE(clipped.x1 >= 0 && clipped.x0 >= 20 && clipped.y0 >= 20 && clipped.x1 <= 99 && clipped.y1 <= 99);
-    // At the frame buffer's own edges (the sanitizer checks the writes).
-    GUI_SetClipRect(0, 0, 639, 399);
-    spline({{2000, 1597}, {2300, 1598}, {2559, 1598}});
-    spline({{2400, 800}, {2559, 1598}, {2600, 1598}});
-    EXPECT_EQ(pixel(639, 399), FG);
-}
-
 TEST_F(Splines, PoolIsReturnedAndCurvesTooLongForItAreRefused) {
     uint32_t freeBefore = GUI_GetNumFreeBytes();
     spline({{-4096, -4096}, {0, 4094}, {4094, 0}});

@@ -208,26 +208,3 @@ TEST_F(HandshakeTest, CounterLimitOfTheMessage) {
     // No limit at all: any counter.
     EXPECT_EQ(send(signedMessage(7, 0), 0xFFFFFFFF), kAccepted);
 }
-
-// Random chunks, well-formed or not, in any order: the device answers each
-// with at most one report and keeps the pool where it was.
-TEST_F(HandshakeTest, RandomChunksNeverBreakTheDevice) {
-    Bytes message = signedMessage(7);
-    const uint32_t poolTop = ALLOC_buffer_idx;
-    uint32_t x = 2024;
-    auto next = [&x](uint32_t range) {
-        x = x * 1664525u + 1013904223u;
-        return (x >> 8) % range;
-    };
-    for (int i = 0; i < 2000; i++) {
-        uint16_t total = (uint16_t)(next(3) == 0 ? 285 : next(1100));
-        uint16_t offset = (uint16_t)next(total + 2u);
-        Bytes data(next(300));
-        for (size_t k = 0; k < data.size(); k++) data[k] = offset + k < 285 ? message[offset + k] : (uint8_t)next(256);
-        Bytes chunk =
-            nimbra::handshakeChunk(next(4) + (uint32_t)i / 4, offset, total, data.data(), (uint16_t)data.size());
-        if (next(5) == 0) chunk.resize(next((uint32_t)chunk.size()) + 1);   // sometimes the payload ends early
-        EXPECT_LE(testsupport::replies(chunk).size(), 1u);
-        ASSERT_EQ(ALLOC_buffer_idx, poolTop);
-    }
-}

@@ -33,13 +33,6 @@ Bytes reassemble(const std::vector<Bytes> &commands, uint8_t opcode, uint8_t slo
 
 }  // namespace
 
-// The host's CRC is the device's (check value 0x89A1897F), appended
-// little-endian.
-TEST(UploadHelper, CrcIsTheDevicesCrc32) {
-    EXPECT_EQ(nimbra::withCrc(Bytes{'1', '2', '3', '4', '5', '6', '7', '8', '9'}),
-              (Bytes{'1', '2', '3', '4', '5', '6', '7', '8', '9', 0x7F, 0x89, 0xA1, 0x89}));
-}
-
 TEST(UploadHelper, ImagesAreSplitIntoRecordSizedChunks) {
     Bytes file = pattern(5000);
     auto commands = nimbra::loadImageCommands(7, file, nimbra::kImageJpeg, {});
