@@ -186,8 +186,21 @@ TEST_F(JpegDecode, BadCoefficientDataAbandonsTheRow) {
 // ---------------------------------------------------------------------------
 // Restart intervals
 
-// (Good restart markers, their wrap after D7 and the predictions they
-// reset are drawn in the reference images with restart intervals.)
+// Each marker resets the predictions, and their numbers wrap after RST7.
+TEST_F(JpegDecode, RestartMarkersCountModuloEight) {
+    Stream s;
+    s.soi().dqt8(0, unitQuant()).sof(0xC0, 80, 8, {{1, 0x11, 0}}).dri(1);
+    s.dht(0, 0, dcFlat()).dht(1, 0, acFlat()).sos({{1, 0}});
+    EntropyWriter e(dcFlat(), acFlat());
+    for (int m = 0; m < 10; m++) {
+        e.block(dcForSample(20 + 20 * m));
+        s.raw(e.flush());
+        if (m < 9) s.raw({0xFF, (uint8_t)(0xD0 + m % 8)});
+    }
+    ASSERT_EQ(draw(s.eoi().bytes), 0);
+    for (int m = 0; m < 10; m++) EXPECT_TRUE(regionIs(8 * m, 0, 8, 8, grayIndex(20 + 20 * m))) << "MCU " << m;
+}
+
 TEST_F(JpegDecode, WrongRestartMarkerStopsLookingForMarkers) {
     // Two MCU rows of two MCUs, interval 1; the first marker is wrong. MCU 0
     // is intact; no marker is looked for after the failed one, so the next

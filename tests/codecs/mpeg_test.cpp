@@ -143,6 +143,14 @@ TEST_F(VideoTest, ChunkOutOfOrderSkipsItsGroupAndTheNextOne) {
     EXPECT_GE(screenPsnr(2), 45.0);
 }
 
+TEST_F(VideoTest, ARepeatedChunkIsRefusedLikeALostOne) {
+    std::vector<Bytes> groups = startWithFirstPicture();
+    std::vector<Bytes> chunks = nimbra::videoUploadCommands(groups[1], 1000);
+    ASSERT_GE(chunks.size(), 2u);
+    EXPECT_EQ(runAll({chunks[0], chunks[0], chunks[1]}), (Reports{report(0x13, 0x01, 0), report(0x13, 0x01, 1)}));
+    EXPECT_EQ(play(nimbra::kVideoDraw), kNoFrame);
+}
+
 TEST_F(VideoTest, BadLengthSkipsTheRestOfTheGroup) {
     std::vector<Bytes> groups = startWithFirstPicture();
     std::vector<Bytes> chunks = nimbra::videoUploadCommands(groups[1], 1000);

@@ -31,6 +31,7 @@ TEST_F(Dispatcher, CommandsRunInOrderAndAFailureStopsTheRest) {
     // An empty slot stops the walk.
     testsupport::clearCaptures();
     EXPECT_EQ(run(CommandBuilder().u8(0x00).setTickRate(400, 0)), -1);
+    EXPECT_EQ(getBIT(), 1u << 5);
     // So does a command too short for its fields, with a report and bit 5
     // (set colour needs 5 bytes).
     EXPECT_EQ(run(Bytes{0x09, 0x00, 0x00}), -1);
