@@ -62,13 +62,6 @@ protected:
     }
 };
 
-TEST(CacheLayout, SlotAddressesFollowTheFlashMap) {
-    EXPECT_EQ(fontSlotOffset(3), 0x278000u);
-    EXPECT_EQ(fontSlotOffset(14), 0x220000u);
-    EXPECT_EQ(imageSlotOffset(1), 0x2F8000u);
-    EXPECT_EQ(imageSlotOffset(31), 0x280000u);
-}
-
 TEST_F(Cache, AfterStartUpOnlyTheBuiltInFontsArePresent) {
     EXPECT_EQ(ask(0x02, 0xFF), mapReply(0x02));
     EXPECT_EQ(ask(0x01, 0xFF), mapReply(0x01));
