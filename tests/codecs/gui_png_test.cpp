@@ -72,20 +72,6 @@ PngSpec orvGrey(uint32_t w, uint32_t h) {
     return s;
 }
 
-// A 4-bit ORV palette image, its entries looked up through the palette.
-uint8_t paletteValue(uint32_t x, uint32_t y) { return (uint8_t)(((x + 3 * y) % 16) * 16 + 1); }
-PngSpec orvPalette4(uint32_t w, uint32_t h) {
-    PngSpec s = image(3, w, {}, true, 4);
-    s.height = h;
-    for (int i = 0; i < 16; i++) s.palette.insert(s.palette.end(), {(uint8_t)(i * 16 + 1), 0, 0});
-    for (uint32_t y = 0; y < h; y++) {
-        std::vector<uint32_t> samples;
-        for (uint32_t x = 0; x < w; x++) samples.push_back((x + 3 * y) % 16);
-        s.rows.push_back(pngtest::packSamples(samples, 4));
-    }
-    return s;
-}
-
 }  // namespace
 
 // The size query reads the header only: the alpha flag, and on a refusal
@@ -101,45 +87,6 @@ TEST_F(PngDraw, GetSizeReportsAlphaAndRefusals) {
     EXPECT_EQ(GUI_PNG_GetSize(f.data(), (uint32_t)f.size(), &w, &h, &a), PNG_UNSUPPORTED);
     EXPECT_EQ(GUI_PNG_GetSize(f.data(), 20, &w, &h, &a), PNG_NOT_PNG);
     EXPECT_EQ(std::make_pair(w, h), std::make_pair(77u, 77u));
-}
-
-// A 9 x 7 image at every placement around the screen's edges and a small
-// clip rectangle: each pixel inside both the clip and the image shows the
-// right source pixel, nothing else changes. Wholly left of or above the
-// screen is an error; right of or below the clip draws nothing.
-TEST_F(PngDraw, ClippingOnEverySide) {
-    struct Placement {
-        int x, y, clip[4], result;
-    };
-    std::vector<Placement> placements = {
-        {-8, 0, {0, 0, 639, 399}, 0},     {-9, 0, {0, 0, 639, 399}, -1},   {0, -7, {0, 0, 639, 399}, -1},
-        {3, -5, {0, 0, 639, 399}, 0},     {635, 397, {0, 0, 639, 399}, 0}, {640, 10, {0, 0, 639, 399}, 0},
-        {10, 400, {0, 0, 639, 399}, 0},   {40, 0, {100, 0, 50, 399}, 0},   {0, 0, {700, 0, 900, 399}, 0},
-    };
-    for (int y = 42; y <= 59; y += 3) {
-        for (int x = 90; x <= 112; x += 2) placements.push_back({x, y, {100, 50, 111, 58}, 0});
-    }
-    struct Kind {
-        const char *name;
-        Bytes file;
-        uint8_t (*expected)(uint32_t, uint32_t);
-    } kinds[] = {{"orv grey", orvGrey(9, 7).build(), value}, {"orv palette 4", orvPalette4(9, 7).build(), paletteValue}};
-    for (const Kind &k : kinds) {
-        for (const Placement &p : placements) {
-            SCOPED_TRACE(testing::Message() << k.name << " at " << p.x << "," << p.y);
-            memset(fb, kBackground, sizeof fb);
-            GUI_SetClipRect(p.clip[0], p.clip[1], p.clip[2], p.clip[3]);
-            ASSERT_EQ(draw(k.file, p.x, p.y), p.result);
-            int drawn = 0;
-            for (int sy = std::max(p.y, p.clip[1]); sy < std::min(p.y + 7, p.clip[3] + 1); sy++) {
-                for (int sx = std::max(p.x, p.clip[0]); sx < std::min(p.x + 9, p.clip[2] + 1); sx++) {
-                    ASSERT_EQ(px(sx, sy), k.expected(sx - p.x, sy - p.y)) << "pixel " << sx << "," << sy;
-                    drawn++;
-                }
-            }
-            ASSERT_EQ(changed(), drawn);
-        }
-    }
 }
 
 TEST_F(PngDraw, OrdinaryColourConversion) {
