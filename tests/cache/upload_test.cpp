@@ -9,7 +9,6 @@
 #include "tests/cache/upload_support.h"
 #include "tests/codecs/mpeg_test_streams.h"
 #include "tests/support/sif_builder.h"
-#include "tools/hostlib/png_files.h"
 #include "tools/hostlib/video_stream.h"
 
 using namespace uploadtest;
@@ -477,5 +476,3 @@ TEST_F(PictureAndVideo, APictureHeldBeforeVideoSurvivesStartStopAndRestart) {
     EXPECT_EQ(GUI_GetNumFreeBytes(), freeWithPicture);
     expectPicture(0x1C);
 }
-
-// ------------------------------------------------------------ hostile uploads

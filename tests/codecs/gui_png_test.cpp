@@ -1,9 +1,9 @@
 // Drawing PNG and ORV images: conversion to colour indices, alpha blending,
-// placement, clipping on every side, and the pool discipline.
+// placement, and the pool discipline. (Clipping is drawn by the image
+// commands' tests.)
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <random>
 
 #include "codecs/GUI_PNG.h"
 #include "codecs/png.h"

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <string>
 
 #include "codecs/GUI_JPEG.h"
 #include "gui/GUICC_M332.h"

@@ -3,7 +3,6 @@
 // changes and saturation, the inverse DCT's accuracy, the stream buffer's
 // contract, the sequence header rules and partly buffered pictures.
 #include <gtest/gtest.h>
-#include <sanitizer/asan_interface.h>
 
 #include <algorithm>
 #include <cmath>

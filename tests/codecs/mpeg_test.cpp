@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <random>
 
 #include "codecs/mpeg.h"
 #include "gui/GUIDRV_Lin_8.h"
@@ -230,6 +229,15 @@ TEST_F(VideoTest, StartWithoutPoolRoomIsReported) {
     EXPECT_FALSE(MPEG_IsRunning());
     EXPECT_EQ(GUI_AllocStart(), top);
     EXPECT_EQ(play(nimbra::kVideoDraw), kNoFrame);
+}
+
+TEST_F(VideoTest, DeviceResetStopsTheVideo) {
+    play(nimbra::kVideoStart);
+    ASSERT_TRUE(MPEG_IsRunning());
+    testsupport::resetDevice(false);
+    EXPECT_FALSE(MPEG_IsRunning());
+    EXPECT_EQ(allocToken, 0u);
+    EXPECT_EQ(GUI_GetNumFreeBytes(), POOL_SIZE_BYTES);
 }
 
 }  // namespace

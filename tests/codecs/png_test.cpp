@@ -1,5 +1,5 @@
 // The PNG reader: header checks, the chunk walk, row filters, palettes and
-// the ORV marker, and what broken or hostile files end with.
+// the ORV marker, and what broken files end with.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -232,7 +232,6 @@ TEST_F(PngReader, OrvMarkerMustPrecedeThePalette) {
     EXPECT_EQ(colorMap(0, 2), (Bytes{0xFF, 0x20}));  // (0x1C, 0, 0) as a colour: red 1
 }
 
-// (Random damage to whole files is drawn in gui_png_test.cpp.)
 TEST_F(PngReader, BrokenCompressedDataIsCorrupt) {
     Bytes f = greyImage(8, 8).build();
     f[8 + 25 + 8] = 0x00;  // not a deflate stream header

@@ -1,10 +1,9 @@
 // The shape commands end to end: wire formats, checks and reports, the
-// mapping to primitives, golden scenes, and hostile input.
+// mapping to primitives and golden scenes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <functional>
-#include <random>
 
 #include "commands/commandHandlerDraw.h"
 #include "gui/GUIDRV_Lin_8.h"

@@ -1,6 +1,6 @@
 // Arcs and polygon fills: empty and inverted angles, clipping, the triangle
-// rule, the crossing limit and huge vertices. (Pieces in each quadrant, wide
-// pens and the two fill rules are in the primitives' golden scene.)
+// rule and the crossing limit. (Pieces in each quadrant, wide pens and the
+// two fill rules are in the primitives' golden scene.)
 #include <gtest/gtest.h>
 
 #include <algorithm>

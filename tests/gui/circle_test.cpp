@@ -1,6 +1,5 @@
-// Circles and ellipses: outlines as wide as the shape, clipping, the screen
-// edges and the rows whose square root would be taken of a tiny negative
-// number. (A disc is in the primitives' golden scene, rotated ellipses in
+// Circles and ellipses: outlines as wide as the shape, clipping, and the rows
+// whose square root would be taken of a tiny negative number. (A disc is in the primitives' golden scene, rotated ellipses in
 // the shape commands'.)
 #include <gtest/gtest.h>
 

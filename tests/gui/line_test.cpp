@@ -1,6 +1,5 @@
 // Strokes: the pixel-aligned shortcut, nothing for empty segments, and
-// clipping of lines far outside the screen. (Styles, joins and caps are in
-// the primitives' golden scene.)
+// clipping. (Styles, joins and caps are in the primitives' golden scene.)
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,5 +1,4 @@
-// The spline curve: fitting, validation, clipping of the blended end pixels
-// and the pool. (Level and steep curves are in the primitives' golden scene.)
+// The spline curve: fitting, validation and the pool. (Level and steep curves are in the primitives' golden scene.)
 #include <gtest/gtest.h>
 
 #include "gui/GUI_Alloc.h"

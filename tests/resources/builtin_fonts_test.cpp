@@ -1,9 +1,7 @@
-// The built-in fonts: the header values the device's own
-// fonts have, so that a host that measures its text against the device's
-// fonts places it on the simulator where the device would.
+// The built-in fonts: the header values the device's own fonts have, so that
+// a host that measures its text against the device's fonts places it on the
+// simulator where the device would.
 #include <gtest/gtest.h>
-
-#include <string>
 
 #include "cache/commandHandlerCache.h"
 #include "gui/GUI_Common.h"

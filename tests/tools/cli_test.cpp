@@ -67,6 +67,20 @@ TEST(Cli, MistakesAreErrorsWithExitTwo) {
     }
 }
 
+TEST(Cli, SubCommandsMustBeKnown) {
+    auto make = [] {
+        nimbra::Cli cli("golden", "x");
+        cli.command("check", "compare").command("update", "write").positional("REC", "recording");
+        return cli;
+    };
+    nimbra::Cli ok = make();
+    ASSERT_EQ(parse(ok, {"check", "a.rec"}), -1);
+    EXPECT_EQ(std::make_pair(ok.arg(0), ok.arg(1)), std::make_pair(std::string("check"), std::string("a.rec")));
+    nimbra::Cli bad = make(), missing = make();
+    EXPECT_EQ(parse(bad, {"verify", "a.rec"}), 2);
+    EXPECT_EQ(parse(missing, {"check"}), 2);
+}
+
 TEST(Cli, PairsAreCheckedWithTheirMessage) {
     nimbra::Cli cli = makeCli();
     ASSERT_EQ(parse(cli, {"--at=-5,7", "in"}), -1);

@@ -216,3 +216,14 @@ TEST_F(ToolTest, HandshakeFindsItsKeyFromAnyFolder) {
     ASSERT_EQ(replies.size(), 1u);
     EXPECT_EQ(replies[0].payload, (Bytes{0x04, 0x1E, 0x00, 0x00}));
 }
+
+TEST_F(ToolTest, SmallToolsSayWhatIsWrong) {
+    check("nimbra-bin2cpp", {
+        {"out.cpp h.h 9lives=data.bin", 2, "expected NAME=FILE with NAME a C++ identifier, got '9lives=data.bin'"},
+        {"out.cpp h.h", 2, "missing NAME=FILE"},
+    });
+    check("nimbra-orv", {
+        {"--layout nope file out.png", 2, "--layout expects one of auto, palette, grey, grey-alpha, got 'nope'"},
+        {"--depth 3 file out.png", 2, "--depth expects one of 1, 2, 4, 8, got '3'"},
+    });
+}

@@ -154,4 +154,44 @@ TEST(VideoStreamColour, LumaHoldsTheNearestColourIndexChromaIsNeutral) {
     EXPECT_EQ(Bytes(yuv.begin() + 9, yuv.end()), Bytes(8, 128));
 }
 
+// The whole path, through the ffmpeg program and the device core: a still
+// picture of four flat quadrants, each on whole 8 x 8 blocks, comes out in
+// exactly its colours.
+TEST(VideoStreamColour, FlatColoursComeOutExact) {
+    if (system("command -v ffmpeg >/dev/null 2>&1") != 0) GTEST_SKIP() << "ffmpeg is not installed";
+    const uint8_t quadrants[4][3] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}};
+    const uint8_t indices[4] = {0xE0, 0x1C, 0x03, 0xFF};
+    nimbra::RgbaImage picture;
+    picture.width = 64;
+    picture.height = 48;
+    for (uint32_t y = 0; y < 48; y++)
+        for (uint32_t x = 0; x < 64; x++) {
+            const uint8_t *c = quadrants[(y / 24) * 2 + x / 32];
+            picture.rgba.insert(picture.rgba.end(), {c[0], c[1], c[2], 255});
+        }
+    const std::string png = std::string(NIMBRA_BINARY_DIR) + "/colour_video_test.png";
+    std::string error;
+    ASSERT_TRUE(nimbra::writePngRgba(png, picture, error)) << error;
+    Bytes clip;
+    ASSERT_TRUE(nimbra::encodeColourClip(png, {}, clip, error)) << error;
+    nimbra::VideoStreamFacts facts;
+    ASSERT_TRUE(nimbra::checkVideoStream(clip, facts, error)) << error;
+    EXPECT_EQ(facts.pictures, 1u);
+    nimbra::VideoClipOptions at;
+    at.xHalf = 2 * 100;
+    at.yHalf = 2 * 50;
+    Bytes records;
+    uint8_t frameId = 1;
+    ASSERT_TRUE(nimbra::videoClipRecords(clip, at, records, frameId, error)) << error;
+    Playback p = playOnDevice(records);
+    ASSERT_EQ(p.frames.size(), 1u);
+    nimbra::Frame shown;
+    shown.bgra = p.frames[0];
+    int wrong = 0;
+    for (int y = 0; y < 48; y++)
+        for (int x = 0; x < 64; x++) wrong += shown.indexAt(100 + x, 50 + y) != indices[(y / 24) * 2 + x / 32];
+    EXPECT_EQ(wrong, 0);
+    remove(png.c_str());
+}
+
 }  // namespace
