@@ -1,5 +1,6 @@
 #include "tools/export/frame_pictures.h"
 
+#include <algorithm>
 #include <string>
 
 #include "tools/hostlib/orv_encoder.h"
@@ -68,23 +69,34 @@ RgbPicture enlargeFrame(const IndexedFrame &frame, int scale) {
 
 RgbPicture shrinkFrame(const IndexedFrame &frame, int factor) {
     const Palette &palette = paletteOf(frame.mode);
+    // Each colour as red, green and blue in 16-bit fields of one word, so
+    // that one addition sums all three (a block of at most 256 pixels fits).
+    uint64_t packed[256];
+    for (int i = 0; i < 256; i++)
+        packed[i] = palette[i].r | ((uint64_t)palette[i].g << 16) | ((uint64_t)palette[i].b << 32);
     RgbPicture picture;
     picture.width = (uint32_t)(kScreenWidth / factor);
     picture.height = (uint32_t)(kScreenHeight / factor);
     picture.rgb.resize((size_t)picture.width * picture.height * 3);
     const uint32_t n = (uint32_t)(factor * factor);
+    // The sums of each picture pixel's block, gathered row by row of the
+    // frame (its rows are read in order, once).
+    std::vector<uint64_t> sums(picture.width);
     for (uint32_t y = 0; y < picture.height; y++) {
-        for (uint32_t x = 0; x < picture.width; x++) {
-            uint32_t r = 0, g = 0, b = 0;
-            for (int dy = 0; dy < factor; dy++) {
-                for (int dx = 0; dx < factor; dx++) {
-                    const Rgb c = palette[frame.at((int)x * factor + dx, (int)y * factor + dy)];
-                    r += c.r;
-                    g += c.g;
-                    b += c.b;
-                }
+        std::fill(sums.begin(), sums.end(), 0);
+        for (int dy = 0; dy < factor; dy++) {
+            const uint8_t *row = frame.index.data() + ((size_t)y * factor + dy) * kScreenWidth;
+            for (uint32_t x = 0; x < picture.width; x++, row += factor) {
+                uint64_t sum = 0;
+                for (int dx = 0; dx < factor; dx++) sum += packed[row[dx]];
+                sums[x] += sum;
             }
-            picture.set(x, y, {(uint8_t)((r + n / 2) / n), (uint8_t)((g + n / 2) / n), (uint8_t)((b + n / 2) / n)});
+        }
+        uint8_t *out = picture.at(0, y);
+        for (uint32_t x = 0; x < picture.width; x++, out += 3) {
+            out[0] = (uint8_t)(((sums[x] & 0xFFFF) + n / 2) / n);
+            out[1] = (uint8_t)((((sums[x] >> 16) & 0xFFFF) + n / 2) / n);
+            out[2] = (uint8_t)(((sums[x] >> 32) + n / 2) / n);
         }
     }
     return picture;

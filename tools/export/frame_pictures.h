@@ -21,8 +21,8 @@ struct RgbPicture {
 
 // The frame with each pixel repeated `scale` x `scale` times.
 RgbPicture enlargeFrame(const IndexedFrame &frame, int scale);
-// The frame shrunk by `factor` (1, 2, 4, ...: a divisor of 640 and 400),
-// each picture pixel the rounded mean of a factor x factor block.
+// The frame shrunk by `factor` (1 to 16, a divisor of 640 and 400), each
+// picture pixel the rounded mean of a factor x factor block.
 RgbPicture shrinkFrame(const IndexedFrame &frame, int factor);
 // The same as indices of the frame's mode: a colour mean becomes its
 // nearest RGB332 colour, a grey mean its grey level. For thumbnails.

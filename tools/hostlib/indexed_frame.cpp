@@ -9,8 +9,6 @@ namespace {
 
 constexpr uint8_t kLevels3[8] = {0x00, 0x25, 0x49, 0x6D, 0x92, 0xB6, 0xDB, 0xFF};
 constexpr uint8_t kLevels2[4] = {0x00, 0x55, 0xAA, 0xFF};
-// Set in a look-up result when the byte is no level of that channel.
-constexpr uint16_t kNoLevel = 0x100;
 
 Palette _MakePalette(PixelMode mode) {
     Palette p{};
@@ -21,26 +19,36 @@ Palette _MakePalette(PixelMode mode) {
     return p;
 }
 
-// Each channel byte's bits of the index, or kNoLevel.
-struct ChannelTables {
-    uint16_t red[256], green[256], blue[256];
-    ChannelTables() {
-        for (int v = 0; v < 256; v++) red[v] = green[v] = blue[v] = kNoLevel;
-        for (int i = 0; i < 8; i++) {
-            red[kLevels3[i]] = (uint16_t)(i << 5);
-            green[kLevels3[i]] = (uint16_t)(i << 2);
-        }
-        for (int i = 0; i < 4; i++) blue[kLevels2[i]] = (uint16_t)i;
+// A pixel's four bytes as one little-endian word: blue in the low byte.
+uint32_t _PixelWord(const uint8_t *p) {
+    return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
+}
+
+uint32_t _WordOf(Rgb c) { return c.b | ((uint32_t)c.g << 8) | ((uint32_t)c.r << 16) | ((uint32_t)kFramePixelMarker << 24); }
+
+// The word each colour index is written as.
+struct ColourWords {
+    uint32_t word[256];
+    ColourWords() {
+        for (int i = 0; i < 256; i++) word[i] = _WordOf(paletteOf(PixelMode::Colour)[i]);
     }
 };
 
-const ChannelTables &_Tables() {
-    static const ChannelTables tables;
-    return tables;
+const ColourWords &_ColourWords() {
+    static const ColourWords words;
+    return words;
 }
 
-bool _IsColour(const ChannelTables &t, const uint8_t *p) {
-    return !((t.blue[p[0]] | t.green[p[1]] | t.red[p[2]]) & kNoLevel) && p[3] == kFramePixelMarker;
+// The one index a pixel's bytes can be: the top bits of each channel name
+// its level (the levels are spread so that they differ there). Whether the
+// bytes are that index's is for the caller to check.
+uint8_t _CandidateIndex(uint32_t word) {
+    return (uint8_t)(((word >> 16) & 0xE0) | ((word >> 11) & 0x1C) | ((word >> 6) & 0x03));
+}
+
+bool _IsColour(const uint8_t *p) {
+    const uint32_t w = _PixelWord(p);
+    return _ColourWords().word[_CandidateIndex(w)] == w;
 }
 
 bool _IsGrey(const uint8_t *p) { return p[0] == p[1] && p[0] == p[2] && p[3] == kFramePixelMarker; }
@@ -51,11 +59,11 @@ std::string _Where(size_t i) {
 
 // Why a frame is neither all colour nor all grey: its first pixel that is
 // neither, or else the first of each kind.
-std::string _NotADeviceFrame(const ChannelTables &t, const uint8_t *pixels) {
+std::string _NotADeviceFrame(const uint8_t *pixels) {
     size_t firstNotColour = kScreenPixels, firstNotGrey = kScreenPixels;
     for (size_t i = 0; i < kScreenPixels; i++) {
         const uint8_t *p = pixels + i * 4;
-        const bool colour = _IsColour(t, p), grey = _IsGrey(p);
+        const bool colour = _IsColour(p), grey = _IsGrey(p);
         if (!colour && !grey) {
             char bytes[16];
             snprintf(bytes, sizeof bytes, "%02X %02X %02X %02X", p[0], p[1], p[2], p[3]);
@@ -84,25 +92,24 @@ bool indexFrame(const uint8_t *frameBytes, IndexedFrame &out, std::string *error
 bool indexFramePixels(const uint8_t *pixels, IndexedFrame &out, std::string *error) {
     out.index.resize(kScreenPixels);
     uint8_t *index = out.index.data();
-    const ChannelTables &t = _Tables();
-    // Colour first: it is the usual mode, and one pass decides it.
-    uint16_t bad = 0;
-    size_t i = 0;
-    for (; i < kScreenPixels; i++) {
-        const uint8_t *p = pixels + i * 4;
-        const uint16_t v = (uint16_t)(t.blue[p[0]] | t.green[p[1]] | t.red[p[2]]);
-        bad = (uint16_t)(v & kNoLevel) | (p[3] != kFramePixelMarker);
-        if (bad) break;
-        index[i] = (uint8_t)v;
+    // Colour first: it is the usual mode, and one pass decides it. The
+    // differences are gathered without a branch per pixel.
+    const uint32_t *words = _ColourWords().word;
+    uint32_t mismatch = 0;
+    for (size_t i = 0; i < kScreenPixels; i++) {
+        const uint32_t w = _PixelWord(pixels + i * 4);
+        const uint8_t candidate = _CandidateIndex(w);
+        mismatch |= w ^ words[candidate];
+        index[i] = candidate;
     }
-    if (!bad) {
+    if (mismatch == 0) {
         out.mode = PixelMode::Colour;
         return true;
     }
-    for (i = 0; i < kScreenPixels; i++) {
+    for (size_t i = 0; i < kScreenPixels; i++) {
         const uint8_t *p = pixels + i * 4;
         if (!_IsGrey(p)) {
-            if (error) *error = _NotADeviceFrame(t, pixels);
+            if (error) *error = _NotADeviceFrame(pixels);
             return false;
         }
         index[i] = p[0];

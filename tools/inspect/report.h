@@ -6,7 +6,6 @@
 //   DIR/report.css, report.js  its style and script
 //   DIR/frames/frame_N.png     each frame (palette PNG)
 //   DIR/thumbs/frame_N.png     its thumbnail, a quarter of its size
-//   DIR/changes/frame_N.png    the pixels that changed since frame N - 1
 //   DIR/data/frame_N.js        frame N's commands, replies, log lines and
 //                              pixels, loaded when the frame is shown
 //   DIR/data/after.js          what ran after the last frame, if anything

@@ -1,14 +1,17 @@
 // The report's files, written while the recording runs: a frame's images
 // the moment it is shown, its data file once its commands are complete, and
 // the page itself at the end, when the number of frames is known.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <atomic>
 #include <map>
 
 #include "tools/export/frame_pictures.h"
-#include "tools/hostlib/file_io.h"
 #include "tools/hostlib/palette_png.h"
 #include "tools/inspect/command_timeline.h"
+#include "tools/inspect/job_queue.h"
 #include "tools/inspect/report.h"
 #include "tools/inspect/report_json.h"
 #include "tools/inspect/report_page.h"
@@ -21,13 +24,8 @@ namespace {
 
 // Marks a folder as a report, so that writing one again may replace it.
 constexpr const char *kGeneratorMark = "<meta name=\"generator\" content=\"nimbra-inspect\">";
-constexpr const char *kSubfolders[] = {"frames", "thumbs", "changes", "data"};
+constexpr const char *kSubfolders[] = {"frames", "thumbs", "data"};
 constexpr int kThumbnailShrink = 4;
-// The overlay of changed pixels darkens the pixels that stayed (index 0)
-// and tints the changed ones (index 1) magenta, lightly enough that they
-// keep their colours, so that a change to black shows as well.
-constexpr Rgb kOverlayColours[2] = {{0, 0, 0}, {0xFF, 0x00, 0xFF}};
-constexpr uint8_t kOverlayAlpha[2] = {0xA0, 0x60};
 
 struct FrameSummary {
     uint32_t processedBytes = 0;
@@ -124,12 +122,15 @@ bool _PrepareFolder(const std::string &dir, std::string &error) {
     return true;
 }
 
-class ReportWriter : public TimelineSink {
+// The files, written on the job queue's thread: everything here but the
+// failure flag belongs to that thread until the queue is drained.
+class ReportFiles {
 public:
-    ReportWriter(const std::string &dir, const ReportOptions &options) : dir_(dir), options_(options) {}
+    explicit ReportFiles(const std::string &dir) : dir_(dir) {}
 
-    void frameShown(const IndexedFrame &frame) override {
-        if (!error_.empty()) return;
+    // A frame's picture and thumbnail; its PNG is kept for its data file.
+    void frameImages(const IndexedFrame &frame) {
+        if (failed()) return;
         const std::string name = reportFrameName(frame.number);
         FrameSummary summary;
         summary.processedBytes = frame.processedBytes;
@@ -137,7 +138,11 @@ public:
 
         Bytes &png = pendingPng_[frame.number];
         std::string why;
-        if (!encodeFramePng(frame, png, why) || !_Save("frames/" + name + ".png", png)) return;
+        if (!encodeFramePng(frame, png, why)) {
+            _Failed("frames/" + name + ".png", why);
+            return;
+        }
+        if (!_Save("frames/" + name + ".png", png)) return;
 
         const std::vector<uint8_t> thumb = shrinkFrameIndices(frame, kThumbnailShrink);
         PaletteImage thumbImage;
@@ -146,55 +151,44 @@ public:
         thumbImage.index = thumb.data();
         thumbImage.colours = paletteOf(frame.mode).data();
         Bytes encoded;
-        if (!encodePalettePng(thumbImage, encoded, why) || !_Save("thumbs/" + name + ".png", encoded)) return;
-
-        if (frame.number > 0) {
-            summary.change = compareFrames(previous_, frame, &mask_);
-            if (!summary.change.empty()) {
-                PaletteImage overlay;
-                overlay.width = kScreenWidth;
-                overlay.height = kScreenHeight;
-                overlay.index = mask_.data();
-                overlay.colours = kOverlayColours;
-                overlay.colourCount = 2;
-                overlay.alpha = kOverlayAlpha;
-                overlay.alphaCount = 2;
-                if (!encodePalettePng(overlay, encoded, why) || !_Save("changes/" + name + ".png", encoded))
-                    return;
-            }
+        if (!encodePalettePng(thumbImage, encoded, why)) {
+            _Failed("thumbs/" + name + ".png", why);
+            return;
         }
+        if (!_Save("thumbs/" + name + ".png", encoded)) return;
+
+        // The page marks the changed pixels itself, from this frame's
+        // pixels and the previous one's; the count and the box are told.
+        if (frame.number > 0) summary.change = compareFrames(previous_, frame);
         previous_.mode = frame.mode;
         previous_.index = frame.index;
         frames_.push_back(summary);
     }
 
-    void frameCommands(uint64_t frame, const FrameCommands &list) override {
-        if (!error_.empty()) return;
-        std::string js = "nimbraReport.frameData(" + std::to_string(frame) + ",{";
-        _AppendCommands(js, list);
+    // A frame's data file: its commands (JSON members, without the braces)
+    // and its pixels.
+    void frameData(uint64_t frame, std::string js, size_t commands) {
+        if (failed()) return;
         const Bytes &png = pendingPng_[frame];
         js += ",\"png\":\"";
         appendBase64(js, png.data(), png.size());
         js += "\"});\n";
         pendingPng_.erase(frame);
-        if (frame < frames_.size()) frames_[frame].commands = list.commands.size() + list.leftOut;
+        if (frame < frames_.size()) frames_[frame].commands = commands;
         _Save("data/" + reportFrameName(frame) + ".js", js);
     }
 
-    void afterLastFrame(const FrameCommands &list) override {
-        if (!error_.empty()) return;
-        afterCommands_ = list.commands.size() + list.leftOut;
-        std::string js = "nimbraReport.afterData({";
-        _AppendCommands(js, list);
-        js += "});\n";
+    void afterData(const std::string &js, size_t commands) {
+        if (failed()) return;
+        afterCommands_ = commands;
         _Save("data/after.js", js);
     }
 
     // The page, once every frame is known.
-    bool finish(size_t recordingBytes, bool stoppedReading, std::string &page) {
-        if (!error_.empty()) return false;
+    bool page(const ReportOptions &options, size_t recordingBytes, bool stoppedReading, std::string &page) {
+        if (failed()) return false;
         std::string summary = "{\"title\":";
-        appendJsonText(summary, options_.title);
+        appendJsonText(summary, options.title);
         summary += ",\"bytes\":" + std::to_string(recordingBytes) +
                    ",\"stoppedReading\":" + (stoppedReading ? "true" : "false") +
                    ",\"after\":" + std::to_string(afterCommands_) + ",\"frames\":[";
@@ -219,7 +213,7 @@ public:
             std::string text = kReportPageFiles[i].text;
             if (std::string(kReportPageFiles[i].name) == "index.html") {
                 text = _Replace(text, "@GENERATOR@", kGeneratorMark);
-                text = _Replace(text, "@TITLE@", _HtmlText(options_.title));
+                text = _Replace(text, "@TITLE@", _HtmlText(options.title));
                 text = _Replace(text, "@SUMMARY@", summary);
                 text = _Replace(text, "@STRIP@", strip);
             }
@@ -229,31 +223,83 @@ public:
         return true;
     }
 
+    bool failed() const { return failed_.load(std::memory_order_acquire); }
+    // What failed; read once the queue is drained.
     const std::string &error() const { return error_; }
 
 private:
-    bool _Save(const std::string &name, const Bytes &data) {
-        std::string why;
-        return saveBinary(_Path(name), data, why) || _Failed(name, why);
+    // Files are written in place: the folder is the report's own, and a
+    // report cut short is no report anyway (tens of thousands of files are
+    // written, and a rename each would double the work of the file system).
+    bool _Save(const std::string &name, const void *data, size_t n) {
+        const std::string path = _Path(name);
+        FILE *f = fopen(path.c_str(), "wb");
+        if (!f) return _Failed(name, strerror(errno));
+        const bool written = n == 0 || fwrite(data, 1, n, f) == n;
+        const int savedErrno = errno;
+        if (fclose(f) != 0 || !written) return _Failed(name, strerror(written ? errno : savedErrno));
+        return true;
     }
-    bool _Save(const std::string &name, const std::string &text) {
-        std::string why;
-        return saveFile(_Path(name), text, why) || _Failed(name, why);
-    }
+    bool _Save(const std::string &name, const Bytes &data) { return _Save(name, data.data(), data.size()); }
+    bool _Save(const std::string &name, const std::string &text) { return _Save(name, text.data(), text.size()); }
     std::string _Path(const std::string &name) const { return (fs::path(dir_) / name).string(); }
     bool _Failed(const std::string &name, const std::string &why) {
-        if (error_.empty()) error_ = "cannot write " + _Path(name) + ": " + why;
+        if (!failed()) {
+            error_ = "cannot write " + _Path(name) + ": " + why;
+            failed_.store(true, std::memory_order_release);
+        }
         return false;
     }
 
     std::string dir_;
-    ReportOptions options_;
     std::string error_;
+    std::atomic<bool> failed_{false};
     std::vector<FrameSummary> frames_;
-    std::map<uint64_t, Bytes> pendingPng_;   // frames shown whose commands are not complete
+    std::map<uint64_t, Bytes> pendingPng_;   // frames shown whose data file is not written yet
     IndexedFrame previous_;
-    std::vector<uint8_t> mask_;
     size_t afterCommands_ = 0;
+};
+
+// Hands the frames and command lists of the run to the files' thread.
+class ReportWriter : public TimelineSink {
+public:
+    explicit ReportWriter(const std::string &dir) : files_(dir), queue_(kQueuedJobs) {}
+
+    void frameShown(const IndexedFrame &frame) override {
+        queue_.post([this, copy = frame] { files_.frameImages(copy); });
+    }
+
+    void frameCommands(uint64_t frame, const FrameCommands &list) override {
+        std::string js = "nimbraReport.frameData(" + std::to_string(frame) + ",{";
+        _AppendCommands(js, list);
+        const size_t count = list.commands.size() + list.leftOut;
+        queue_.post([this, frame, js = std::move(js), count]() mutable { files_.frameData(frame, std::move(js), count); });
+    }
+
+    void afterLastFrame(const FrameCommands &list) override {
+        std::string js = "nimbraReport.afterData({";
+        _AppendCommands(js, list);
+        js += "});\n";
+        const size_t count = list.commands.size() + list.leftOut;
+        queue_.post([this, js = std::move(js), count] { files_.afterData(js, count); });
+    }
+
+    bool failed() const { return files_.failed(); }
+
+    bool finish(const ReportOptions &options, size_t recordingBytes, bool stoppedReading, std::string &page,
+                std::string &error) {
+        queue_.drain();
+        if (files_.page(options, recordingBytes, stoppedReading, page)) return true;
+        error = files_.error();
+        return false;
+    }
+
+private:
+    // Frames waiting to be written (a quarter of a megabyte each).
+    static constexpr size_t kQueuedJobs = 16;
+
+    ReportFiles files_;
+    JobQueue queue_;
 };
 
 // The timeline, stopping the run once a file cannot be written.
@@ -261,7 +307,7 @@ class ReportRun : public CommandTimeline {
 public:
     ReportRun(const uint8_t *recording, ReportWriter &writer, const ReportOptions &options)
         : CommandTimeline(recording, writer), writer_(writer), options_(options) {}
-    bool wantsMore() override { return writer_.error().empty(); }
+    bool wantsMore() override { return !writer_.failed(); }
     void progress(size_t done, size_t total) override {
         if (options_.progress) options_.progress(done, total);
     }
@@ -283,15 +329,12 @@ bool writeReport(const Bytes &recording, const std::string &dir, const ReportOpt
                  ReportSummary &summary, std::string &error) {
     summary = ReportSummary{};
     if (!_PrepareFolder(dir, error)) return false;
-    ReportWriter writer(dir, options);
+    ReportWriter writer(dir);
     ReportRun run(recording.data(), writer, options);
     RunSummary ran;
     if (!runRecording(recording.data(), recording.size(), run, RunOptions{}, ran, error)) return false;
     run.finish();
-    if (!writer.finish(recording.size(), ran.stoppedReading, summary.page)) {
-        error = writer.error();
-        return false;
-    }
+    if (!writer.finish(options, recording.size(), ran.stoppedReading, summary.page, error)) return false;
     summary.frames = ran.frames;
     summary.commands = run.commands();
     summary.stoppedReading = ran.stoppedReading;

@@ -15,9 +15,11 @@
   const LEVEL3 = [0x00, 0x25, 0x49, 0x6D, 0x92, 0xB6, 0xDB, 0xFF];
   const LEVEL2 = [0x00, 0x55, 0xAA, 0xFF];
   const KEPT = 24;   // frames' data held at once
+  const DECODED = 4;  // frames' pixels held at once
 
   const $ = (id) => document.getElementById(id);
   const strip = $('strip'), picture = $('picture'), overlay = $('overlay'), box = $('box'), stage = $('stage');
+  const overlayContext = overlay.getContext('2d');
   const info = $('info'), commandList = $('commands'), readout = $('readout'), changesBox = $('changes');
   const thumbs = strip.querySelectorAll('.thumb');
 
@@ -26,7 +28,8 @@
   let afterData = null;
   let current = -1;
   let zoom = 2;
-  let pixels = null;           // indices of the frame shown, once decoded
+  const decodedPixels = new Map();   // frame number -> its indices
+  const decoding = new Map();        // frame number -> functions waiting for them
   let pointer = null;          // the last pointer position over the picture
 
   const name = (n) => 'frame_' + String(n).padStart(4, '0');
@@ -86,17 +89,15 @@
     thumbs[n].classList.add('selected');
     thumbs[n].scrollIntoView({ block: 'nearest', inline: 'center' });
     picture.src = 'frames/' + name(n) + '.png';
-    const changed = n > 0 && frames[n][2] > 0;
-    if (changed) overlay.src = 'changes/' + name(n) + '.png';
-    else overlay.removeAttribute('src');
+    overlayReady = false;
     showChanges();
-    pixels = null;
     renderInfo(n);
     commandList.replaceChildren(element('p', 'leftout', 'loading the commands...'));
     load(n, (data) => {
       if (current !== n) return;
       renderCommands(data);
-      decodePixels(n, data);
+      withPixels(n, showReadout);
+      markChanges(n);
     });
     try {
       history.replaceState(null, '', '#' + n);
@@ -105,12 +106,15 @@
     }
   }
 
-  // The pixels that stayed are darkened, and the box of the changed ones is
-  // outlined (in pixels of the page, so that it follows the zoom).
+  // The pixels that stayed are darkened and the changed ones tinted, lightly
+  // enough to keep their colours (so that a change to black shows too); the
+  // box of the changed ones is outlined in pixels of the page, so that it
+  // follows the zoom.
+  let overlayReady = false;
   function showChanges() {
     const f = frames[current];
     const on = changesBox.checked && current > 0 && f[2] > 0;
-    overlay.hidden = !on;
+    overlay.hidden = !(on && overlayReady);
     box.hidden = !on;
     if (!on) return;
     box.style.left = f[3] * zoom + 'px';
@@ -198,34 +202,73 @@
 
   // ------------------------------------------------- pixels under the pointer
 
-  // The picture from the frame's data, decoded on a canvas (the PNG in the
-  // data is the frame's file; a data address leaves the canvas readable).
-  function decodePixels(n, data) {
-    const image = new Image();
-    image.onload = () => {
+  // A frame's indices, from the PNG in its data decoded on a canvas (a data
+  // address leaves the canvas readable, the picture's own file would not).
+  function withPixels(n, callback) {
+    if (decodedPixels.has(n)) { callback(decodedPixels.get(n)); return; }
+    if (decoding.has(n)) { decoding.get(n).push(callback); return; }
+    decoding.set(n, [callback]);
+    load(n, (data) => {
+      const image = new Image();
+      image.onload = () => {
+        const canvas = document.createElement('canvas');
+        canvas.width = WIDTH;
+        canvas.height = HEIGHT;
+        const context = canvas.getContext('2d', { willReadFrequently: true });
+        context.drawImage(image, 0, 0);
+        let rgba = null;
+        try {
+          rgba = context.getImageData(0, 0, WIDTH, HEIGHT).data;
+        } catch (e) {
+          // No pixels to read: the readout shows none.
+        }
+        const callbacks = decoding.get(n) || [];
+        decoding.delete(n);
+        if (!rgba) return;
+        const grey = frames[n][1] === 1;
+        const indices = new Uint8Array(WIDTH * HEIGHT);
+        for (let i = 0; i < indices.length; i++) {
+          const r = rgba[4 * i], g = rgba[4 * i + 1], b = rgba[4 * i + 2];
+          // The nearest level of each channel: exact for the device's colours.
+          indices[i] = grey ? r : (Math.round(r * 7 / 255) << 5) | (Math.round(g * 7 / 255) << 2) | Math.round(b * 3 / 255);
+        }
+        decodedPixels.set(n, indices);
+        if (decodedPixels.size > DECODED) decodedPixels.delete(decodedPixels.keys().next().value);
+        callbacks.forEach((c) => c(indices));
+      };
+      image.src = 'data:image/png;base64,' + data.png;
+    });
+  }
+
+  // The overlay of changed pixels: this frame's pixels against the previous
+  // frame's, by colour (a frame may be grey and the one before not).
+  function markChanges(n) {
+    if (!(n > 0 && frames[n][2] > 0)) return;
+    withPixels(n, (after) => withPixels(n - 1, (before) => {
       if (current !== n) return;
-      const canvas = document.createElement('canvas');
-      canvas.width = WIDTH;
-      canvas.height = HEIGHT;
-      const context = canvas.getContext('2d', { willReadFrequently: true });
-      context.drawImage(image, 0, 0);
-      let rgba;
-      try {
-        rgba = context.getImageData(0, 0, WIDTH, HEIGHT).data;
-      } catch (e) {
-        return;
+      const greyAfter = frames[n][1] === 1, greyBefore = frames[n - 1][1] === 1;
+      const image = overlayContext.createImageData(WIDTH, HEIGHT);
+      const d = image.data;
+      for (let i = 0; i < WIDTH * HEIGHT; i++) {
+        const same = greyAfter === greyBefore ? after[i] === before[i]
+          : rgbKey(after[i], greyAfter) === rgbKey(before[i], greyBefore);
+        if (same) {
+          d[4 * i + 3] = 0xA0;
+        } else {
+          d[4 * i] = 0xFF;
+          d[4 * i + 2] = 0xFF;
+          d[4 * i + 3] = 0x60;
+        }
       }
-      const grey = frames[n][1] === 1;
-      const indices = new Uint8Array(WIDTH * HEIGHT);
-      for (let i = 0; i < indices.length; i++) {
-        const r = rgba[4 * i], g = rgba[4 * i + 1], b = rgba[4 * i + 2];
-        // The nearest level of each channel: exact for the device's colours.
-        indices[i] = grey ? r : (Math.round(r * 7 / 255) << 5) | (Math.round(g * 7 / 255) << 2) | Math.round(b * 3 / 255);
-      }
-      pixels = indices;
-      showReadout();
-    };
-    image.src = 'data:image/png;base64,' + data.png;
+      overlayContext.putImageData(image, 0, 0);
+      overlayReady = true;
+      showChanges();
+    }));
+  }
+
+  function rgbKey(index, grey) {
+    const [r, g, b] = grey ? [index, index, index] : [LEVEL3[index >> 5], LEVEL3[(index >> 2) & 7], LEVEL2[index & 3]];
+    return (r << 16) | (g << 8) | b;
   }
 
   function colourOf(index) {
@@ -237,6 +280,7 @@
     if (!pointer) { readout.textContent = ''; return; }
     const { x, y, xh, yh } = pointer;
     readout.replaceChildren('x ' + x + ' y ' + y + ' \u00b7 half pixels ' + xh + ' ' + yh + ' \u00b7 index ');
+    const pixels = decodedPixels.get(current);
     if (!pixels) { readout.append('...'); return; }
     const index = pixels[y * WIDTH + x];
     const [r, g, b] = colourOf(index);
