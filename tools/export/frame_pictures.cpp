@@ -3,28 +3,14 @@
 #include <algorithm>
 #include <string>
 
+#include "tools/hostlib/bitmap_font.h"
 #include "tools/hostlib/orv_encoder.h"
 
 namespace nimbra {
 
 namespace {
 
-constexpr int kDigitWidth = 5;
-constexpr int kDigitAdvance = kDigitWidth + 1;
-
-// Each row of a digit, its leftmost pixel in bit 4.
-constexpr uint8_t kDigits[10][kDigitHeight] = {
-    {0x0E, 0x11, 0x13, 0x15, 0x19, 0x11, 0x0E},   // 0
-    {0x04, 0x0C, 0x04, 0x04, 0x04, 0x04, 0x0E},   // 1
-    {0x0E, 0x11, 0x01, 0x02, 0x04, 0x08, 0x1F},   // 2
-    {0x1F, 0x02, 0x04, 0x02, 0x01, 0x11, 0x0E},   // 3
-    {0x02, 0x06, 0x0A, 0x12, 0x1F, 0x02, 0x02},   // 4
-    {0x1F, 0x10, 0x1E, 0x01, 0x01, 0x11, 0x0E},   // 5
-    {0x06, 0x08, 0x10, 0x1E, 0x11, 0x11, 0x0E},   // 6
-    {0x1F, 0x01, 0x02, 0x04, 0x08, 0x08, 0x08},   // 7
-    {0x0E, 0x11, 0x11, 0x0E, 0x11, 0x11, 0x0E},   // 8
-    {0x0E, 0x11, 0x11, 0x0F, 0x01, 0x02, 0x0C},   // 9
-};
+constexpr int kDigitAdvance = kGlyphWidth + 1;
 
 }  // namespace
 
@@ -120,10 +106,10 @@ uint32_t numberWidth(uint64_t number, int scale) {
 uint32_t drawNumber(RgbPicture &picture, int32_t x, int32_t y, uint64_t number, int scale, Rgb colour) {
     const std::string digits = std::to_string(number);
     for (size_t d = 0; d < digits.size(); d++) {
-        const uint8_t *glyph = kDigits[digits[d] - '0'];
+        const uint8_t *glyph = glyphRows(digits[d]);
         const int64_t left = x + (int64_t)d * kDigitAdvance * scale;
         for (int row = 0; row < kDigitHeight; row++) {
-            for (int col = 0; col < kDigitWidth; col++) {
+            for (int col = 0; col < kGlyphWidth; col++) {
                 if (!(glyph[row] & (0x10 >> col))) continue;
                 for (int k = 0; k < scale * scale; k++) {
                     const int64_t px = left + col * scale + k % scale, py = y + (int64_t)row * scale + k / scale;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "tools/hostlib/bitmap_font.h"
 #include "tools/hostlib/indexed_frame.h"
 
 namespace nimbra {
@@ -34,6 +35,6 @@ std::vector<uint8_t> shrinkFrameIndices(const IndexedFrame &frame, int factor);
 uint32_t drawNumber(RgbPicture &picture, int32_t x, int32_t y, uint64_t number, int scale, Rgb colour);
 // The width drawNumber takes.
 uint32_t numberWidth(uint64_t number, int scale);
-constexpr int kDigitHeight = 7;
+constexpr int kDigitHeight = kGlyphHeight;
 
 }  // namespace nimbra
