@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tools/hostlib/colour_indexing.h"
+
 namespace nimbra {
 
 namespace {
@@ -24,21 +26,6 @@ uint32_t _PixelWord(const uint8_t *p) {
     return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
 }
 
-uint32_t _WordOf(Rgb c) { return c.b | ((uint32_t)c.g << 8) | ((uint32_t)c.r << 16) | ((uint32_t)kFramePixelMarker << 24); }
-
-// The word each colour index is written as.
-struct ColourWords {
-    uint32_t word[256];
-    ColourWords() {
-        for (int i = 0; i < 256; i++) word[i] = _WordOf(paletteOf(PixelMode::Colour)[i]);
-    }
-};
-
-const ColourWords &_ColourWords() {
-    static const ColourWords words;
-    return words;
-}
-
 // The one index a pixel's bytes can be: the top bits of each channel name
 // its level (the levels are spread so that they differ there). Whether the
 // bytes are that index's is for the caller to check.
@@ -48,7 +35,7 @@ uint8_t _CandidateIndex(uint32_t word) {
 
 bool _IsColour(const uint8_t *p) {
     const uint32_t w = _PixelWord(p);
-    return _ColourWords().word[_CandidateIndex(w)] == w;
+    return colourFrameWords()[_CandidateIndex(w)] == w;
 }
 
 bool _IsGrey(const uint8_t *p) { return p[0] == p[1] && p[0] == p[2] && p[3] == kFramePixelMarker; }
@@ -92,17 +79,8 @@ bool indexFrame(const uint8_t *frameBytes, IndexedFrame &out, std::string *error
 bool indexFramePixels(const uint8_t *pixels, IndexedFrame &out, std::string *error) {
     out.index.resize(kScreenPixels);
     uint8_t *index = out.index.data();
-    // Colour first: it is the usual mode, and one pass decides it. The
-    // differences are gathered without a branch per pixel.
-    const uint32_t *words = _ColourWords().word;
-    uint32_t mismatch = 0;
-    for (size_t i = 0; i < kScreenPixels; i++) {
-        const uint32_t w = _PixelWord(pixels + i * 4);
-        const uint8_t candidate = _CandidateIndex(w);
-        mismatch |= w ^ words[candidate];
-        index[i] = candidate;
-    }
-    if (mismatch == 0) {
+    // Colour first: it is the usual mode, and one pass decides it.
+    if (indexColourPixels(pixels, index)) {
         out.mode = PixelMode::Colour;
         return true;
     }
