@@ -202,3 +202,27 @@ TEST(ContactSheet, FewerFramesThanColumnsMakeANarrowerSheet) {
     ASSERT_TRUE(nimbra::readPngRgba(path, image, error)) << error;
     EXPECT_EQ(image.width, nimbra::SheetLayout::kGap * 2 + 160);
 }
+
+// Shrunk cells and thumbnails: each pixel the rounded mean of its block,
+// for the factors done by shifting and for one that is not a power of two.
+TEST(ContactSheet, ShrunkPixelsAreRoundedBlockMeans) {
+    const IndexedFrame frame = colourThenGrey()[0];
+    for (int factor : {2, 4, 5}) {
+        const nimbra::RgbPicture picture = nimbra::shrinkFrame(frame, factor);
+        ASSERT_EQ(picture.width, 640u / factor);
+        size_t wrong = 0;
+        for (uint32_t y = 0; y < picture.height; y++) {
+            for (uint32_t x = 0; x < picture.width; x++) {
+                int sum[3] = {0, 0, 0};
+                for (int k = 0; k < factor * factor; k++) {
+                    const Rgb c = frame.rgbAt((int)x * factor + k % factor, (int)y * factor + k / factor);
+                    sum[0] += c.r, sum[1] += c.g, sum[2] += c.b;
+                }
+                const int n = factor * factor;
+                const uint8_t *got = picture.rgb.data() + ((size_t)y * picture.width + x) * 3;
+                for (int ch = 0; ch < 3; ch++) wrong += got[ch] != (sum[ch] + n / 2) / n;
+            }
+        }
+        EXPECT_EQ(wrong, 0u) << "factor " << factor;
+    }
+}

@@ -1,6 +1,7 @@
 #include "tools/export/frame_pictures.h"
 
 #include <algorithm>
+#include <bit>
 #include <string>
 
 #include "tools/hostlib/bitmap_font.h"
@@ -65,6 +66,12 @@ RgbPicture shrinkFrame(const IndexedFrame &frame, int factor) {
     picture.height = (uint32_t)(kScreenHeight / factor);
     picture.rgb.resize((size_t)picture.width * picture.height * 3);
     const uint32_t n = (uint32_t)(factor * factor);
+    // The usual factors are powers of two: a shift rather than a division
+    // (which would cost more than the sums), the same rounded mean.
+    const int shift = std::has_single_bit(n) ? std::countr_zero(n) : -1;
+    const auto mean = [n, shift](uint64_t sum) {
+        return (uint8_t)(shift >= 0 ? (sum + n / 2) >> shift : (sum + n / 2) / n);
+    };
     // The sums of each picture pixel's block, gathered row by row of the
     // frame (its rows are read in order, once).
     std::vector<uint64_t> sums(picture.width);
@@ -80,9 +87,9 @@ RgbPicture shrinkFrame(const IndexedFrame &frame, int factor) {
         }
         uint8_t *out = picture.at(0, y);
         for (uint32_t x = 0; x < picture.width; x++, out += 3) {
-            out[0] = (uint8_t)(((sums[x] & 0xFFFF) + n / 2) / n);
-            out[1] = (uint8_t)((((sums[x] >> 16) & 0xFFFF) + n / 2) / n);
-            out[2] = (uint8_t)(((sums[x] >> 32) + n / 2) / n);
+            out[0] = mean(sums[x] & 0xFFFF);
+            out[1] = mean((sums[x] >> 16) & 0xFFFF);
+            out[2] = mean(sums[x] >> 32);
         }
     }
     return picture;
