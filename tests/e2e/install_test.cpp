@@ -109,6 +109,6 @@ TEST(Install, AppsBuildAgainstTheInstalledHostLibrary) {
                                         "nimbra-frames -r hello.rec --gif hello.gif");
     ASSERT_EQ(used.status, 0) << used.output;
     EXPECT_NE(used.output.find("2 frames match"), std::string::npos) << used.output;
-    for (const char *file : {"report/index.html", "report/frames/frame_0001.png", "golden/frame_0001.png", "hello.gif"})
+    for (const char *file : {"report/index.html", "report/data/frame_0001.js", "golden/frame_0001.png", "hello.gif"})
         EXPECT_TRUE(fs::exists(dir / file)) << file;
 }

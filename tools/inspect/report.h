@@ -4,10 +4,10 @@
 //   DIR/index.html             the page: a strip of thumbnails, the selected
 //                              frame, its commands, replies and log lines
 //   DIR/report.css, report.js  its style and script
-//   DIR/frames/frame_N.png     each frame (palette PNG)
-//   DIR/thumbs/frame_N.png     its thumbnail, a quarter of its size
+//   DIR/thumbs/frame_N.png     each frame's thumbnail, a quarter of its size
 //   DIR/data/frame_N.js        frame N's commands, replies, log lines and
-//                              pixels, loaded when the frame is shown
+//                              picture (a palette PNG), loaded when the
+//                              frame is shown
 //   DIR/data/after.js          what ran after the last frame, if anything
 //
 // The page loads only what it shows, so a report of ten thousand frames

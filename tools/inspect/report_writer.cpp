@@ -24,8 +24,10 @@ namespace {
 
 // Marks a folder as a report, so that writing one again may replace it.
 constexpr const char *kGeneratorMark = "<meta name=\"generator\" content=\"nimbra-inspect\">";
-constexpr const char *kSubfolders[] = {"frames", "thumbs", "data"};
+constexpr const char *kSubfolders[] = {"thumbs", "data"};
 constexpr int kThumbnailShrink = 4;
+// Thumbnails the page names directly, as many as a wide window shows.
+constexpr size_t kThumbnailsInPage = 16;
 
 struct FrameSummary {
     uint32_t processedBytes = 0;
@@ -128,7 +130,10 @@ class ReportFiles {
 public:
     explicit ReportFiles(const std::string &dir) : dir_(dir) {}
 
-    // A frame's picture and thumbnail; its PNG is kept for its data file.
+    // A frame's thumbnail; its picture is kept for its data file. The
+    // picture is not a file of its own as well: the page needs its pixels,
+    // which a page opened from disk may read from its data but not from
+    // an image file, and a second copy would double the report's size.
     void frameImages(const IndexedFrame &frame) {
         if (failed()) return;
         const std::string name = reportFrameName(frame.number);
@@ -139,10 +144,9 @@ public:
         Bytes &png = pendingPng_[frame.number];
         std::string why;
         if (!encodeFramePng(frame, png, why)) {
-            _Failed("frames/" + name + ".png", why);
+            _Failed("data/" + name + ".js", why);
             return;
         }
-        if (!_Save("frames/" + name + ".png", png)) return;
 
         const std::vector<uint8_t> thumb = shrinkFrameIndices(frame, kThumbnailShrink);
         PaletteImage thumbImage;
@@ -202,9 +206,14 @@ public:
                        std::to_string(c.x0) + "," + std::to_string(c.y0) + "," + std::to_string(c.x1) + "," +
                        std::to_string(c.y1) + "," + std::to_string(f.commands) + "]";
             const std::string number = std::to_string(n), name = reportFrameName(n);
+            // The first thumbnails are there without scripts; the page's
+            // script loads the others as they scroll into the strip (a
+            // browser's own lazy loading does not look at where they are
+            // inside a strip, and would load every one of them at once).
+            const char *source = n < kThumbnailsInPage ? "\" src=\"thumbs/" : "\" data-src=\"thumbs/";
             strip += "<a class=\"thumb\" data-frame=\"" + number + "\" href=\"#" + number + "\" title=\"frame " +
-                     number + "\"><img loading=\"lazy\" width=\"160\" height=\"100\" src=\"thumbs/" + name +
-                     ".png\" alt=\"\"><span>" + number + "</span></a>\n";
+                     number + "\"><img width=\"160\" height=\"100\" alt=\"\"" + source + name + ".png\"><span>" +
+                     number + "</span></a>\n";
         }
         summary += "]}";
         // The summary sits in a script element, which "</" would end.

@@ -3,8 +3,8 @@
 // each with the replies it produced and the lines it logged. A frame's
 // commands and pixels come from data/frame_NNNN.js, loaded when the frame is
 // shown: script files, because a page opened from disk may not read other
-// files, and pixels as a PNG in the data, because the picture's own file
-// would not let the page read them.
+// files, and the picture as a PNG in the data, because a picture's own file
+// would not let the page read its pixels.
 (function () {
   'use strict';
 
@@ -88,13 +88,16 @@
     current = n;
     thumbs[n].classList.add('selected');
     thumbs[n].scrollIntoView({ block: 'nearest', inline: 'center' });
-    picture.src = 'frames/' + name(n) + '.png';
+    // The thumbnail stands in until the frame's data (with its picture)
+    // has come.
+    picture.src = 'thumbs/' + name(n) + '.png';
     overlayReady = false;
     showChanges();
     renderInfo(n);
     commandList.replaceChildren(element('p', 'leftout', 'loading the commands...'));
     load(n, (data) => {
       if (current !== n) return;
+      picture.src = 'data:image/png;base64,' + data.png;
       renderCommands(data);
       withPixels(n, showReadout);
       markChanges(n);
@@ -338,6 +341,18 @@
     event.preventDefault();
   });
   window.addEventListener('hashchange', () => select(parseInt(location.hash.slice(1), 10)));
+
+  // Thumbnails load as they come near the strip's visible part.
+  const thumbLoader = new IntersectionObserver((entries) => {
+    entries.forEach((entry) => {
+      if (!entry.isIntersecting) return;
+      const image = entry.target;
+      image.src = image.dataset.src;
+      image.removeAttribute('data-src');
+      thumbLoader.unobserve(image);
+    });
+  }, { root: strip, rootMargin: '0px 1600px' });
+  strip.querySelectorAll('img[data-src]').forEach((image) => thumbLoader.observe(image));
 
   $('count').textContent = frameCount + (frameCount === 1 ? ' frame' : ' frames') + ', ' + summary.bytes + ' bytes';
   // Twice the size when the window has room for it beside the commands.
