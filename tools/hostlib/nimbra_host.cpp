@@ -8,6 +8,8 @@
 #include <stdexcept>
 
 #include "tools/hostlib/command_codec.h"
+#include "tools/hostlib/indexed_frame.h"
+#include "tools/hostlib/palette_png.h"
 
 namespace nimbra {
 
@@ -221,6 +223,17 @@ std::string textInsteadOfFrames(const uint8_t *bytes, size_t length) {
 }
 
 bool writeFramePng(const Frame &frame, const std::string &path, std::string *error) {
+    // A device frame goes as a palette PNG; anything else (a frame made by
+    // hand) as RGB.
+    if (frame.bgra.size() == kScreenPixels * 4) {
+        IndexedFrame indexed;
+        if (indexFramePixels(frame.bgra.data(), indexed)) {
+            std::string why;
+            if (writeFramePalettePng(indexed, path, why)) return true;
+            if (error) *error = why;
+            return false;
+        }
+    }
     FILE *f = fopen(path.c_str(), "wb");
     if (!f) {
         if (error) *error = strerror(errno);
