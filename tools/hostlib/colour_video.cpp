@@ -52,7 +52,7 @@ static int _ExitStatus(int status) { return status != -1 && WIFEXITED(status) ? 
 
 // The first line of ffmpeg's messages, to follow ours.
 static std::string _FirstLine(const std::string &logPath) {
-    Bytes log = readFile(logPath);
+    Bytes log = loadFile(logPath).value_or(Bytes());   // no log file: no line to add
     std::string line(log.begin(), log.end());
     line = line.substr(0, line.find('\n'));
     return line.empty() ? "" : " (" + line + ")";
