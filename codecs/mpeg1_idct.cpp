@@ -24,7 +24,6 @@ constexpr int ROW_SHIFT = 11;   // 14 bits of cosine in, 3 bits of fraction kept
 constexpr int COL_SHIFT = 20;   // 14 + 3 bits, and the factor 8 of the two passes
 
 inline int16_t _Saturate16(int32_t v) { return (int16_t)(v < -32768 ? -32768 : v > 32767 ? 32767 : v); }
-inline uint8_t _Clamp255(int32_t v) { return (uint8_t)(v < 0 ? 0 : v > 255 ? 255 : v); }
 
 // One-dimensional transform of in[0], in[step], ..., in[7 step], in 32-bit
 // wrapping arithmetic; out[x] gets the unrounded sum.
@@ -191,6 +190,9 @@ void MPEG_IdctAdd(const int16_t coefficients[64], uint8_t *destination, int stri
 }
 
 #else
+
+// Only the portable path clamps sample by sample.
+static inline uint8_t _Clamp255(int32_t v) { return (uint8_t)(v < 0 ? 0 : v > 255 ? 255 : v); }
 
 void MPEG_Idct(const int16_t coefficients[64], int16_t samples[64]) { MPEG_IdctPortable(coefficients, samples); }
 

@@ -309,10 +309,10 @@ constexpr int16_t kCoeffEndOfBlock = 4000;
 constexpr int16_t kCoeffEscape = 4001;
 static constexpr int16_t _RunLevel(int run, int level) { return (int16_t)(run * 64 + level); }
 
-// Macroblock type flags.
+// Macroblock type flags. Bit 2 (backward prediction) belongs to B pictures
+// only, which are skipped without reading their macroblocks.
 constexpr int16_t MB_QUANT = 1;
 constexpr int16_t MB_FORWARD = 2;
-constexpr int16_t MB_BACKWARD = 4;
 constexpr int16_t MB_PATTERN = 8;
 constexpr int16_t MB_INTRA = 16;
 

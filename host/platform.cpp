@@ -33,6 +33,8 @@ void SIM_WriteFd(int fd, const uint8_t *bytes, size_t length) {
 static void _WriteStdout(const uint8_t *bytes, size_t length) { SIM_WriteFd(1, bytes, length); }
 static void _WriteStderr(const uint8_t *bytes, size_t length) { SIM_WriteFd(2, bytes, length); }
 
+void SIM_DiscardOutput(const uint8_t *, size_t) {}
+
 SIM_Sink SIM_frameSink = _WriteStdout;
 SIM_Sink SIM_packetSink = _WriteStderr;
 

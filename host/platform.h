@@ -45,6 +45,9 @@ using SIM_Sink = void (*)(const uint8_t *bytes, size_t length);
 extern SIM_Sink SIM_frameSink;
 extern SIM_Sink SIM_packetSink;
 void SIM_WriteFd(int fd, const uint8_t *bytes, size_t length);
+// A sink that keeps nothing. A frame for it is not even built (only counted,
+// and saved when asked): runs of millions of streams read none of them.
+void SIM_DiscardOutput(const uint8_t *bytes, size_t length);
 
 // Reset seam: every module with state registers a hook that brings it back
 // to its start-up values; SIM_ResetDevice runs them all.

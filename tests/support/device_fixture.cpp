@@ -41,14 +41,18 @@ void clearCaptures() {
     g_packets.clear();
 }
 
+void captureOutput() {
+    SIM_frameSink = _CaptureFrame;
+    SIM_packetSink = _CapturePacket;
+}
+
 void resetDevice(bool start) {
     if (logfd) {
         fclose(logfd);
         logfd = nullptr;
     }
     SIM_ResetDevice();
-    SIM_frameSink = _CaptureFrame;
-    SIM_packetSink = _CapturePacket;
+    captureOutput();
     SIM_sleepOneSecond = _NoSleep;
     clearCaptures();
     if (start) {

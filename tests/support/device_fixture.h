@@ -19,6 +19,9 @@ std::vector<nimbra::Bytes> packets();
 std::vector<nimbra::Frame> frames();
 void clearCaptures();
 
+// Routes frames and packets to the captures.
+void captureOutput();
+
 // Brings every module back to its start-up state and routes output to
 // memory; with `start`, also runs the start-up sequence (boot logo frame).
 void resetDevice(bool start);

@@ -27,6 +27,12 @@ Cli &Cli::option(const std::string &name, const std::string &valueName, const st
     return *this;
 }
 
+Cli &Cli::optionalValue(const std::string &name, const std::string &valueName, const std::string &help,
+                       const std::string &implicitValue) {
+    options_.push_back({name, valueName, help, 0, false, implicitValue, true});
+    return *this;
+}
+
 Cli &Cli::positional(const std::string &name, const std::string &help, bool optional, bool variadic) {
     positionals_.push_back({name, help, optional, variadic});
     return *this;
@@ -113,6 +119,9 @@ bool Cli::parse(int argc, const char *const *argv, int &exitCode) {
         }
         if (o->valueName.empty()) {
             if (hasValue) return error("--" + name + " takes no value", exitCode);
+        } else if (!hasValue && o->valueOptional &&
+                   (i + 1 >= argc || (argv[i + 1][0] == '-' && argv[i + 1][1] != '\0'))) {
+            value = o->implicitValue;
         } else if (!hasValue) {
             if (i + 1 >= argc) return error("--" + name + " needs a value (" + o->valueName + ")", exitCode);
             value = argv[++i];
@@ -254,8 +263,13 @@ std::string Cli::usage() const {
     u += "\noptions:\n";
     for (const Option &o : options_) {
         std::string left = o.shortName ? std::string("-") + o.shortName + ", " : "";
-        left += "--" + o.name + (o.valueName.empty() ? "" : " " + o.valueName);
-        line(left, o.help + (o.repeatable ? " (repeatable)" : ""));
+        if (o.valueOptional) {
+            left += "--" + o.name + " [" + o.valueName + "]";
+            line(left, o.help + " (alone: " + o.implicitValue + ")");
+        } else {
+            left += "--" + o.name + (o.valueName.empty() ? "" : " " + o.valueName);
+            line(left, o.help + (o.repeatable ? " (repeatable)" : ""));
+        }
     }
     line("-h, --help", "print this help and exit");
     line("--version", "print the version and exit");

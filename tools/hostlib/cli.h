@@ -31,6 +31,10 @@ public:
     // usage text ("DIR"). A repeatable option keeps every value given.
     Cli &option(const std::string &name, const std::string &valueName, const std::string &help,
                 char shortName = 0, bool repeatable = false);
+    // An option whose value may be left out: written alone (last, or before
+    // another option) it takes `implicitValue`, shown in the usage text.
+    Cli &optionalValue(const std::string &name, const std::string &valueName, const std::string &help,
+                       const std::string &implicitValue);
     // Positional arguments, in order; optional ones must come last. A
     // variadic positional takes every remaining argument.
     Cli &positional(const std::string &name, const std::string &help, bool optional = false, bool variadic = false);
@@ -80,6 +84,8 @@ private:
         std::string name, valueName, help;
         char shortName;
         bool repeatable;
+        std::string implicitValue = {};
+        bool valueOptional = false;
     };
     struct Positional {
         std::string name, help;
