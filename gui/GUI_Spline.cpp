@@ -90,6 +90,9 @@ void GUI_Spline(const GUI_POINT *points, int32_t n) {
     float *samples = (float *)GUI_AllocNoInit((uint32_t)count * sizeof(float));
     CubicSpline_1D(points, n, samples, count);
 
+    // A sixteenth of a pixel is a quarter of a quarter pixel.
+    constexpr float kSixteenthsPerSub = (float)kSubPerPixel;
+    constexpr int32_t kSixteenthMask = kSubPerPixelArea - 1;
     const GUI_ContextRecord &c = GUI_Context;
     const float pen = (float)c.penSize;
     float prev = samples[0];
@@ -110,10 +113,12 @@ void GUI_Spline(const GUI_POINT *points, int32_t n) {
         // right and bottom edges); they are blended only inside the clip.
         const bool columnInside = px >= c.clipX0 && px <= c.clipX1;
         const int32_t topRow = subToNearestPixel(yt), botRow = subToNearestPixel(yb);
-        uint8_t ct = (uint8_t)(GUI_TruncToInt(4.0f * top) & 15);
+        // An end's blend weight is its place inside its pixel, in sixteenths
+        // of a pixel (quarter pixels times four, wrapped to the pixel).
+        uint8_t ct = (uint8_t)(GUI_TruncToInt(kSixteenthsPerSub * top) & kSixteenthMask);
         if (columnInside && topRow >= c.clipY0 && topRow <= c.clipY1) MixColorLineM332(px, topRow, &ct, 1);
         GUI_FillRect(px, (yt + 3) >> kSubShift, px, (yb + 1) >> kSubShift);
-        uint8_t cb = (uint8_t)(GUI_TruncToInt(4.0f * bot) & 15);
+        uint8_t cb = (uint8_t)(GUI_TruncToInt(kSixteenthsPerSub * bot) & kSixteenthMask);
         if (columnInside && botRow >= c.clipY0 && botRow <= c.clipY1) MixColorLineM332(px, botRow, &cb, 1);
         prev = y;
     }
