@@ -91,10 +91,20 @@ struct PoolLedger {
 static void _CheckPoolAfterCommand(const PoolLedger &) {}
 #endif
 
-DispatchResult handleCommand(const uint8_t *payload, uint32_t size) {
+SIM_CommandHook SIM_commandHook = nullptr;
+
+// How many payload walks are under way: the command seam reports only the
+// outermost one.
+static uint32_t _walkDepth = 0;
+
+// Walks the payload; `at` ends at the offset where the walk ended.
+static DispatchResult _WalkPayload(const uint8_t *payload, uint32_t size, bool watched, uint32_t &at) {
     const uint8_t *p = payload;
     uint32_t rem = size;
+    at = 0;
     while (rem != 0) {
+        at = size - rem;
+        if (watched) SIM_commandHook(payload, size, at, false);
         uint8_t op = *p;
         SIM_LOG("%s: opcode: 0x%02x rem_size: %d\n", "handleCommand", op, (int)rem);
         if (op > OP_LAST || opcodeHandlers[op] == nullptr) {
@@ -115,8 +125,19 @@ DispatchResult handleCommand(const uint8_t *payload, uint32_t size) {
         rem -= (uint32_t)n;
         p += n;
     }
+    at = size;
     if (logfd) fflush(logfd);
     return DISPATCH_DONE;
+}
+
+DispatchResult handleCommand(const uint8_t *payload, uint32_t size) {
+    const bool watched = SIM_commandHook != nullptr && _walkDepth == 0;
+    uint32_t at = 0;
+    _walkDepth++;
+    const DispatchResult result = _WalkPayload(payload, size, watched, at);
+    _walkDepth--;
+    if (watched) SIM_commandHook(payload, size, at, true);
+    return result;
 }
 
 void handleCommandError(uint32_t opcode, uint32_t code, uint8_t misc) {

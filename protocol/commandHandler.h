@@ -25,6 +25,16 @@ enum DispatchResult : int32_t { DISPATCH_DONE = 0, DISPATCH_STOPPED = -1 };
 constexpr uint32_t STATUS_BIT_PAYLOAD_DROPPED = 5;
 
 DispatchResult handleCommand(const uint8_t *payload, uint32_t size);
+
+// Command seam, for tools that show a recording command by command (none by
+// default). The dispatcher calls it before each command of an outermost
+// payload, with `leaving` false and the command's offset, and once as it
+// leaves that payload, with `leaving` true and the offset where the walk
+// ended (the payload's size, or the command that stopped it). Commands run
+// nested inside another one (compressed blocks, logo screens) belong to
+// that command and are not reported. It must not run commands itself.
+using SIM_CommandHook = void (*)(const uint8_t *payload, uint32_t size, uint32_t offset, bool leaving);
+extern SIM_CommandHook SIM_commandHook;
 // The result report (also the acknowledgement, with RESULT_OK).
 void handleCommandError(uint32_t opcode, uint32_t code, uint8_t misc);
 void setBIT(uint32_t n);

@@ -52,7 +52,8 @@ TEST(Install, AppsBuildAgainstTheInstalledHostLibrary) {
     auto installed = testsupport::runCommand("cmake --install " + shellQuote(NIMBRA_BINARY_DIR) + " --prefix " +
                                              shellQuote(prefix.string()));
     ASSERT_EQ(installed.status, 0) << installed.output;
-    for (const char *file : {"bin/nimbra-sim", "bin/nimbra-upload", "bin/nimbra-frames",
+    for (const char *file : {"bin/nimbra-sim", "bin/nimbra-upload", "bin/nimbra-frames", "bin/nimbra-inspect",
+                             "bin/nimbra-golden",
                              "share/nimbra/keys/development-private-key.pem"})
         EXPECT_TRUE(fs::exists(prefix / file)) << file;
     fs::path pcFile;
@@ -94,4 +95,20 @@ TEST(Install, AppsBuildAgainstTheInstalledHostLibrary) {
         EXPECT_EQ(replies[0].payload, (nimbra::Bytes{0x00, 0x07})) << way.how;
         fs::remove(dir / "replies.bin");
     }
+
+    // The installed tools that look at a run, on the app's recording.
+    const std::string bin = shellQuote((prefix / "bin").string()) + "/";
+    for (const char *tool : {"nimbra-inspect", "nimbra-golden", "nimbra-frames"}) {
+        auto help = testsupport::runCommand(bin + tool + " --help");
+        EXPECT_EQ(help.status, 0) << tool << "\n" << help.output;
+        EXPECT_NE(help.output.find(tool), std::string::npos) << help.output;
+    }
+    auto used = testsupport::runCommand(cd + bin + "nimbra-inspect hello.rec -o report && " + bin +
+                                        "nimbra-golden update hello.rec golden && " + bin +
+                                        "nimbra-golden check hello.rec golden && " + bin +
+                                        "nimbra-frames -r hello.rec --gif hello.gif");
+    ASSERT_EQ(used.status, 0) << used.output;
+    EXPECT_NE(used.output.find("2 frames match"), std::string::npos) << used.output;
+    for (const char *file : {"report/index.html", "report/data/frame_0001.js", "golden/frame_0001.png", "hello.gif"})
+        EXPECT_TRUE(fs::exists(dir / file)) << file;
 }

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "tools/hostlib/child_program.h"
 #include "tools/hostlib/file_io.h"
 #include "tools/hostlib/orv_encoder.h"
 #include "tools/hostlib/video_stream.h"
@@ -19,8 +20,6 @@ namespace nimbra {
 // The encoder needs a frame rate; the device shows a picture per draw
 // command whatever the stream says.
 constexpr int kEncodedFrameRate = 25;
-// The shell's status for a program it cannot find.
-constexpr int kCommandNotFound = 127;
 
 Bytes indexPictureYuv420(const uint8_t *rgb, uint32_t width, uint32_t height) {
     const size_t lumaBytes = (size_t)width * height;
@@ -28,12 +27,6 @@ Bytes indexPictureYuv420(const uint8_t *rgb, uint32_t width, uint32_t height) {
     Bytes yuv(lumaBytes + 2 * chromaBytes, 128);
     for (size_t i = 0; i < lumaBytes; i++) yuv[i] = rgb332(rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2]);
     return yuv;
-}
-
-static std::string _Quote(const std::string &s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
 }
 
 // Reads the header of the next PPM picture ("P6", width, height, 255 and
@@ -48,13 +41,9 @@ static bool _ReadPpmHeader(FILE *in, uint32_t &width, uint32_t &height) {
     return true;
 }
 
-static int _ExitStatus(int status) { return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
-
 // The first line of ffmpeg's messages, to follow ours.
 static std::string _FirstLine(const std::string &logPath) {
-    Bytes log = loadFile(logPath).value_or(Bytes());   // no log file: no line to add
-    std::string line(log.begin(), log.end());
-    line = line.substr(0, line.find('\n'));
+    const std::string line = firstLineOf(logPath);
     return line.empty() ? "" : " (" + line + ")";
 }
 
@@ -63,8 +52,8 @@ static std::string _FirstLine(const std::string &logPath) {
 // only a real failure shows them).
 static bool _Encode(const std::string &input, const ColourClipOptions &options, const std::string &tmpPath,
                     const std::string &logPath, std::string &error) {
-    const std::string decode = "ffmpeg -nostdin -hide_banner -loglevel error -i " + _Quote(input) +
-                               " -fps_mode passthrough -f image2pipe -vcodec ppm - 2>" + _Quote(logPath);
+    const std::string decode = "ffmpeg -nostdin -hide_banner -loglevel error -i " + shellQuote(input) +
+                               " -fps_mode passthrough -f image2pipe -vcodec ppm - 2>" + shellQuote(logPath);
     FILE *decoder = popen(decode.c_str(), "r");
     if (!decoder) {
         error = std::string("cannot start ffmpeg: ") + strerror(errno);
@@ -72,8 +61,8 @@ static bool _Encode(const std::string &input, const ColourClipOptions &options, 
     }
     uint32_t width = 0, height = 0;
     if (!_ReadPpmHeader(decoder, width, height)) {
-        int status = _ExitStatus(pclose(decoder));
-        error = status == kCommandNotFound ? "colour video needs the ffmpeg program (Debian package ffmpeg)"
+        int status = exitStatusOf(pclose(decoder));
+        error = status == kShellCommandNotFound ? "colour video needs the ffmpeg program (Debian package ffmpeg)"
                                            : "ffmpeg cannot decode it" + _FirstLine(logPath);
         return false;
     }
@@ -84,7 +73,7 @@ static bool _Encode(const std::string &input, const ColourClipOptions &options, 
     const std::string encode = "ffmpeg -hide_banner -loglevel error -y -f rawvideo -pix_fmt yuv420p -s " +
                                std::to_string(width) + "x" + std::to_string(height) + " -r " +
                                std::to_string(kEncodedFrameRate) + " -i - -c:v mpeg1video -q:v " +
-                               std::to_string(options.quantiser) + " -bf 0 -f mpeg1video " + _Quote(tmpPath);
+                               std::to_string(options.quantiser) + " -bf 0 -f mpeg1video " + shellQuote(tmpPath);
     FILE *encoder = popen(encode.c_str(), "w");
     if (!encoder) {
         pclose(decoder);
@@ -113,7 +102,7 @@ static bool _Encode(const std::string &input, const ColourClipOptions &options, 
             break;
         }
     } while (true);
-    int decoded = _ExitStatus(pclose(decoder)), encoded = _ExitStatus(pclose(encoder));
+    int decoded = exitStatusOf(pclose(decoder)), encoded = exitStatusOf(pclose(encoder));
     if (ok && decoded != 0) {
         error = "ffmpeg cannot decode all of it" + _FirstLine(logPath);
         ok = false;
@@ -125,27 +114,13 @@ static bool _Encode(const std::string &input, const ColourClipOptions &options, 
     return ok;
 }
 
-// A new empty file in the scratch folder.
-static bool _ScratchFile(std::string &path, std::string &error) {
-    const char *tmpDir = getenv("TMPDIR");
-    path = std::string(tmpDir && *tmpDir ? tmpDir : "/tmp") + "/nimbra-colour-XXXXXX";
-    int fd = mkstemp(path.data());
-    if (fd < 0) {
-        error = std::string("cannot make a scratch file: ") + strerror(errno);
-        path.clear();
-        return false;
-    }
-    close(fd);
-    return true;
-}
-
 bool encodeColourClip(const std::string &input, const ColourClipOptions &options, Bytes &m1v, std::string &error) {
     if (options.quantiser < 1 || options.quantiser > 31) {
         error = "the quantiser must be 1 to 31";
         return false;
     }
     std::string tmpPath, logPath;
-    if (!_ScratchFile(tmpPath, error) || !_ScratchFile(logPath, error)) {
+    if (!makeScratchFile("nimbra-colour", tmpPath, error) || !makeScratchFile("nimbra-colour", logPath, error)) {
         if (!tmpPath.empty()) unlink(tmpPath.c_str());
         return false;
     }

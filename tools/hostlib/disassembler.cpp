@@ -6,13 +6,13 @@
 
 #include <charconv>
 
+#include "tools/hostlib/record_walk.h"
 #include "tools/hostlib/text_escape.h"
 
 namespace nimbra {
 
 namespace {
 
-constexpr size_t kRecordHeaderBytes = 8;
 // Comments start at this column when the line is shorter.
 constexpr size_t kCommentColumn = 40;
 
@@ -243,40 +243,20 @@ std::string disassembleStream(const uint8_t *stream, size_t size, const Disassem
     // comments, data 3.5; the room not used is never touched.
     out.reserve(size * 7 + 4096);
     while (pos < size) {
-        const size_t left = size - pos;
         if (ended) {
             ended = false;
             _Line(out, 0, "", "the device has stopped reading: what follows is not run");
         }
-        if (left < kRecordHeaderBytes) {
+        const RecordPiece piece = recordPieceAt(stream, size, pos);
+        if (piece.kind != RecordPieceKind::Record) {
             std::string text = "raw ";
-            appendHexBytes(text, stream + pos, left);
-            _Line(out, 0, text,
-                  _Join(_At(options.offsets, pos), std::to_string(left) +
-                                                        " bytes, less than a header: the device stops here"));
-            break;
-        }
-        const uint8_t *h = stream + pos;
-        const uint32_t length = ((uint32_t)h[0] << 24) | ((uint32_t)h[1] << 16) | ((uint32_t)h[2] << 8) | h[3];
-        if (length > kMaxRecordPayload) {
-            std::string text = "raw ";
-            appendHexBytes(text, h, kRecordHeaderBytes);
-            _Line(out, 0, text,
-                  _Join(_At(options.offsets, pos),
-                        "a header of " + std::to_string(length) +
-                            " bytes, over 2048: the device drops these 8 bytes and reads the next 8 as a header"));
-            pos += kRecordHeaderBytes;
+            appendHexBytes(text, stream + pos, piece.bytes);
+            _Line(out, 0, text, _Join(_At(options.offsets, pos), recordPieceNote(piece)));
+            pos += piece.bytes;
             continue;
         }
-        if (length > left - kRecordHeaderBytes) {
-            std::string text = "raw ";
-            appendHexBytes(text, h, left);
-            _Line(out, 0, text,
-                  _Join(_At(options.offsets, pos),
-                        "a record of " + std::to_string(length) + " bytes cut by the end of the stream after " +
-                            std::to_string(left - kRecordHeaderBytes) + ": the device does not run it"));
-            break;
-        }
+        const uint8_t *h = stream + pos;
+        const uint32_t length = piece.announced;
         std::string open = "record ";
         if (h[4] | h[5] | h[6] | h[7]) {
             appendHexBytes(open, h + 4, 4);

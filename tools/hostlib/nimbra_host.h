@@ -126,7 +126,8 @@ constexpr uint8_t kFramePixelMarker = 0xAA;
 // the bytes could be the start of a frame.
 std::string textInsteadOfFrames(const uint8_t *bytes, size_t length);
 
-// Writes a frame as an RGB PNG file. Returns false on failure, with the
+// Writes a frame as a PNG file: a palette PNG (indexed_frame.h) when it is
+// a device frame, an RGB one otherwise. Returns false on failure, with the
 // system's reason in `error` when given ("Permission denied").
 bool writeFramePng(const Frame &frame, const std::string &path, std::string *error = nullptr);
 

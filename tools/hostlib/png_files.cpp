@@ -9,7 +9,9 @@
 #include <zlib.h>
 
 #include "tools/hostlib/file_io.h"
+#include "tools/hostlib/indexed_frame.h"
 #include "tools/hostlib/nimbra_host.h"
+#include "tools/hostlib/palette_png.h"
 
 namespace nimbra {
 
@@ -97,8 +99,19 @@ bool writePngRgb(const std::string &path, const uint8_t *rgb, uint32_t width, ui
 }
 
 bool writeFramePng(const Frame &frame, const std::string &path, std::string *error) {
-    std::vector<uint8_t> rgb((size_t)kScreenWidth * kScreenHeight * 3);
-    for (size_t i = 0; i < (size_t)kScreenWidth * kScreenHeight; i++) {
+    // A device frame goes as a palette PNG; anything else (a frame made by
+    // hand) as RGB.
+    if (frame.bgra.size() == kScreenPixels * kFramePixelBytes) {
+        IndexedFrame indexed;
+        if (indexFramePixels(frame.bgra.data(), indexed)) {
+            std::string why;
+            if (writeFramePalettePng(indexed, path, why)) return true;
+            if (error) *error = why;
+            return false;
+        }
+    }
+    std::vector<uint8_t> rgb(kScreenPixels * 3);
+    for (size_t i = 0; i < kScreenPixels; i++) {
         const uint8_t *bgra = &frame.bgra[i * kFramePixelBytes];
         rgb[i * 3 + 0] = bgra[2];
         rgb[i * 3 + 1] = bgra[1];

@@ -29,10 +29,6 @@ struct IndexedFrame {
     std::vector<uint8_t> index;     // kPixels bytes, rows top to bottom
 };
 
-// The 32-bit words (blue, green, red, 0xAA in memory order, read
-// little-endian) a frame uses for each index in colour mode.
-const uint32_t *colourFrameWords();
-
 // Converts one output frame (kFrameBytes) into indices; `out.index` is
 // resized once and then reused. The conversion uses AVX2 where the processor
 // has it; `forceSse2` takes the SSE2 path that every x86-64 has (for tests).

@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include "tools/hostlib/reply_decoder.h"
-#include "tools/view/status_font.h"
+#include "tools/hostlib/bitmap_font.h"
 
 namespace nimbra::view {
 

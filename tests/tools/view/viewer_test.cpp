@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "tools/hostlib/png_files.h"
-#include "tools/view/status_font.h"
+#include "tools/hostlib/bitmap_font.h"
 #include "tools/view/viewer.h"
 
 namespace {
@@ -14,6 +14,7 @@ namespace {
 namespace fs = std::filesystem;
 using nimbra::Bytes;
 using namespace nimbra::view;
+using nimbra::glyphRows;
 
 // A device frame whose pixels are all index `fill` (0xFF: white, 0x00:
 // black in colour mode), with `processedBytes` telling frames apart.

@@ -1,7 +1,7 @@
-// The status line's font and its one drawing routine.
-#include "tools/view/status_font.h"
+// The small bitmap font and its one drawing routine.
+#include "tools/hostlib/bitmap_font.h"
 
-namespace nimbra::view {
+namespace nimbra {
 
 namespace {
 
@@ -128,4 +128,4 @@ int drawText(uint32_t *image, int width, int height, int x, int y, const std::st
     return x;
 }
 
-}  // namespace nimbra::view
+}  // namespace nimbra

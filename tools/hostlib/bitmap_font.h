@@ -1,11 +1,12 @@
-// A tiny bitmap font for the viewer's status line: printable ASCII, 5 x 7
-// pixels a glyph in a 6 x 10 cell. Drawn by hand for this program; the
-// status line needs nothing more, and no font library is wanted for it.
+// A tiny bitmap font for the tools' own words on pictures (the viewer's
+// status line, the frame numbers of contact sheets): printable ASCII, 5 x 7
+// pixels a glyph in a 6 x 10 cell. Drawn by hand; nothing more is needed,
+// and no font library is wanted for it.
 #pragma once
 #include <cstdint>
 #include <string>
 
-namespace nimbra::view {
+namespace nimbra {
 
 constexpr int kGlyphWidth = 5;
 constexpr int kGlyphHeight = 7;
@@ -20,4 +21,4 @@ const uint8_t *glyphRows(char c);
 // `width` x `height` pixels, clipped to it; returns the x after the text.
 int drawText(uint32_t *image, int width, int height, int x, int y, const std::string &text, uint32_t colour);
 
-}  // namespace nimbra::view
+}  // namespace nimbra

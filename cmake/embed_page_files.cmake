@@ -1,0 +1,17 @@
+# Writes OUTPUT, a C++ file that holds each file of PAGE_DIR as text:
+#   const nimbra::PageFile nimbra::kReportPageFiles[] = {{"index.html", R"..."}, ...};
+file(GLOB page_files RELATIVE ${PAGE_DIR} ${PAGE_DIR}/*)
+list(SORT page_files)
+set(body "// Built from tools/inspect/page: do not edit.\n#include \"tools/inspect/report_page.h\"\n\n")
+string(APPEND body "namespace nimbra {\n\nconst PageFile kReportPageFiles[] = {\n")
+foreach(name ${page_files})
+  file(READ ${PAGE_DIR}/${name} text)
+  string(FIND "${text}" ")page\"" clash)
+  if(NOT clash EQUAL -1)
+    message(FATAL_ERROR "${name} holds the text that ends a raw string: )page\"")
+  endif()
+  string(APPEND body "    {\"${name}\", R\"page(${text})page\"},\n")
+endforeach()
+list(LENGTH page_files count)
+string(APPEND body "};\nconst size_t kReportPageFileCount = ${count};\n\n}  // namespace nimbra\n")
+file(WRITE ${OUTPUT} "${body}")
