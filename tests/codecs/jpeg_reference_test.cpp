@@ -139,7 +139,7 @@ TEST_F(JpegReference, ProgressiveImageIsSizedAndDrawnHarmlessly) {
     // but nothing outside the image is touched and the pool comes back.
     memset(fb, 0, sizeof fb);
     uint32_t freeBefore = GUI_GetNumFreeBytes();
-    GUI_JPEG_Draw(jpeg.data(), (uint32_t)jpeg.size(), 0, 0);
+    static_cast<void>(GUI_JPEG_Draw(jpeg.data(), (uint32_t)jpeg.size(), 0, 0));
     EXPECT_EQ(GUI_GetNumFreeBytes(), freeBefore);
     for (int x = 48; x < 640; x++) EXPECT_EQ(fb[x], 0);
 }

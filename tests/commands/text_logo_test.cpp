@@ -205,7 +205,9 @@ int captionWidth(const std::string &caption, GUI_GlyphRef *refs = nullptr, int32
 Screen composeLogo(const LogoLayout &l, const std::string &caption) {
     memset(fb, 0, sizeof fb);
     GUI_SetClipRect(0, 0, 639, 399);
-    if (l.image) GUI_PNG_Draw(l.image, l.imageSize, l.imageX, l.imageY);
+    if (l.image) {
+        EXPECT_EQ(GUI_PNG_Draw(l.image, l.imageSize, l.imageX, l.imageY), PNG_OK);
+    }
     if (!caption.empty()) {
         GUI_SetColor(0xFFFFFFFF);
         GUI_GlyphRef refs[128];
@@ -213,7 +215,9 @@ Screen composeLogo(const LogoLayout &l, const std::string &caption) {
         captionWidth(caption, refs, &n);
         GUI_DispPraparedLine(n, refs, l.captionLeft, l.captionTop);
     }
-    if (l.battery) GUI_PNG_Draw(BATTERY_LOW_PNG, BATTERY_LOW_PNG_size, l.batteryX, l.batteryY);
+    if (l.battery) {
+        EXPECT_EQ(GUI_PNG_Draw(BATTERY_LOW_PNG, BATTERY_LOW_PNG_size, l.batteryX, l.batteryY), PNG_OK);
+    }
     return Screen(fb, fb + FB_SIZE_BYTES);
 }
 
