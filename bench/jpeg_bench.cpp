@@ -89,7 +89,9 @@ const Bytes &photo200() {
 
 void drawJpeg(benchmark::State &state, const Bytes &image) {
     for (auto _ : state) {
-        if (GUI_JPEG_Draw(image.data(), (uint32_t)image.size(), 0, 0) != 0) bench::fail("a bench JPEG did not draw");
+        if (GUI_JPEG_Draw(image.data(), (uint32_t)image.size(), 0, 0) != JPEG_OK) {
+            bench::fail("a bench JPEG did not draw");
+        }
     }
     state.SetBytesProcessed((int64_t)state.iterations() * (int64_t)image.size());
 }

@@ -178,7 +178,9 @@ void BM_TextLine(benchmark::State &state) {
     b.setColor(0xFFFFFFFF);
     b.u8(0x08).u8(1).pair(40, 300).u8(0).u8((uint8_t)text.size()).text(text);
     for (auto _ : state) {
-        if (handleCommand(b.payload().data(), (uint32_t)b.size()) != 0) bench::fail("the text command failed");
+        if (handleCommand(b.payload().data(), (uint32_t)b.size()) != DISPATCH_DONE) {
+            bench::fail("the text command failed");
+        }
     }
 }
 BENCHMARK(BM_TextLine)->Name("text/line_40_chars");

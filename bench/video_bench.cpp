@@ -92,10 +92,10 @@ NIMBRA_ANCHOR_MEASURED("mpeg/decode/ipb_320x240", "anchor/ffmpeg/ipb_320x240");
 void BM_DevicePlayback(benchmark::State &state) {
     static const std::vector<Bytes> groups = nimbra::splitVideoGroups(bench::sourceFile("examples/clip.m1v"));
     for (auto _ : state) {
-        MPEG_Start();
+        if (MPEG_Start() != VIDEO_OK) bench::fail("no room in the pool for the decoder");
         for (const Bytes &g : groups) {
             MPEG_PushStreamData(g.data(), (uint32_t)g.size());
-            MPEG_DrawFrame(224, 128);
+            if (MPEG_DrawFrame(224, 128) != VIDEO_OK) bench::fail("a picture of the demo clip did not draw");
         }
         MPEG_Stop();
     }

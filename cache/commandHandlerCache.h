@@ -1,7 +1,11 @@
-// The resource cache: font and image slots in flash, the cache command, and
-// the chunked uploads staged in packet_cache.
+// The resource cache: font and image slots in flash and the cache command
+// (commandHandlerCache.cpp), the chunked uploads staged in packet_cache
+// (cacheUploads.cpp), the image, sprite and clip commands
+// (cacheImageCommands.cpp) and the compressed command blocks
+// (cacheZlibBlocks.cpp).
 #pragma once
 #include <cstdint>
+#include "gui/GUI_Alloc.h"
 #include "gui/GUI_Font.h"
 #include "host/bytes.h"
 #include "host/config.h"
@@ -20,6 +24,7 @@ constexpr uint32_t CACHE_RECORD_BYTES = 16;
 constexpr uint32_t CACHE_FORMAT_CODE_MASK = 0x0F;
 constexpr uint32_t CACHE_FORMAT_TRANSPARENT = 0x10;   // images: the PNG has alpha
 constexpr uint8_t CACHE_FONT_FORMAT_4BPP = 1;         // any other font code: 2 bits per pixel
+constexpr uint8_t CACHE_FONT_FORMAT_2BPP = 2;         // the code the built-in fonts carry
 constexpr uint8_t CACHE_IMAGE_FORMAT_PNG = 1;
 constexpr uint8_t CACHE_IMAGE_FORMAT_JPEG = 2;
 
@@ -80,12 +85,15 @@ extern GUI_FONT loadedfont[FONT_SLOT_COUNT];
 void initCache();
 // Refuses compressed blocks until the host starts a new stream.
 void markZlibStreamBroken();
-// 0 when the SIF file at data opened into the slot's font record, else -1.
-int load_font(uint8_t slot, uint8_t formatCode, const uint8_t *data, uint32_t size);
+// Opens the SIF file at data into the slot's font record: SIF_OK, or
+// SIF_REFUSED (the record is then cleared).
+[[nodiscard]] SifResult load_font(uint8_t slot, uint8_t formatCode, const uint8_t *data, uint32_t size);
 // The slot's font, or null when the slot holds no usable font.
 const GUI_FONT *getFontSlot(uint8_t slot);
-// 0 when handled, 1 when the request is not valid.
-int clearCache(uint8_t type, uint8_t index);
+// Erases the slot (or all slots, CACHE_ALL_SLOTS) of a type. Returns the
+// result code to report: RESULT_OK, or RESULT_MALFORMED for a type or slot
+// that does not exist.
+[[nodiscard]] uint8_t clearCache(uint8_t type, uint8_t index);
 
 int32_t CMD_CacheInfo(const uint8_t *command, uint32_t remaining);
 
@@ -98,6 +106,8 @@ int32_t CMD_Zlib(const uint8_t *command, uint32_t remaining);
 // The slot 0 picture: width x height colour indices, row after row, in the
 // memory pool, described by memoryImageEntry; null until one is decoded.
 extern uint8_t *memDeviceMemory;
+// Where the slot 0 picture lies in the pool; empty without one.
+GUI_PoolExtent slot0PicturePoolExtent();
 
 int32_t CMD_loadImage(const uint8_t *command, uint32_t remaining);
 int32_t CMD_loadFont(const uint8_t *command, uint32_t remaining);

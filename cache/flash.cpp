@@ -17,14 +17,12 @@ static void _ResetFlash() {
 }
 SIM_REGISTER_RESET(_ResetFlash);
 
-int FLASH_write_data(uint8_t *flashAddress, const uint8_t *source, uint32_t length) {
+void FLASH_write_data(uint8_t *flashAddress, const uint8_t *source, uint32_t length) {
     memmove(flashAddress, source, length);
-    return 0;
 }
 
-int FLASH_read_data(uint8_t *destination, const uint8_t *flashAddress, uint32_t length) {
+void FLASH_read_data(uint8_t *destination, const uint8_t *flashAddress, uint32_t length) {
     memmove(destination, flashAddress, length);
-    return 0;
 }
 
 void loadFlashData() {

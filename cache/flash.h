@@ -13,6 +13,7 @@ constexpr uint32_t FLASH_DYNDATA_OFFSET = 0x0A4000;
 // A flash address is a pointer into __FLASH.
 static inline uint8_t *FLASH_Address(uint32_t offset) { return __FLASH + offset; }
 
-int FLASH_write_data(uint8_t *flashAddress, const uint8_t *source, uint32_t length);
-int FLASH_read_data(uint8_t *destination, const uint8_t *flashAddress, uint32_t length);
+// The emulated flash cannot fail: these return nothing to check.
+void FLASH_write_data(uint8_t *flashAddress, const uint8_t *source, uint32_t length);
+void FLASH_read_data(uint8_t *destination, const uint8_t *flashAddress, uint32_t length);
 void loadFlashData();

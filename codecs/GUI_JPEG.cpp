@@ -43,10 +43,32 @@ constexpr int TREE_ENTRIES = 512;
 constexpr int MAX_MCU_BLOCKS = 10;
 constexpr int RESTART_SEARCH_BYTES = 2000;
 
-// Marker codes.
-constexpr uint8_t M_SOF0 = 0xC0, M_SOF1 = 0xC1, M_SOF2 = 0xC2, M_DHT = 0xC4, M_JPG = 0xC8, M_DAC = 0xCC;
+// Row buffer bytes per block of an MCU row: 64 coefficients of 16 bits, 64
+// samples and the block's blockMaxZag byte.
+constexpr uint32_t COEFFICIENT_BYTES_PER_BLOCK = 64 * sizeof(int16_t);
+constexpr uint32_t SAMPLE_BYTES_PER_BLOCK = 64;
+constexpr uint32_t ROW_BYTES_PER_BLOCK = COEFFICIENT_BYTES_PER_BLOCK + SAMPLE_BYTES_PER_BLOCK + 1;
+static_assert(ROW_BYTES_PER_BLOCK == 193, "the decoder's memory need per block");
+
+// Marker codes (ITU-T T.81 B.1.1.3, Table B.1). A marker is MARKER_PREFIX
+// followed by its code; in entropy-coded data the prefix followed by
+// STUFFED_ZERO is the data byte 0xFF (F.1.2.3).
+constexpr uint8_t MARKER_PREFIX = 0xFF, STUFFED_ZERO = 0x00;
+// Frame headers: baseline, extended, progressive and lossless Huffman frames
+// (SOF0 to SOF3), the differential ones (SOF5 to SOF7) and the arithmetic-
+// coded ones (SOF9 to SOF11, SOF13 to SOF15).
+constexpr uint8_t M_SOF0 = 0xC0, M_SOF1 = 0xC1, M_SOF2 = 0xC2, M_SOF3 = 0xC3;
+constexpr uint8_t M_SOF5 = 0xC5, M_SOF6 = 0xC6, M_SOF7 = 0xC7;
+constexpr uint8_t M_SOF9 = 0xC9, M_SOF10 = 0xCA, M_SOF11 = 0xCB;
+constexpr uint8_t M_SOF13 = 0xCD, M_SOF14 = 0xCE, M_SOF15 = 0xCF;
+constexpr uint8_t M_DHT = 0xC4, M_JPG = 0xC8, M_DAC = 0xCC;
 constexpr uint8_t M_RST0 = 0xD0, M_RST7 = 0xD7, M_SOI = 0xD8, M_EOI = 0xD9, M_SOS = 0xDA, M_DQT = 0xDB;
 constexpr uint8_t M_DRI = 0xDD, M_APP14 = 0xEE, M_TEM = 0x01;
+
+// Adobe's APP14 segment: the colour transform flag follows 11 bytes of
+// identifier and version fields; 1 means YCbCr.
+constexpr int32_t ADOBE_TRANSFORM_OFFSET = 11;
+constexpr uint8_t ADOBE_TRANSFORM_YCBCR = 1;
 
 enum ScanType : uint8_t { SCAN_GRAY = 0, SCAN_H1V1 = 1, SCAN_H2V1 = 2, SCAN_H1V2 = 3, SCAN_H2V2 = 4 };
 
@@ -129,83 +151,87 @@ constexpr auto kZigzagTransposed = [] {
 
 // ---------------------------------------------------------------------------
 // Byte reader: every read of the stream goes through these, bounded by
-// numBytesLeft.
+// numBytesLeft. A failed read leaves nothing to read.
 
-int _GetU8(JPEG_Context *ctx, uint8_t *byte) {
-    if (ctx->numBytesLeft == 0) return 1;
+[[nodiscard]] JpegResult _GetU8(JPEG_Context *ctx, uint8_t *byte) {
+    if (ctx->numBytesLeft == 0) return JPEG_REFUSED;
     *byte = *ctx->pData++;
     ctx->numBytesLeft--;
-    return 0;
+    return JPEG_OK;
 }
 
-int _GetU16(JPEG_Context *ctx, uint16_t *value) {
+[[nodiscard]] JpegResult _GetU16(JPEG_Context *ctx, uint16_t *value) {
     if (ctx->numBytesLeft < 2) {
         ctx->numBytesLeft = 0;
-        return 1;
+        return JPEG_REFUSED;
     }
     *value = (uint16_t)((ctx->pData[0] << 8) | ctx->pData[1]);
     ctx->pData += 2;
     ctx->numBytesLeft -= 2;
-    return 0;
+    return JPEG_OK;
 }
 
-int _SkipInputData(JPEG_Context *ctx, int32_t count) {
-    if (count < 1) return 0;
+[[nodiscard]] JpegResult _SkipInputData(JPEG_Context *ctx, int32_t count) {
+    if (count < 1) return JPEG_OK;
     if ((uint32_t)count > ctx->numBytesLeft) {
         ctx->numBytesLeft = 0;
-        return 1;
+        return JPEG_REFUSED;
     }
     ctx->pData += count;
     ctx->numBytesLeft -= (uint32_t)count;
-    return 0;
+    return JPEG_OK;
 }
 
-int _SkipVariable(JPEG_Context *ctx) {
+// Skips a marker segment by its length Lr, which counts itself (B.1.1.4).
+[[nodiscard]] JpegResult _SkipVariable(JPEG_Context *ctx) {
     uint16_t length;
-    if (_GetU16(ctx, &length)) return 1;
+    if (_GetU16(ctx, &length)) return JPEG_REFUSED;
     return _SkipInputData(ctx, (int32_t)length - 2);
 }
 
 // ---------------------------------------------------------------------------
-// Markers.
+// Markers (T.81 B.1.1.2 to B.1.1.4).
 
-int _ReadFirstMarker(JPEG_Context *ctx, uint8_t *marker) {
+// The stream starts with SOI (B.2.1).
+[[nodiscard]] JpegResult _ReadFirstMarker(JPEG_Context *ctx, uint8_t *marker) {
     uint8_t b0, b1;
-    if (_GetU8(ctx, &b0) || _GetU8(ctx, &b1)) return 1;
-    if (b0 != 0xFF || b1 != M_SOI) return 1;
+    if (_GetU8(ctx, &b0) || _GetU8(ctx, &b1)) return JPEG_REFUSED;
+    if (b0 != MARKER_PREFIX || b1 != M_SOI) return JPEG_REFUSED;
     *marker = b1;
-    return 0;
+    return JPEG_OK;
 }
 
-// Steps over anything up to the next 0xFF, over fill bytes, and over stuffed
-// FF 00 pairs, which are entropy data and not markers.
-int _ReadNextMarker(JPEG_Context *ctx, uint8_t *marker) {
+// Steps over anything up to the next 0xFF, over fill bytes (B.1.1.2), and
+// over stuffed FF 00 pairs, which are entropy data and not markers.
+[[nodiscard]] JpegResult _ReadNextMarker(JPEG_Context *ctx, uint8_t *marker) {
     for (;;) {
         uint8_t b;
         do {
-            if (_GetU8(ctx, &b)) return 1;
-        } while (b != 0xFF);
+            if (_GetU8(ctx, &b)) return JPEG_REFUSED;
+        } while (b != MARKER_PREFIX);
         do {
-            if (_GetU8(ctx, &b)) return 1;
-        } while (b == 0xFF);
-        if (b != 0x00) {
+            if (_GetU8(ctx, &b)) return JPEG_REFUSED;
+        } while (b == MARKER_PREFIX);
+        if (b != STUFFED_ZERO) {
             *marker = b;
-            return 0;
+            return JPEG_OK;
         }
     }
 }
 
-int _GetSOF(JPEG_Context *ctx) {
+// T.81 B.2.2, frame header: Lf, P, Y, X, Nf, then Ci, Hi and Vi, Tqi per
+// component.
+[[nodiscard]] JpegResult _GetSOF(JPEG_Context *ctx) {
     uint16_t length, ySize, xSize;
     uint8_t precision, count;  // the precision is not checked: 12-bit data decodes as 8-bit
     if (_GetU16(ctx, &length) || _GetU8(ctx, &precision) || _GetU16(ctx, &ySize) || _GetU16(ctx, &xSize) ||
         _GetU8(ctx, &count)) {
-        return 1;
+        return JPEG_REFUSED;
     }
-    if (ySize == 0 || xSize == 0 || count > 4 || (int32_t)length - 8 != 3 * count) return 1;
+    if (ySize == 0 || xSize == 0 || count > 4 || (int32_t)length - 8 != 3 * count) return JPEG_REFUSED;
     for (int i = 0; i < count; i++) {
-        uint8_t id, sampling, quant;
-        if (_GetU8(ctx, &id) || _GetU8(ctx, &sampling) || _GetU8(ctx, &quant)) return 1;
+        uint8_t id, sampling, quant;   // Ci; Hi (high nibble) and Vi; Tqi
+        if (_GetU8(ctx, &id) || _GetU8(ctx, &sampling) || _GetU8(ctx, &quant)) return JPEG_REFUSED;
         ctx->compId[i] = id;
         ctx->compHSamp[i] = (uint8_t)(sampling >> 4);
         ctx->compVSamp[i] = (uint8_t)(sampling & 15);
@@ -214,101 +240,108 @@ int _GetSOF(JPEG_Context *ctx) {
     ctx->xSize = xSize;
     ctx->ySize = ySize;
     ctx->numCompsInFrame = count;
-    return 0;
+    return JPEG_OK;
 }
 
-int _GetDQT(JPEG_Context *ctx) {
+// T.81 B.2.4.1, quantization table-specification: Lq, then per table Pq and
+// Tq in one byte and 64 values Qk in zig-zag order (8 bits when Pq is 0,
+// else 16).
+[[nodiscard]] JpegResult _GetDQT(JPEG_Context *ctx) {
     uint16_t length;
-    if (_GetU16(ctx, &length)) return 1;
+    if (_GetU16(ctx, &length)) return JPEG_REFUSED;
     int32_t remaining = (int32_t)length - 2;
     while (remaining > 0) {
         uint8_t pqTq;
-        if (_GetU8(ctx, &pqTq)) return 1;
+        if (_GetU8(ctx, &pqTq)) return JPEG_REFUSED;
         int precision = pqTq >> 4, slot = pqTq & 15;
-        if (slot > 3) return 1;
+        if (slot > 3) return JPEG_REFUSED;
         uint16_t *table = ctx->quantTables[slot];
         ctx->quantDefined[slot] = table;
         for (int k = 0; k < 64; k++) {
             if (precision == 0) {
                 uint8_t v;
-                if (_GetU8(ctx, &v)) return 1;
+                if (_GetU8(ctx, &v)) return JPEG_REFUSED;
                 table[k] = v;
             } else {
-                if (_GetU16(ctx, &table[k])) return 1;
+                if (_GetU16(ctx, &table[k])) return JPEG_REFUSED;
             }
         }
         remaining -= precision == 0 ? 65 : 129;
     }
-    return remaining != 0;
+    return remaining != 0 ? JPEG_REFUSED : JPEG_OK;
 }
 
-int _GetDHT(JPEG_Context *ctx) {
+// T.81 B.2.4.2, Huffman table-specification: Lh, then per table Tc and Th
+// in one byte, the 16 counts Li of codes of each length and the symbols Vij.
+[[nodiscard]] JpegResult _GetDHT(JPEG_Context *ctx) {
     uint16_t length;
-    if (_GetU16(ctx, &length)) return 1;
+    if (_GetU16(ctx, &length)) return JPEG_REFUSED;
     int32_t remaining = (int32_t)length - 2;
     // Up to 16 bytes left over are not read; the marker search steps over them.
     while (remaining > 16) {
         uint8_t classId;
-        if (_GetU8(ctx, &classId)) return 1;
-        int slot = (classId & 15) + ((classId & 0x10) ? 2 : 0);
-        if (slot > 3) return 1;
+        if (_GetU8(ctx, &classId)) return JPEG_REFUSED;
+        int slot = (classId & 15) + ((classId & 0x10) ? 2 : 0);   // AC tables (Tc = 1) after the DC ones
+        if (slot > 3) return JPEG_REFUSED;
         ctx->huffDefined[slot] = 1;
         uint8_t *counts = ctx->huffCounts[slot];
         counts[0] = 0;
         int32_t total = 0;
         for (int l = 1; l <= 16; l++) {
-            if (_GetU8(ctx, &counts[l])) return 1;
+            if (_GetU8(ctx, &counts[l])) return JPEG_REFUSED;
             total += counts[l];
         }
         remaining -= 17;
-        if (total > 255 || total > remaining) return 1;
+        if (total > 255 || total > remaining) return JPEG_REFUSED;
         for (int i = 0; i < total; i++) {
-            if (_GetU8(ctx, &ctx->huffValues[slot][i])) return 1;
+            if (_GetU8(ctx, &ctx->huffValues[slot][i])) return JPEG_REFUSED;
         }
         remaining -= total;
     }
-    return 0;
+    return JPEG_OK;
 }
 
-int _GetDRI(JPEG_Context *ctx) {
+// T.81 B.2.4.4, restart interval definition: Lr is always 4, then Ri.
+[[nodiscard]] JpegResult _GetDRI(JPEG_Context *ctx) {
     uint16_t length, interval;
-    if (_GetU16(ctx, &length)) return 1;
-    if (length != 4) return 1;
-    if (_GetU16(ctx, &interval)) return 1;
+    if (_GetU16(ctx, &length) || length != 4 || _GetU16(ctx, &interval)) return JPEG_REFUSED;
     ctx->restartInterval = interval;
-    return 0;
+    return JPEG_OK;
 }
 
-// Only YCbCr data (colour transform flag 1) is drawn; RGB and YCCK are refused.
-int _GetAdobe(JPEG_Context *ctx) {
+// Adobe's APP14 segment (not part of T.81). Only YCbCr data (colour
+// transform flag 1) is drawn; RGB and YCCK are refused.
+[[nodiscard]] JpegResult _GetAdobe(JPEG_Context *ctx) {
     uint16_t length;
     uint8_t transform;
-    if (_GetU16(ctx, &length)) return 1;
-    if ((int32_t)length - 2 < 12) return 1;
-    if (_SkipInputData(ctx, 11) || _GetU8(ctx, &transform)) return 1;
-    return transform != 1;
+    if (_GetU16(ctx, &length)) return JPEG_REFUSED;
+    if ((int32_t)length - 2 < ADOBE_TRANSFORM_OFFSET + 1) return JPEG_REFUSED;
+    if (_SkipInputData(ctx, ADOBE_TRANSFORM_OFFSET) || _GetU8(ctx, &transform)) return JPEG_REFUSED;
+    return transform != ADOBE_TRANSFORM_YCBCR ? JPEG_REFUSED : JPEG_OK;
 }
 
-int _GetSOS(JPEG_Context *ctx) {
+// T.81 B.2.3, scan header: Ls, Ns, then Csj and Tdj, Taj per component, then
+// Ss, Se and Ah, Al.
+[[nodiscard]] JpegResult _GetSOS(JPEG_Context *ctx) {
     uint16_t length;
     uint8_t count;
-    if (_GetU16(ctx, &length) || _GetU8(ctx, &count)) return 1;
+    if (_GetU16(ctx, &length) || _GetU8(ctx, &count)) return JPEG_REFUSED;
     // A scan without components is refused too: it would decode nothing and
     // draw an undefined picture.
-    if (count == 0 || count > 4 || length != 6 + 2 * count) return 1;
+    if (count == 0 || count > 4 || length != 6 + 2 * count) return JPEG_REFUSED;
     ctx->compsInScan = count;
     for (int i = 0; i < count; i++) {
-        uint8_t id, tables;
-        if (_GetU8(ctx, &id) || _GetU8(ctx, &tables)) return 1;
+        uint8_t id, tables;   // Csj; Tdj (high nibble) and Taj
+        if (_GetU8(ctx, &id) || _GetU8(ctx, &tables)) return JPEG_REFUSED;
         int c = 0;
         while (c < ctx->numCompsInFrame && ctx->compId[c] != id) c++;
-        if (c == ctx->numCompsInFrame) return 1;
+        if (c == ctx->numCompsInFrame) return JPEG_REFUSED;
         ctx->compList[i] = (uint8_t)c;
         ctx->compDCTab[c] = (uint8_t)(tables >> 4);
         ctx->compACTab[c] = (uint8_t)((tables & 15) + 2);
     }
     uint8_t ss, se, approx;
-    if (_GetU8(ctx, &ss) || _GetU8(ctx, &se) || _GetU8(ctx, &approx)) return 1;
+    if (_GetU8(ctx, &ss) || _GetU8(ctx, &se) || _GetU8(ctx, &approx)) return JPEG_REFUSED;
     if (ctx->isProgressive) {
         ctx->spectralStart = ss;
         ctx->spectralEnd = se;
@@ -316,53 +349,46 @@ int _GetSOS(JPEG_Context *ctx) {
         ctx->spectralStart = 0;
         ctx->spectralEnd = 63;
     }
-    return 0;
+    return JPEG_OK;
 }
 
-int _ReadMarkers(JPEG_Context *ctx, uint8_t *marker, int skipTables) {
+// Reads a table segment, or skips it when the caller only wants the size.
+[[nodiscard]] JpegResult _ReadOrSkip(JPEG_Context *ctx, bool skip, JpegResult (*read)(JPEG_Context *)) {
+    return skip ? _SkipVariable(ctx) : read(ctx);
+}
+
+// Reads the segments up to the next frame header, scan header, SOI or EOI,
+// which is handed back in *marker.
+[[nodiscard]] JpegResult _ReadMarkers(JPEG_Context *ctx, uint8_t *marker, int skipTables) {
     for (;;) {
         uint8_t m;
-        if (_ReadNextMarker(ctx, &m)) return 1;
+        if (_ReadNextMarker(ctx, &m)) return JPEG_REFUSED;
         switch (m) {
-            case 0xC0: case 0xC1: case 0xC2: case 0xC3: case 0xC5: case 0xC6: case 0xC7:
-            case 0xC9: case 0xCA: case 0xCB: case 0xCD: case 0xCE: case 0xCF:
+            case M_SOF0: case M_SOF1: case M_SOF2: case M_SOF3: case M_SOF5: case M_SOF6: case M_SOF7:
+            case M_SOF9: case M_SOF10: case M_SOF11: case M_SOF13: case M_SOF14: case M_SOF15:
             case M_SOI: case M_EOI: case M_SOS:
                 *marker = m;
-                return 0;
+                return JPEG_OK;
             case M_DHT:
-                if (skipTables) {
-                    _SkipVariable(ctx);
-                } else if (_GetDHT(ctx)) {
-                    return 1;
-                }
+                if (_ReadOrSkip(ctx, skipTables, _GetDHT)) return JPEG_REFUSED;
                 break;
             case M_DQT:
-                if (skipTables) {
-                    _SkipVariable(ctx);
-                } else if (_GetDQT(ctx)) {
-                    return 1;
-                }
+                if (_ReadOrSkip(ctx, skipTables, _GetDQT)) return JPEG_REFUSED;
                 break;
             case M_DRI:
-                if (skipTables) {
-                    _SkipVariable(ctx);
-                } else if (_GetDRI(ctx)) {
-                    return 1;
-                }
+                if (_ReadOrSkip(ctx, skipTables, _GetDRI)) return JPEG_REFUSED;
                 break;
             case M_APP14:
-                if (skipTables) {
-                    _SkipVariable(ctx);
-                } else if (_GetAdobe(ctx)) {
-                    return 1;
-                }
+                if (_ReadOrSkip(ctx, skipTables, _GetAdobe)) return JPEG_REFUSED;
                 break;
             case M_DAC: case M_JPG: case M_TEM:
-                return 1;
+                return JPEG_REFUSED;
             default:
-                if (m >= M_RST0 && m <= M_RST7) return 1;
-                // A failed skip uses the data up; the next marker search fails.
-                _SkipVariable(ctx);
+                if (m >= M_RST0 && m <= M_RST7) return JPEG_REFUSED;
+                // Any other segment (APPn, COM, DNL, ...) is skipped by its
+                // length. A failed skip has used the data up, so the next
+                // marker search would fail: it fails here instead.
+                if (_SkipVariable(ctx)) return JPEG_REFUSED;
                 break;
         }
     }
@@ -373,26 +399,27 @@ int _ReadMarkers(JPEG_Context *ctx, uint8_t *marker, int skipTables) {
 // frame header (lossless or arithmetic-coded frames, a scan or EOI before any
 // frame) is refused here, so that callers never store an image that can
 // only fail to draw.
-int GUI_JPEG__ReadUntilSOF(JPEG_Context *ctx, int skipTables) {
+[[nodiscard]] JpegResult GUI_JPEG__ReadUntilSOF(JPEG_Context *ctx, int skipTables) {
     uint8_t marker;
-    if (_ReadFirstMarker(ctx, &marker)) return 1;
-    if (_ReadMarkers(ctx, &marker, skipTables)) return 1;
+    if (_ReadFirstMarker(ctx, &marker)) return JPEG_REFUSED;
+    if (_ReadMarkers(ctx, &marker, skipTables)) return JPEG_REFUSED;
     if (marker == M_SOF0 || marker == M_SOF1) return _GetSOF(ctx);
     if (marker == M_SOF2) {
         ctx->isProgressive = 1;
         return _GetSOF(ctx);
     }
-    return 1;
+    return JPEG_REFUSED;
 }
 
 // ---------------------------------------------------------------------------
 // Huffman decoding tables.
 
-// Canonical code assignment, then the look-up table for codes of up to 8
-// bits and the tree for longer ones. Refuses count lists that over-subscribe
-// the code space (the codes would overlap) and tables whose long codes need
-// more nodes than the tree holds.
-int _CreateHuffmanTable(JPEG_Context *ctx, int slot, HuffTable *table) {
+// Canonical code assignment (T.81 C.2: the code sizes of Figure C.1, the
+// codes of Figure C.2), then the look-up table for codes of up to 8 bits and
+// the tree for longer ones. Refuses count lists that over-subscribe the code
+// space (the codes would overlap) and tables whose long codes need more
+// nodes than the tree holds.
+[[nodiscard]] JpegResult _CreateHuffmanTable(JPEG_Context *ctx, int slot, HuffTable *table) {
     const uint8_t *counts = ctx->huffCounts[slot];
     const uint8_t *values = ctx->huffValues[slot];
     memset(table, 0, sizeof *table);
@@ -411,7 +438,7 @@ int _CreateHuffmanTable(JPEG_Context *ctx, int slot, HuffTable *table) {
     while (sizes[p]) {
         while (sizes[p] == si) codes[p++] = (uint16_t)code++;
         // code is one past the last code of length si; it must still fit.
-        if (code > (1u << si)) return 1;
+        if (code > (1u << si)) return JPEG_REFUSED;
         code <<= 1;
         si++;
     }
@@ -430,36 +457,36 @@ int _CreateHuffmanTable(JPEG_Context *ctx, int slot, HuffTable *table) {
         }
         int32_t *entry = &table->lookUp[c >> (z - 8)];
         if (*entry == 0) {
-            if (nextFree < lastNode) return 1;
+            if (nextFree < lastNode) return JPEG_REFUSED;
             *entry = nextFree;
             nextFree -= 2;
         }
         int32_t node = *entry;
         uint32_t bits = c << (24 - z);  // the ninth bit of the code at bit 15
         for (int remaining = z; remaining > 9; remaining--) {
-            if (node >= 0) return 1;
+            if (node >= 0) return JPEG_REFUSED;
             if (!(bits & 0x8000)) node--;
             int32_t *child = &table->tree[-node - 1];
             if (*child == 0) {
-                if (nextFree < lastNode) return 1;
+                if (nextFree < lastNode) return JPEG_REFUSED;
                 *child = nextFree;
                 nextFree -= 2;
             }
             node = *child;
             bits <<= 1;
         }
-        if (node >= 0) return 1;
+        if (node >= 0) return JPEG_REFUSED;
         if (!(bits & 0x8000)) node--;
         table->tree[-node - 1] = symbol;
     }
     for (int32_t &entry : table->lookUp) {
         if (entry >= 0) entry |= (int32_t)table->codeSize[entry] << 8;
     }
-    return 0;
+    return JPEG_OK;
 }
 
 // ---------------------------------------------------------------------------
-// Entropy layer.
+// Entropy layer (T.81 F.2.2: DECODE, RECEIVE and EXTEND, NEXTBIT).
 
 // Stuffed FF 00 reads as FF. At a marker, or at the end of the data, the
 // reader stays where it is and yields 1-bits for as long as it is asked, so
@@ -468,12 +495,12 @@ template <class Reader>
 inline uint8_t _GetU8_NoMarker(Reader *ctx) {
     if (ctx->numBytesLeft == 0) return 0xFF;
     uint8_t b = ctx->pData[0];
-    if (b != 0xFF) {
+    if (b != MARKER_PREFIX) {
         ctx->pData++;
         ctx->numBytesLeft--;
         return b;
     }
-    if (ctx->numBytesLeft >= 2 && ctx->pData[1] == 0x00) {
+    if (ctx->numBytesLeft >= 2 && ctx->pData[1] == STUFFED_ZERO) {
         ctx->pData += 2;
         ctx->numBytesLeft -= 2;
     }
@@ -542,48 +569,50 @@ inline int _HuffDecode(Reader *ctx, const HuffTable *table) {
     return v;
 }
 
-// Without a branch on the sign: r below half the range takes away
-// 2^s - 1 (the mask is all ones exactly then).
+// EXTEND (T.81 F.2.2.1), without a branch on the sign: r below half the
+// range takes away 2^s - 1 (the mask is all ones exactly then).
 inline int32_t _Extend(uint32_t r, int s) {
     int32_t below = (int32_t)(r - (1u << (s - 1))) >> 31;
     return (int32_t)r - (below & ((1 << s) - 1));
 }
 
-// Finds the expected RSTn within a bounded search. On failure nothing is
-// reset and, with restartsLeft wrapping below zero, no further marker is
-// looked for in this image.
-int _ProcessRestart(JPEG_Context *ctx) {
+// Finds the expected RSTn within a bounded search and starts the next
+// restart interval (T.81 E.2.4: the predictions reset, the bit reader starts
+// afresh). On failure nothing is reset.
+[[nodiscard]] JpegResult _ProcessRestart(JPEG_Context *ctx) {
     int budget = RESTART_SEARCH_BYTES;
     uint8_t b;
     do {
-        if (budget-- == 0 || _GetU8(ctx, &b)) return 1;
-    } while (b != 0xFF);
+        if (budget-- == 0 || _GetU8(ctx, &b)) return JPEG_REFUSED;
+    } while (b != MARKER_PREFIX);
     do {
-        if (budget-- == 0 || _GetU8(ctx, &b)) return 1;
-    } while (b == 0xFF);
-    if (b != M_RST0 + ctx->nextRestartNum) return 1;
+        if (budget-- == 0 || _GetU8(ctx, &b)) return JPEG_REFUSED;
+    } while (b == MARKER_PREFIX);
+    if (b != M_RST0 + ctx->nextRestartNum) return JPEG_REFUSED;
     for (int32_t &dc : ctx->lastDCVal) dc = 0;
     ctx->restartsLeft = ctx->restartInterval;
     ctx->nextRestartNum = (ctx->nextRestartNum + 1) & 7;
     _InitBitBuffer(ctx);
-    return 0;
+    return JPEG_OK;
 }
 
 inline void _ZeroZigzag(int16_t *block, int from, int to) {
     for (int k = from; k < to; k++) block[kZigzagTransposed[k]] = 0;
 }
 
-// Decodes block b of the row for frame component c. The row buffer is not
-// cleared between rows: each position the block set last row is either
-// overwritten or cleared, up to where its decoding ended then.
-int _DecodeBlock(JPEG_Context *ctx, EntropyState *bits, int c, int b) {
+// Decodes block b of the row for frame component c (T.81 F.2.2.1 for the DC
+// difference, F.2.2.2 for the AC coefficients): JPEG_REFUSED for broken
+// entropy data. The row buffer is not cleared between rows: each position
+// the block set last row is either overwritten or cleared, up to where its
+// decoding ended then.
+[[nodiscard]] JpegResult _DecodeBlock(JPEG_Context *ctx, EntropyState *bits, int c, int b) {
     int16_t *p = ctx->coefBuffer + 64 * b;
     const uint16_t *q = ctx->quantTables[ctx->compQuant[c]];
     const HuffTable *dcTable = &ctx->huffTables[ctx->compDCTab[c]];
     const HuffTable *acTable = &ctx->huffTables[ctx->compACTab[c]];
 
     int s = _HuffDecode(bits, dcTable);
-    if (s > 15) return 1;  // no DC difference has more than 15 bits
+    if (s > 15) return JPEG_REFUSED;  // no DC difference has more than 15 bits
     int32_t diff = s ? _Extend(_GetBitsNoMarker(bits, s), s) : 0;
     // Wrapping arithmetic: a hostile stream may sum differences past 32 bits;
     // the coefficient keeps the low 16 bits of the product either way.
@@ -598,41 +627,45 @@ int _DecodeBlock(JPEG_Context *ctx, EntropyState *bits, int c, int b) {
         s = symbol & 15;
         if (s) {
             if (r) {
-                if (k + r > 63) return 1;
+                if (k + r > 63) return JPEG_REFUSED;
                 _ZeroZigzag(p, k, k + r < prev ? k + r : prev);
                 k += r;
             }
             int32_t value = _Extend(_GetBitsNoMarker(bits, s), s);
             p[kZigzagTransposed[k]] = (int16_t)((uint32_t)value * q[k]);
-        } else if (r == 15) {
-            if (k > 48) return 1;
+        } else if (r == 15) {   // ZRL: sixteen zeros
+            if (k > 48) return JPEG_REFUSED;
             _ZeroZigzag(p, k, k + 16 < prev ? k + 16 : prev);
             k += 15;
         } else {
-            break;
+            break;   // EOB
         }
     }
     _ZeroZigzag(p, k, prev);
     ctx->blockMaxZag[b] = (uint8_t)k;
-    return 0;
+    return JPEG_OK;
 }
 
-// Decodes the next MCU row into coefBuffer. Broken entropy data abandons the
-// rest of the row without failing the image: the blocks not reached keep the
-// previous row's coefficients, and restart handling still runs for the MCUs
-// that are left.
-int _DecodeNextRow(JPEG_Context *ctx) {
+// Decodes the next MCU row into coefBuffer. There is nothing to report:
+// broken entropy data abandons the rest of the row without failing the
+// image (the blocks not reached keep the previous row's coefficients), and
+// restart handling still runs for the MCUs that are left.
+void _DecodeNextRow(JPEG_Context *ctx) {
     bool abandoned = false;
     EntropyState bits(ctx);
     for (int32_t m = 0; m < ctx->mcusPerRow; m++) {
         if (ctx->restartInterval != 0 && ctx->restartsLeft == 0) {
             bits.storeTo(ctx);
-            _ProcessRestart(ctx);
+            if (_ProcessRestart(ctx) != JPEG_OK) {
+                // No marker where one was due: decoding goes on with the bits
+                // already read. restartsLeft now counts down past zero and
+                // wraps, so no further marker is looked for in this image.
+            }
             bits = EntropyState(ctx);
         }
         for (int32_t i = 0; i < ctx->blocksPerMCU && !abandoned; i++) {
             int32_t b = m * ctx->blocksPerMCU + i;
-            if (_DecodeBlock(ctx, &bits, ctx->mcuOrg[i], b)) {
+            if (_DecodeBlock(ctx, &bits, ctx->mcuOrg[i], b) != JPEG_OK) {
                 // The broken block may have set positions beyond where its
                 // last good decoding ended: clear all of it next row.
                 ctx->blockMaxZag[b] = 64;
@@ -642,19 +675,20 @@ int _DecodeNextRow(JPEG_Context *ctx) {
         ctx->restartsLeft--;
     }
     bits.storeTo(ctx);
-    return 0;
 }
 
 // ---------------------------------------------------------------------------
 // Scan set-up.
 
-int _CalcMCUBlockOrder(JPEG_Context *ctx) {
+// The MCU layout of the scan (T.81 A.2: one block per MCU for a scan of one
+// component, else Hi x Vi blocks of each component in turn, A.2.3).
+[[nodiscard]] JpegResult _CalcMCUBlockOrder(JPEG_Context *ctx) {
     int32_t maxH = 0, maxV = 0;
     for (int c = 0; c < ctx->numCompsInFrame; c++) {
         if (ctx->compHSamp[c] > maxH) maxH = ctx->compHSamp[c];
         if (ctx->compVSamp[c] > maxV) maxV = ctx->compVSamp[c];
     }
-    if (maxH == 0 || maxV == 0) return 1;
+    if (maxH == 0 || maxV == 0) return JPEG_REFUSED;
     if (ctx->compsInScan == 1) {
         int c = ctx->compList[0];
         int32_t width = (ctx->xSize * ctx->compHSamp[c] + maxH - 1) / maxH;
@@ -670,61 +704,63 @@ int _CalcMCUBlockOrder(JPEG_Context *ctx) {
         for (int i = 0; i < ctx->compsInScan; i++) {
             int c = ctx->compList[i];
             int32_t blocks = ctx->compHSamp[c] * ctx->compVSamp[c];
-            if (n + blocks > MAX_MCU_BLOCKS) return 1;
+            if (n + blocks > MAX_MCU_BLOCKS) return JPEG_REFUSED;
             for (int32_t k = 0; k < blocks; k++) ctx->mcuOrg[n++] = c;
         }
         ctx->blocksPerMCU = n;
     }
-    if ((int64_t)ctx->mcusPerRow * ctx->blocksPerMCU > ctx->maxBlocksPerRow) return 1;
-    return 0;
+    if ((int64_t)ctx->mcusPerRow * ctx->blocksPerMCU > ctx->maxBlocksPerRow) return JPEG_REFUSED;
+    return JPEG_OK;
 }
 
-int _CheckHuffmanTables(JPEG_Context *ctx) {
+[[nodiscard]] JpegResult _CheckHuffmanTables(JPEG_Context *ctx) {
     for (int i = 0; i < ctx->compsInScan; i++) {
         int c = ctx->compList[i];
         int dc = ctx->compDCTab[c], ac = ctx->compACTab[c];
-        if (dc > 3 || (ctx->spectralStart == 0 && !ctx->huffDefined[dc])) return 1;
-        if (ac > 3 || (ctx->spectralEnd != 0 && !ctx->huffDefined[ac])) return 1;
+        if (dc > 3 || (ctx->spectralStart == 0 && !ctx->huffDefined[dc])) return JPEG_REFUSED;
+        if (ac > 3 || (ctx->spectralEnd != 0 && !ctx->huffDefined[ac])) return JPEG_REFUSED;
     }
     for (int slot = 0; slot < HUFF_SLOTS; slot++) {
-        if (ctx->huffDefined[slot] && _CreateHuffmanTable(ctx, slot, &ctx->huffTables[slot])) return 1;
+        if (ctx->huffDefined[slot] && _CreateHuffmanTable(ctx, slot, &ctx->huffTables[slot])) return JPEG_REFUSED;
     }
-    return 0;
+    return JPEG_OK;
 }
 
-int _CheckQuantTables(JPEG_Context *ctx) {
+[[nodiscard]] JpegResult _CheckQuantTables(JPEG_Context *ctx) {
     for (int i = 0; i < ctx->compsInScan; i++) {
         int q = ctx->compQuant[ctx->compList[i]];
-        if (q > 3 || ctx->quantDefined[q] == nullptr) return 1;
+        if (q > 3 || ctx->quantDefined[q] == nullptr) return JPEG_REFUSED;
     }
-    return 0;
+    return JPEG_OK;
 }
 
-int _InitScan(JPEG_Context *ctx) {
+[[nodiscard]] JpegResult _InitScan(JPEG_Context *ctx) {
     uint8_t marker;
-    if (_ReadMarkers(ctx, &marker, 0) || marker != M_SOS || _GetSOS(ctx)) return 1;
-    if (_CalcMCUBlockOrder(ctx) || _CheckHuffmanTables(ctx) || _CheckQuantTables(ctx)) return 1;
+    if (_ReadMarkers(ctx, &marker, 0) || marker != M_SOS || _GetSOS(ctx)) return JPEG_REFUSED;
+    if (_CalcMCUBlockOrder(ctx) || _CheckHuffmanTables(ctx) || _CheckQuantTables(ctx)) return JPEG_REFUSED;
     for (int32_t &dc : ctx->lastDCVal) dc = 0;
     if (ctx->restartInterval != 0) {
         ctx->restartsLeft = ctx->restartInterval;
         ctx->nextRestartNum = 0;
     }
     _InitBitBuffer(ctx);
-    return 0;
+    return JPEG_OK;
 }
 
 // ---------------------------------------------------------------------------
 // Frame set-up and reconstruction.
 
-int _InitFrame(JPEG_Context *ctx) {
+// JPEG_REFUSED for a frame layout that is not drawn, JPEG_NO_POOL when the
+// row buffers do not fit the pool.
+[[nodiscard]] JpegResult _InitFrame(JPEG_Context *ctx) {
     const uint8_t *h = ctx->compHSamp, *v = ctx->compVSamp;
     if (ctx->numCompsInFrame == 1) {
         // Any sampling draws as one 8 x 8 block per MCU, but a factor of 0
         // would leave the MCU layout undefined.
-        if (h[0] == 0 || v[0] == 0) return 1;
+        if (h[0] == 0 || v[0] == 0) return JPEG_REFUSED;
         ctx->scanType = SCAN_GRAY;
     } else if (ctx->numCompsInFrame == 3) {
-        if (h[1] != 1 || v[1] != 1 || h[2] != 1 || v[2] != 1) return 1;
+        if (h[1] != 1 || v[1] != 1 || h[2] != 1 || v[2] != 1) return JPEG_REFUSED;
         if (h[0] == 1 && v[0] == 1) {
             ctx->scanType = SCAN_H1V1;
         } else if (h[0] == 2 && v[0] == 1) {
@@ -734,10 +770,10 @@ int _InitFrame(JPEG_Context *ctx) {
         } else if (h[0] == 2 && v[0] == 2) {
             ctx->scanType = SCAN_H2V2;
         } else {
-            return 1;
+            return JPEG_REFUSED;
         }
     } else {
-        return 1;
+        return JPEG_REFUSED;
     }
     static constexpr int32_t kBlocks[] = {1, 3, 4, 4, 6};
     static constexpr int32_t kMcuWidth[] = {8, 8, 16, 8, 16};
@@ -756,18 +792,18 @@ int _InitFrame(JPEG_Context *ctx) {
     // also holds the block flags rounded up to 4 bytes.
     uint32_t blocks = (uint32_t)ctx->maxBlocksPerRow;
     uint32_t lineBytes = ((uint32_t)ctx->xSize + 15u) & ~15u;
-    uint64_t need = 193ull * blocks + 2ull * lineBytes;
-    if (need >= GUI_GetNumFreeBytes()) return -1;
+    uint64_t need = (uint64_t)ROW_BYTES_PER_BLOCK * blocks + 2ull * lineBytes;
+    if (need >= GUI_GetNumFreeBytes()) return JPEG_NO_POOL;
 
-    ctx->coefBuffer = (int16_t *)GUI_AllocZero(128u * blocks);
-    ctx->sampleBuffer = (uint8_t *)GUI_AllocZero(64u * blocks);
+    ctx->coefBuffer = (int16_t *)GUI_AllocZero(COEFFICIENT_BYTES_PER_BLOCK * blocks);
+    ctx->sampleBuffer = (uint8_t *)GUI_AllocZero(SAMPLE_BYTES_PER_BLOCK * blocks);
     ctx->blockMaxZag = (uint8_t *)GUI_AllocNoInit(blocks);
     memset(ctx->blockMaxZag, 64, blocks);
     ctx->lineBuffer[0] = (uint8_t *)GUI_AllocZero(lineBytes);
     if (ctx->scanType == SCAN_H1V2 || ctx->scanType == SCAN_H2V2) {
         ctx->lineBuffer[1] = (uint8_t *)GUI_AllocZero(lineBytes);
     }
-    return 0;
+    return JPEG_OK;
 }
 
 // One block: the slow integer transform (codecs/jpeg_idct), which reads the
@@ -835,14 +871,14 @@ void _ConvertH2V2(JPEG_Context *ctx, int r) {
 }
 
 // Makes the next image line available in lineBuffer[useSecondLine].
-int GUI_JPEG__DecodeLine(JPEG_Context *ctx) {
+[[nodiscard]] JpegResult GUI_JPEG__DecodeLine(JPEG_Context *ctx) {
     if (ctx->mcuLinesLeft == 0) {
         _DecodeNextRow(ctx);
         // The last MCU row is only drawn when the image ends there; a second
         // scan or missing EOI refuses it.
         if (ctx->totalLinesLeft <= ctx->mcuYSize) {
             uint8_t marker;
-            if (_ReadMarkers(ctx, &marker, 0) || marker != M_EOI) return 1;
+            if (_ReadMarkers(ctx, &marker, 0) || marker != M_EOI) return JPEG_REFUSED;
         }
         ctx->rowNeedsTransform = 1;
         ctx->mcuLinesLeft = ctx->mcuYSize;
@@ -872,7 +908,7 @@ int GUI_JPEG__DecodeLine(JPEG_Context *ctx) {
     }
     ctx->mcuLinesLeft--;
     ctx->totalLinesLeft--;
-    return 0;
+    return JPEG_OK;
 }
 
 // The clip rectangle, kept inside the drawing surface as well, so that no
@@ -893,9 +929,9 @@ ClipBox _EffectiveClip() {
 
 // Rows above the clip rectangle are decoded but not drawn; decoding stops
 // below it.
-int _DrawAtOnce(JPEG_Context *ctx, int32_t x, int32_t y) {
+[[nodiscard]] JpegResult _DrawAtOnce(JPEG_Context *ctx, int32_t x, int32_t y) {
     ClipBox clip = _EffectiveClip();
-    if ((int64_t)x + ctx->xSize < clip.x0 || (int64_t)y + ctx->ySize < clip.y0) return 0;
+    if ((int64_t)x + ctx->xSize < clip.x0 || (int64_t)y + ctx->ySize < clip.y0) return JPEG_OK;
     int64_t x0 = x, count = ctx->xSize, skip = 0;
     if (x0 < clip.x0) {
         skip = clip.x0 - x0;
@@ -905,14 +941,14 @@ int _DrawAtOnce(JPEG_Context *ctx, int32_t x, int32_t y) {
     if (x0 + count > clip.x1) count = clip.x1 - x0 + 1;
     for (int32_t i = 0; i < ctx->ySize; i++) {
         int64_t row = (int64_t)y + i;
-        if (row > clip.y1) return 0;
-        if (GUI_JPEG__DecodeLine(ctx)) return 1;
+        if (row > clip.y1) return JPEG_OK;
+        if (GUI_JPEG__DecodeLine(ctx) != JPEG_OK) return JPEG_REFUSED;
         if (row >= clip.y0 && count > 0) {
             const uint8_t *line = ctx->lineBuffer[ctx->useSecondLine ? 1 : 0];
             DrawBitmapSimpleLine((int32_t)x0, (int32_t)row, (int32_t)count, line + skip);
         }
     }
-    return 0;
+    return JPEG_OK;
 }
 
 // The row buffers go back with the pool mark; single frees do nothing.
@@ -940,34 +976,35 @@ JPEG_Context *_NewContext(const uint8_t *data, uint32_t size) {
 
 }  // namespace
 
-int GUI_JPEG_GetSize(const uint8_t *data, uint32_t size, uint32_t *xSize, uint32_t *ySize, uint8_t *isProgressive) {
+JpegResult GUI_JPEG_GetSize(const uint8_t *data, uint32_t size, uint32_t *xSize, uint32_t *ySize,
+                            uint8_t *isProgressive) {
     *xSize = 0;
     *ySize = 0;
     *isProgressive = 0;
-    if (!_RoomForContext()) return 1;
-    uint32_t mark = GUI_AllocStart();
+    // The image loader checks the pool before it asks; a pool without room
+    // for the record refuses the stream rather than ending the program.
+    if (!_RoomForContext()) return JPEG_REFUSED;
+    const PoolMark job;
     JPEG_Context *ctx = _NewContext(data, size);
-    int result = GUI_JPEG__ReadUntilSOF(ctx, 1);
+    const JpegResult result = GUI_JPEG__ReadUntilSOF(ctx, 1);
     *xSize = ctx->xSize;
     *ySize = ctx->ySize;
     *isProgressive = ctx->isProgressive;
     GUI_JPEG__Free(ctx);
-    GUI_AllocEnd(mark);
     return result;
 }
 
-int GUI_JPEG_Draw(const uint8_t *data, uint32_t size, int32_t x, int32_t y) {
+JpegResult GUI_JPEG_Draw(const uint8_t *data, uint32_t size, int32_t x, int32_t y) {
     ClipBox clip = _EffectiveClip();
-    if (x > clip.x1 || y > clip.y1) return 0;
+    if (x > clip.x1 || y > clip.y1) return JPEG_OK;
     // Even the record is checked: the pool may be held by a running video.
-    if (!_RoomForContext()) return -1;
-    uint32_t mark = GUI_AllocStart();
+    if (!_RoomForContext()) return JPEG_NO_POOL;
+    const PoolMark job;
     JPEG_Context *ctx = _NewContext(data, size);
-    int result = GUI_JPEG__ReadUntilSOF(ctx, 0);
-    if (result == 0) result = _InitFrame(ctx);
-    if (result == 0) result = _InitScan(ctx);
-    if (result == 0) result = _DrawAtOnce(ctx, x, y);
+    JpegResult result = GUI_JPEG__ReadUntilSOF(ctx, 0);
+    if (result == JPEG_OK) result = _InitFrame(ctx);
+    if (result == JPEG_OK) result = _InitScan(ctx);
+    if (result == JPEG_OK) result = _DrawAtOnce(ctx, x, y);
     GUI_JPEG__Free(ctx);
-    GUI_AllocEnd(mark);
     return result;
 }

@@ -8,13 +8,20 @@
 // Pool bytes the decoder record takes; the row buffers come on top of it.
 constexpr uint32_t JPEG_CONTEXT_BYTES = 15200;
 
-// Reads up to the frame header without parsing table segments. 0 on success,
-// 1 when the stream is refused. Width, height and the progressive flag are
-// always written (0 when no frame header was read).
-int GUI_JPEG_GetSize(const uint8_t *data, uint32_t size, uint32_t *xSize, uint32_t *ySize, uint8_t *isProgressive);
+// The results of the decoder, its steps included.
+enum JpegResult : int {
+    JPEG_OK = 0,        // done (drawn, or nothing of the image lies inside the clip rectangle)
+    JPEG_REFUSED = 1,   // the stream is refused or broken
+    JPEG_NO_POOL = -1,  // the pool has too little free memory for the decoder
+};
 
-// Draws the image with its top-left corner at (x, y). 0 on success or when
-// the image starts right of or below the clip rectangle; 1 when the stream is
-// refused or broken (lines drawn before the fault stay drawn); -1 when the
-// pool has too little free memory for the decoder.
-int GUI_JPEG_Draw(const uint8_t *data, uint32_t size, int32_t x, int32_t y);
+// Reads up to the frame header without parsing table segments: JPEG_OK, or
+// JPEG_REFUSED. Width, height and the progressive flag are always written
+// (0 when no frame header was read).
+[[nodiscard]] JpegResult GUI_JPEG_GetSize(const uint8_t *data, uint32_t size, uint32_t *xSize, uint32_t *ySize,
+                                          uint8_t *isProgressive);
+
+// Draws the image with its top-left corner at (x, y). JPEG_OK also when the
+// image starts right of or below the clip rectangle; on JPEG_REFUSED the
+// lines drawn before the fault stay drawn.
+[[nodiscard]] JpegResult GUI_JPEG_Draw(const uint8_t *data, uint32_t size, int32_t x, int32_t y);

@@ -3,15 +3,24 @@
 // inflated but not converted; the first row below it stops the decoding.
 #include "codecs/GUI_PNG.h"
 
-
 #include "codecs/png.h"
 #include "gui/GUICC_M332.h"
 #include "gui/GUI_AALib.h"
+#include "gui/GUI_AALibSimple.h"
 #include "gui/GUI_Alloc.h"
 #include "gui/GUI_Bitmap.h"
 #include "gui/GUI_Common.h"
+#include "host/platform.h"
 
 namespace {
+
+// The alpha rows of ordinary images are gathered in the opacity line, which
+// the antialiasing engines own while a shape is drawn: it is lent out only
+// between shapes.
+uint8_t *_BorrowOpacityLine() {
+    SIM_ASSERT(AA_IsIdle() && AA_IsIdleSimple(), "image alpha borrows the opacity line only between shapes");
+    return lineOpacityBuffer;
+}
 
 // Image pixels hidden left of the clip rectangle.
 uint32_t _Skip(int32_t x) { return x < GUI_Context.clipX0 ? (uint32_t)((int64_t)GUI_Context.clipX0 - x) : 0; }
@@ -55,7 +64,7 @@ void PNG_LINE(PNG_Context *ctx, const uint8_t *row, int32_t x, int32_t x0, int32
     const uint32_t depth = ctx->bitDepth;
     uint8_t *out = ctx->outLine;
     switch (ctx->colorType) {
-    case 0: {
+    case PNG_GREY: {
         // The sample is shifted to the top of the byte without replicating its
         // bits: depth 1 gives 0 or 128.
         const uint32_t perByte = 8 / depth;
@@ -69,34 +78,36 @@ void PNG_LINE(PNG_Context *ctx, const uint8_t *row, int32_t x, int32_t x0, int32
         DrawBitmapSimpleLine(x0, y, count, out);
         break;
     }
-    case 2: {
+    case PNG_TRUECOLOUR: {
         if (depth != 8) break;
         const uint8_t *s = row + 3 * skip;
         for (int32_t i = 0; i < count; i++, s += 3) out[i] = PNG_QuantizeRGB(s[0], s[1], s[2]);
         DrawBitmapSimpleLine(x0, y, count, out);
         break;
     }
-    case 3:
+    case PNG_INDEXED:
         PNG_palate(ctx, row, x, x0, y, count);
         break;
-    case 4: {
+    case PNG_GREY_ALPHA: {
         if (depth != 8) break;
+        uint8_t *alphas = _BorrowOpacityLine();
         const uint8_t *s = row + 2 * skip;
         for (int32_t i = 0; i < count; i++, s += 2) {
             out[i] = PNG_QuantizeRGB(s[0], s[0], s[0]);
-            lineOpacityBuffer[i] = s[1];
+            alphas[i] = s[1];
         }
-        MixIndexLineM332(out, x0, y, lineOpacityBuffer, count, 1);
+        MixIndexLineM332(out, x0, y, alphas, count, 1);
         break;
     }
-    case 6: {
+    case PNG_TRUECOLOUR_ALPHA: {
         if (depth != 8) break;
+        uint8_t *alphas = _BorrowOpacityLine();
         const uint8_t *s = row + 4 * skip;
         for (int32_t i = 0; i < count; i++, s += 4) {
             out[i] = PNG_QuantizeRGB(s[0], s[1], s[2]);
-            lineOpacityBuffer[i] = s[3];
+            alphas[i] = s[3];
         }
-        MixIndexLineM332(out, x0, y, lineOpacityBuffer, count, 1);
+        MixIndexLineM332(out, x0, y, alphas, count, 1);
         break;
     }
     default:
@@ -110,13 +121,13 @@ void PNG_LINE(PNG_Context *ctx, const uint8_t *row, int32_t x, int32_t x0, int32
 void PNG_ORV_LINE(PNG_Context *ctx, const uint8_t *row, int32_t x, int32_t x0, int32_t y, int32_t count) {
     const uint32_t skip = _Skip(x);
     switch (ctx->colorType) {
-    case 3:
+    case PNG_INDEXED:
         PNG_palate(ctx, row, x, x0, y, count);
         break;
-    case 0:
+    case PNG_GREY:
         if (ctx->bitDepth == 8) DrawBitmapSimpleLine(x0, y, count, row + skip);
         break;
-    case 4:
+    case PNG_GREY_ALPHA:
         if (ctx->bitDepth == 8) MixIndexLineM332(row + 2 * skip, x0, y, row + 2 * skip + 1, count, 2);
         break;
     default:
@@ -127,8 +138,8 @@ void PNG_ORV_LINE(PNG_Context *ctx, const uint8_t *row, int32_t x, int32_t x0, i
 int PNG_LINE_CALLBACK(PNG_Context *ctx, const uint8_t *row, uint32_t rowIndex, int32_t x, int32_t y) {
     const GUI_ContextRecord &c = GUI_Context;
     const int64_t rowY = (int64_t)y + rowIndex;
-    if (rowY < c.clipY0) return 0;
-    if (rowY > c.clipY1) return -1;
+    if (rowY < c.clipY0) return PNG_LINE_GO_ON;
+    if (rowY > c.clipY1) return PNG_LINE_STOP;
     int64_t x0 = x;
     int64_t count = ctx->width;
     if (x0 < c.clipX0) {
@@ -137,43 +148,37 @@ int PNG_LINE_CALLBACK(PNG_Context *ctx, const uint8_t *row, uint32_t rowIndex, i
     }
     if (x0 + count > c.clipX1) count = (int64_t)c.clipX1 - x0 + 1;
     // An inverted clip rectangle leaves nothing visible.
-    if (count <= 0) return 0;
+    if (count <= 0) return PNG_LINE_GO_ON;
     if (ctx->orvFormat) {
         PNG_ORV_LINE(ctx, row, x, (int32_t)x0, (int32_t)rowY, (int32_t)count);
     } else {
         PNG_LINE(ctx, row, x, (int32_t)x0, (int32_t)rowY, (int32_t)count);
     }
-    return 0;
-}
-
-int _Draw(const uint8_t *data, uint32_t size, int32_t x, int32_t y) {
-    PNG_Context *ctx = PNG_AllocContext();
-    if (!ctx) return PNG_INFLATE_INIT_FAILED;
-    int result = PNG_open(ctx, data, size);
-    if (result != PNG_OK) return result;
-    const GUI_ContextRecord &c = GUI_Context;
-    const int64_t right = (int64_t)x + ctx->width;
-    const int64_t bottom = (int64_t)y + ctx->height;
-    // One-pixel lines and columns are never drawn.
-    if (ctx->width <= 1 || right <= 0 || ctx->height <= 1 || bottom <= 0) return -1;
-    if (bottom < c.clipY0 || y > c.clipY1 || right < c.clipX0 || x > c.clipX1) return 0;
-    return PNG_decode(ctx, x, y, PNG_LINE_CALLBACK);
+    return PNG_LINE_GO_ON;
 }
 
 }  // namespace
 
-int GUI_PNG_Draw(const uint8_t *data, uint32_t size, int32_t x, int32_t y) {
-    const uint32_t mark = GUI_AllocStart();
-    int result = _Draw(data, size, x, y);
-    GUI_AllocEnd(mark);
-    return result;
+PngResult GUI_PNG_Draw(const uint8_t *data, uint32_t size, int32_t x, int32_t y) {
+    const PoolMark job;
+    PNG_Context *ctx = PNG_AllocContext();
+    if (!ctx) return PNG_NO_POOL;
+    const PngResult opened = PNG_open(ctx, data, size);
+    if (opened != PNG_OK) return opened;
+    const GUI_ContextRecord &c = GUI_Context;
+    const int64_t right = (int64_t)x + ctx->width;
+    const int64_t bottom = (int64_t)y + ctx->height;
+    // One-pixel lines and columns are never drawn.
+    if (ctx->width <= 1 || right <= 0 || ctx->height <= 1 || bottom <= 0) return PNG_NOT_DRAWABLE;
+    if (bottom < c.clipY0 || y > c.clipY1 || right < c.clipX0 || x > c.clipX1) return PNG_OK;
+    return PNG_decode(ctx, x, y, PNG_LINE_CALLBACK);
 }
 
-int GUI_PNG_GetSize(const uint8_t *data, uint32_t size, uint32_t *xSize, uint32_t *ySize, uint8_t *hasAlpha) {
+PngResult GUI_PNG_GetSize(const uint8_t *data, uint32_t size, uint32_t *xSize, uint32_t *ySize, uint8_t *hasAlpha) {
     // The header alone: no decoder record is taken from the pool, so a size
     // reads however much of the pool a picture or a video holds.
     PNG_Header h;
-    const int result = PNG_ReadHeader(data, size, &h);
+    const PngResult result = PNG_ReadHeader(data, size, &h);
     if (result == PNG_OK) {
         *xSize = h.width;
         *ySize = h.height;

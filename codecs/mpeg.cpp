@@ -33,8 +33,6 @@
 #include "host/platform.h"
 #include "protocol/commandHandler.h"
 
-constexpr uint8_t OPCODE_VIDEO_PLAY = 0x11;
-constexpr uint8_t OPCODE_VIDEO_UPLOAD = 0x13;
 constexpr uint32_t VIDEO_PLAY_BYTES = 5;
 constexpr uint32_t VIDEO_UPLOAD_HEADER_BYTES = 4;
 constexpr size_t VIDEO_STREAM_BUFFER_BYTES = 16384;
@@ -63,7 +61,11 @@ SIM_REGISTER_RESET(_ResetVideo);
 
 bool MPEG_IsRunning() { return video_decoder != nullptr; }
 
-int MPEG_Stop() {
+GUI_PoolExtent MPEG_PoolExtent() {
+    return video_decoder ? GUI_PoolExtent{allocToken, GUI_AllocStart()} : GUI_PoolExtent{};
+}
+
+VideoResult MPEG_Stop() {
     if (video_decoder) {
         plm_video_destroy(video_decoder);
         plm_buffer_destroy(video_buffer);
@@ -71,11 +73,11 @@ int MPEG_Stop() {
         video_buffer = nullptr;
         GUI_AllocEnd(allocToken);
     }
-    return 0;
+    return VIDEO_OK;
 }
 
-int MPEG_Start() {
-    MPEG_Stop();
+VideoResult MPEG_Start() {
+    static_cast<void>(MPEG_Stop());
     allocToken = GUI_AllocStart();
     video_buffer = plm_buffer_create_with_capacity(VIDEO_STREAM_BUFFER_BYTES);
     video_decoder = video_buffer ? plm_video_create_with_buffer(video_buffer) : nullptr;
@@ -83,9 +85,9 @@ int MPEG_Start() {
         video_buffer = nullptr;
         GUI_AllocEnd(allocToken);
         SIM_LOG("MPEG_Start: no pool room for the decoder\n");
-        return 1;
+        return VIDEO_NO_POOL;
     }
-    return 0;
+    return VIDEO_OK;
 }
 
 void MPEG_PushStreamData(const uint8_t *bytes, uint32_t length) {
@@ -101,10 +103,10 @@ void MPEG_RestoreStreamData() {
     if (video_decoder) plm_buffer_restore(video_buffer);
 }
 
-int MPEG_DrawFrame(int32_t x, int32_t y) {
-    if (!video_decoder) return -1;
+VideoResult MPEG_DrawFrame(int32_t x, int32_t y) {
+    if (!video_decoder) return VIDEO_NO_FRAME;
     const plm_frame_t *frame = plm_video_decode(video_decoder);
-    if (!frame) return -1;
+    if (!frame) return VIDEO_NO_FRAME;
 
     // The drawn span: the frame's columns inside the clip rectangle, and
     // inside the drawing surface whatever the clip says.
@@ -116,7 +118,7 @@ int MPEG_DrawFrame(int32_t x, int32_t y) {
     int64_t clipBottom = c.clipY1 < (int64_t)pDevice->ySize - 1 ? c.clipY1 : (int64_t)pDevice->ySize - 1;
     int64_t first = left > clipLeft ? left : clipLeft;
     int64_t last = right < clipRight ? right : clipRight;
-    if (last < first) return 0;
+    if (last < first) return VIDEO_OK;
     int32_t span = (int32_t)(last - first + 1);
     const uint8_t *source = frame->y.data + (first - left);
     for (int64_t row = 0; row < frame->height; row++, source += frame->y.width) {
@@ -125,16 +127,13 @@ int MPEG_DrawFrame(int32_t x, int32_t y) {
         if (screenRow > clipBottom) break;
         DrawBitmapSimpleLine((int32_t)first, (int32_t)screenRow, span, source);
     }
-    return 0;
+    return VIDEO_OK;
 }
 
 int32_t CMD_videoPlay(const uint8_t *command, uint32_t remaining) {
-    if (remaining < VIDEO_PLAY_BYTES) {
-        handleCommandError(OPCODE_VIDEO_PLAY, RESULT_MALFORMED, 0xFF);
-        return -1;
-    }
+    if (remaining < VIDEO_PLAY_BYTES) return commandMalformed(OP_VIDEO_PLAY, NO_DETAIL);
     uint8_t action = command[1];
-    int result;
+    VideoResult result;
     switch (action) {
     case VIDEO_ACTION_START:
         bad_video_frame = false;
@@ -150,36 +149,30 @@ int32_t CMD_videoPlay(const uint8_t *command, uint32_t remaining) {
         break;
     }
     default:
-        handleCommandError(OPCODE_VIDEO_PLAY, RESULT_MALFORMED, 0);
-        return VIDEO_PLAY_BYTES;
+        return reportCommand(OP_VIDEO_PLAY, RESULT_MALFORMED, 0, VIDEO_PLAY_BYTES);
     }
-    if (result != 0) handleCommandError(OPCODE_VIDEO_PLAY, RESULT_SEQUENCE, action);
+    if (result != VIDEO_OK) handleCommandError(OP_VIDEO_PLAY, RESULT_SEQUENCE, action);
     return VIDEO_PLAY_BYTES;
 }
 
 int32_t CMD_videoUpload(const uint8_t *command, uint32_t remaining) {
-    if (remaining < VIDEO_UPLOAD_HEADER_BYTES + 1) {
-        handleCommandError(OPCODE_VIDEO_UPLOAD, RESULT_MALFORMED, 0xFF);
-        return -1;
-    }
+    if (remaining < VIDEO_UPLOAD_HEADER_BYTES + 1) return commandMalformed(OP_VIDEO_UPLOAD, NO_DETAIL);
     uint8_t chunk = command[1] & CHUNK_NUMBER_MASK;
     bool lastOfGroup = (command[1] & CHUNK_LAST_OF_GROUP) != 0;
     uint32_t length = rd16le(command + 2);
     if (length == 0 || length > remaining - VIDEO_UPLOAD_HEADER_BYTES) {
         bad_video_frame = true;
         MPEG_RestoreStreamData();
-        handleCommandError(OPCODE_VIDEO_UPLOAD, RESULT_MALFORMED, 0);
-        return -1;
+        return commandMalformed(OP_VIDEO_UPLOAD);
     }
     int32_t consumed = (int32_t)(VIDEO_UPLOAD_HEADER_BYTES + length);
     if (chunk != video_seq_number) {
         // A lost or reordered chunk: drop the group so far and skip the rest
         // of it; buffering resumes with the group after the next chunk 0's.
         MPEG_RestoreStreamData();
-        handleCommandError(OPCODE_VIDEO_UPLOAD, RESULT_MALFORMED, chunk);
         bad_video_frame = true;
         video_seq_number = 0;
-        return consumed;
+        return reportCommand(OP_VIDEO_UPLOAD, RESULT_MALFORMED, chunk, consumed);
     }
     if (!bad_video_frame) MPEG_PushStreamData(command + VIDEO_UPLOAD_HEADER_BYTES, length);
     // After chunk 127 without the last-of-group bit no chunk can match.

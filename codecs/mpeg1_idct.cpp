@@ -1,8 +1,8 @@
-// The inverse DCT of MPEG-1 video: two passes of the one-dimensional
-// transform out_x = sum_u c_u cos((2x + 1) u pi / 16) in_u (c_0 = 1, c_u =
-// sqrt 2), with the cosines scaled by 2^14. The first pass keeps 3 fraction
-// bits and is saturated to 16 bits (valid streams stay far inside); the
-// second removes the 14 + 3 bits and the overall factor 8.
+// The inverse DCT of MPEG-1 video (ISO/IEC 11172-2, Annex A): two passes of
+// the one-dimensional transform out_x = sum_u c_u cos((2x + 1) u pi / 16) in_u
+// (c_0 = 1, c_u = sqrt 2), with the cosines scaled by 2^14. The first pass
+// keeps 3 fraction bits and is saturated to 16 bits (valid streams stay far
+// inside); the second removes the 14 + 3 bits and the overall factor 8.
 //
 // The even inputs (0, 2, 4, 6) and the odd ones (1, 3, 5, 7) are combined in
 // pairs, two products and one sum at a time, which is what the SSE2 multiply

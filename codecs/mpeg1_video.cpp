@@ -179,6 +179,7 @@ static inline uint32_t _ReadBit(Bits *b) { return _ReadBits(b, 1); }
 // byte aligned, and leaves the read position after it. Returns xx, or -1
 // when none is buffered; the read position is then left before the last
 // three bytes, which may be the beginning of a start code still to come.
+// ISO/IEC 11172-2, 2.4.2.1: start codes.
 static int _NextStartCode(plm_buffer_t *b) {
     uint32_t i = (b->bitIndex + 7) >> 3;
     // The 01 of a start code is looked for with memchr, then the two zero
@@ -316,8 +317,10 @@ constexpr int16_t MB_FORWARD = 2;
 constexpr int16_t MB_PATTERN = 8;
 constexpr int16_t MB_INTRA = 16;
 
+// ISO/IEC 11172-2, Annex B, Table B.2a: macroblock_type in I pictures.
 static constexpr VlcCode kIntraTypeCodes[] = {{"1", MB_INTRA}, {"01", MB_QUANT | MB_INTRA}};
 
+// Table B.2b: macroblock_type in P pictures.
 static constexpr VlcCode kPredictedTypeCodes[] = {
     {"1", MB_FORWARD | MB_PATTERN},
     {"01", MB_PATTERN},
@@ -328,15 +331,18 @@ static constexpr VlcCode kPredictedTypeCodes[] = {
     {"000001", MB_QUANT | MB_INTRA},
 };
 
+// Table B.5a: dct_dc_size_luminance.
 static constexpr VlcCode kLumaDcSizeCodes[] = {
     {"100", 0}, {"00", 1}, {"01", 2}, {"101", 3}, {"110", 4}, {"1110", 5}, {"11110", 6}, {"111110", 7}, {"1111110", 8},
 };
 
+// Table B.5b: dct_dc_size_chrominance.
 static constexpr VlcCode kChromaDcSizeCodes[] = {
     {"00", 0}, {"01", 1}, {"10", 2}, {"110", 3}, {"1110", 4}, {"11110", 5}, {"111110", 6}, {"1111110", 7},
     {"11111110", 8},
 };
 
+// Table B.1: macroblock_address_increment.
 static constexpr VlcCode kAddressIncrementCodes[] = {
     {"1", 1}, {"011", 2}, {"010", 3}, {"0011", 4}, {"0010", 5}, {"00011", 6}, {"00010", 7}, {"0000111", 8},
     {"0000110", 9}, {"00001011", 10}, {"00001010", 11}, {"00001001", 12}, {"00001000", 13}, {"00000111", 14},
@@ -347,6 +353,7 @@ static constexpr VlcCode kAddressIncrementCodes[] = {
     {"00000001000", kIncrementEscape}, {"00000001111", kIncrementStuffing},
 };
 
+// Table B.3: coded_block_pattern.
 static constexpr VlcCode kCodedBlockPatternCodes[] = {
     {"01011", 1}, {"01001", 2}, {"001101", 3}, {"1101", 4}, {"0010111", 5}, {"0010011", 6}, {"00011111", 7},
     {"1100", 8}, {"0010110", 9}, {"0010010", 10}, {"00011110", 11}, {"10011", 12}, {"00011011", 13}, {"00010111", 14},
@@ -360,12 +367,14 @@ static constexpr VlcCode kCodedBlockPatternCodes[] = {
     {"00001000", 57}, {"00000100", 58}, {"000000100", 59}, {"111", 60}, {"01010", 61}, {"01000", 62}, {"001100", 63},
 };
 
+// Table B.4: motion_horizontal_forward_code and the other motion codes.
 static constexpr VlcCode kMotionCodes[] = {
     {"1", 0}, {"01", 1}, {"001", 2}, {"0001", 3}, {"000011", 4}, {"0000101", 5}, {"0000100", 6}, {"0000011", 7},
     {"000001011", 8}, {"000001010", 9}, {"000001001", 10}, {"0000010001", 11}, {"0000010000", 12}, {"0000001111", 13},
     {"0000001110", 14}, {"0000001101", 15}, {"0000001100", 16},
 };
 
+// Tables B.5c to B.5f: dct_coeff_first and dct_coeff_next.
 static constexpr VlcCode kCoeffCodes[] = {
     {"11", _RunLevel(0, 1)}, {"011", _RunLevel(1, 1)}, {"0100", _RunLevel(0, 2)}, {"0101", _RunLevel(2, 1)},
     {"00101", _RunLevel(0, 3)}, {"00110", _RunLevel(4, 1)}, {"00111", _RunLevel(3, 1)}, {"000100", _RunLevel(7, 1)},
@@ -560,6 +569,7 @@ bool plm_video_has_header(const plm_video_t *self) { return self->hasHeader; }
 uint16_t plm_video_get_width(const plm_video_t *self) { return self->width; }
 uint16_t plm_video_get_height(const plm_video_t *self) { return self->height; }
 
+// ISO/IEC 11172-2, 2.4.2.3 and 2.4.3.2: the quantizer matrices, in zigzag order.
 static void _ReadMatrix(plm_buffer_t *b, uint8_t matrix[64]) {
     for (int i = 0; i < 64; i++) matrix[kZigZag[i]] = (uint8_t)_ReadBits(b, 8);
 }
@@ -569,6 +579,7 @@ enum HeaderResult { HEADER_ACCEPTED, HEADER_REFUSED, HEADER_INCOMPLETE };
 // Reads a sequence header (the read position just after its start code).
 // The header is taken as soon as all of its bytes are buffered: 8 bytes of
 // fields, plus 64 for each matrix it loads.
+// ISO/IEC 11172-2, 2.4.2.3: sequence header.
 static HeaderResult _DecodeSequenceHeader(plm_video_t *self) {
     plm_buffer_t *b = self->buffer;
     if (_BitsLeft(b) < SEQUENCE_FIELDS_BITS + 1) return HEADER_INCOMPLETE;
@@ -707,6 +718,7 @@ static void _PredictInside(const uint8_t *a, uint8_t *out, int stride, int size,
 // Copies a size x size prediction from the reference plane at a half-pel
 // vector. Vectors that reach outside the plane cannot occur in a valid
 // stream; for them the plane's edge samples are repeated.
+// ISO/IEC 11172-2, 2.4.4.2: prediction from the reference picture at half-pel accuracy.
 static void _Predict(const uint8_t *ref, uint8_t *dst, int stride, int rows, int bx, int by, int size, int mvx,
                      int mvy) {
     int sx = bx + (mvx >> 1);
@@ -733,6 +745,7 @@ static void _Predict(const uint8_t *ref, uint8_t *dst, int stride, int rows, int
 
 // One component of a forward motion vector, in the units of the picture's
 // vector (whole or half pixels). Returns false for a code that does not exist.
+// ISO/IEC 11172-2, 2.4.4.2: motion vector reconstruction (f_code, the residual and the wrap).
 static bool _DecodeMotionComponent(plm_video_t *self, BitCursor *b, int *predictor) {
     int code = _ReadVlc(b, kMotionVlc);
     if (code < 0) return false;
@@ -770,6 +783,7 @@ static void _SetQuantizerScale(plm_video_t *self, int scale) {
 // the block is all zero on entry). Returns false when the data is malformed.
 // *acCoded tells whether any coefficient but the first was coded, *last the
 // last scan position coded.
+// ISO/IEC 11172-2, 2.4.2.8 (block layer), 2.4.4.1 and 2.4.4.2 (coefficient reconstruction).
 static bool _DecodeBlock(plm_video_t *self, BitCursor *b, int index, bool intra, bool *acCoded, int *last) {
     int16_t *block = self->block;
     const int32_t *scaled;
@@ -894,6 +908,7 @@ static inline void _ClearBlock(int16_t block[64]) {
 }
 
 // Copies macroblock (mbx, mby) of the reference into the picture.
+// ISO/IEC 11172-2, 2.4.4.2: a skipped macroblock of a P picture copies the reference.
 static void _CopyMacroblock(plm_video_t *self, int mbx, int mby) {
     const plm_frame_t *ref = self->forward;
     plm_frame_t *cur = self->current;
@@ -906,6 +921,7 @@ static void _CopyMacroblock(plm_video_t *self, int mbx, int mby) {
     }
 }
 
+// ISO/IEC 11172-2, 2.4.2.7: macroblock layer.
 static DecodeResult _DecodeMacroblock(plm_video_t *self, BitCursor *b, int address, int type) {
     int mbx = address % self->mbWidth;
     int mby = address / self->mbWidth;
@@ -1006,6 +1022,7 @@ static bool _SliceEnds(const BitCursor *b) {
 
 // The slice is read through a cursor, whose read state goes back to the
 // buffer on every way out.
+// ISO/IEC 11172-2, 2.4.2.6: slice layer.
 static DecodeResult _DecodeSlice(plm_video_t *self, int row) {
     BitCursor cursor(self->buffer);
     BitCursor *b = &cursor;
@@ -1079,6 +1096,7 @@ static void _SkipPictureData(plm_buffer_t *b) {
 enum PictureResult { PICTURE_REFERENCE, PICTURE_SKIPPED, PICTURE_PARTIAL };
 
 // Decodes a picture (the read position just after its start code).
+// ISO/IEC 11172-2, 2.4.2.5: picture layer.
 static PictureResult _DecodePicture(plm_video_t *self) {
     plm_buffer_t *b = self->buffer;
     _SkipBits(b, 10);   // temporal reference

@@ -1,6 +1,7 @@
 // PNG reader: header check, chunk walk, row-by-row inflation and the row
 // filters. Chunk CRCs are not checked; the chunk lengths are, against the
-// data, before anything of a chunk is read.
+// data, before anything of a chunk is read. Clause numbers below are those
+// of the PNG standard (second edition).
 #include "codecs/png.h"
 
 #include <cstring>
@@ -13,19 +14,31 @@
 namespace {
 
 constexpr uint32_t kHeaderBytes = 32;  // signature, IHDR head and its 13 bytes, and its CRC (short by one)
-constexpr uint32_t kChunkHeadBytes = 8;
+constexpr uint32_t kChunkHeadBytes = 8;    // length and type (5.3)
 constexpr uint32_t kChunkFrameBytes = 12;  // head and CRC
-constexpr uint32_t kMaxPaletteBytes = 768;
+constexpr uint32_t kMaxPaletteBytes = 768;   // 256 entries of red, green and blue
+
+// Where the header's fields lie: the signature (5.2), then the IHDR chunk
+// (11.2.2): length, type, width, height, bit depth, colour type, then the
+// compression, filter and interlace methods.
+constexpr uint32_t kIhdrType = 12, kIhdrWidth = 16, kIhdrHeight = 20, kIhdrBitDepth = 24, kIhdrColorType = 25;
+constexpr uint32_t kIhdrCompression = 26, kIhdrFilter = 27, kIhdrInterlace = 28;
 
 bool _IsType(const uint8_t *type, const char *name) { return memcmp(type, name, 4) == 0; }
 
+// Samples per pixel of each colour type (11.2.2, Table 11.1).
 uint32_t _SamplesPerPixel(uint8_t colorType) {
     switch (colorType) {
-    case 2: return 3;
-    case 4: return 2;
-    case 6: return 4;
+    case PNG_TRUECOLOUR: return 3;
+    case PNG_GREY_ALPHA: return 2;
+    case PNG_TRUECOLOUR_ALPHA: return 4;
     default: return 1;
     }
+}
+
+bool _ColorTypeKnown(uint8_t type) {
+    return type == PNG_GREY || type == PNG_TRUECOLOUR || type == PNG_INDEXED || type == PNG_GREY_ALPHA ||
+           type == PNG_TRUECOLOUR_ALPHA;
 }
 
 bool _InflateInit(PNG_Context *ctx) { return InflateArea_Init(&ctx->stream, &ctx->inflateArea) == Z_OK; }
@@ -39,8 +52,8 @@ void _ReadPalette(PNG_Context *ctx, const uint8_t *body, uint32_t length) {
     }
 }
 
-// The Paeth predictor: p = a + b - c, and whichever of a, b, c is nearest p,
-// ties going to a, then b. |p - a| = |b - c|, |p - b| = |a - c| and |p - c|
+// The Paeth predictor (9.4): p = a + b - c, and whichever of a, b, c is
+// nearest p, ties going to a, then b. |p - a| = |b - c|, |p - b| = |a - c| and |p - c|
 // = |a + b - 2c|; written as selections, which compile without branches
 // (the choice is as good as random in real images).
 inline uint8_t _Paeth(int a, int b, int c) {
@@ -63,41 +76,49 @@ PNG_Context *PNG_AllocContext() {
     return new (reinterpret_cast<void *>(aligned)) PNG_Context;
 }
 
-int PNG_ReadHeader(const uint8_t *data, uint32_t size, PNG_Header *h) {
+// The signature (5.2) and the IHDR chunk (11.2.2).
+PngResult PNG_ReadHeader(const uint8_t *data, uint32_t size, PNG_Header *h) {
     *h = PNG_Header{};
     // Only the first four signature bytes are looked at; the rest of the
     // signature and the IHDR length are taken on trust.
     if (size < kHeaderBytes) return PNG_NOT_PNG;
     if (data[0] != 0x89 || data[1] != 'P' || data[2] != 'N' || data[3] != 'G') return PNG_NOT_PNG;
-    if (!_IsType(data + 12, "IHDR")) return PNG_NOT_PNG;
+    if (!_IsType(data + kIhdrType, "IHDR")) return PNG_NOT_PNG;
 
-    h->width = rd32be(data + 16);
-    h->height = rd32be(data + 20);
-    h->bitDepth = data[24];
-    h->colorType = data[25];
-    if (data[26] != 0 || data[27] != 0 || data[28] != 0) return PNG_UNSUPPORTED;
+    h->width = rd32be(data + kIhdrWidth);
+    h->height = rd32be(data + kIhdrHeight);
+    h->bitDepth = data[kIhdrBitDepth];
+    h->colorType = data[kIhdrColorType];
+    // Compression method 0 (deflate) and filter method 0 are the only ones
+    // defined; interlace method 1 (Adam7) is refused.
+    if (data[kIhdrCompression] != 0 || data[kIhdrFilter] != 0 || data[kIhdrInterlace] != 0) return PNG_UNSUPPORTED;
     uint8_t depth = h->bitDepth;
-    if (depth != 1 && depth != 2 && depth != 4 && depth != 8) return PNG_UNSUPPORTED;
+    if (depth != 1 && depth != 2 && depth != 4 && depth != 8) return PNG_UNSUPPORTED;   // 16-bit samples refused
     uint8_t type = h->colorType;
-    if (type != 0 && type != 2 && type != 3 && type != 4 && type != 6) return PNG_UNSUPPORTED;
-    h->hasAlpha = (type == 4 || type == 6) ? 1 : 0;
+    if (!_ColorTypeKnown(type)) return PNG_UNSUPPORTED;
+    h->hasAlpha = (type == PNG_GREY_ALPHA || type == PNG_TRUECOLOUR_ALPHA) ? 1 : 0;
     // The depth is not checked against the colour type: the line functions
     // draw nothing for the combinations PNG does not define.
-    uint64_t bits = (uint64_t)h->width * depth * _SamplesPerPixel(type);
+    const uint32_t bitsPerPixel = depth * _SamplesPerPixel(type);
+    uint64_t bits = (uint64_t)h->width * bitsPerPixel;
     uint64_t rowBytes = (bits + 7) / 8;
     if (rowBytes > PNG_MAX_ROW_BYTES) return PNG_UNSUPPORTED;
     h->rowBytes = (uint32_t)rowBytes;
+    // The filters' bpp (9.2): the bytes of a complete pixel, rounded up, and
+    // at least 1 for pixels smaller than a byte.
+    h->bytesPerPixel = bitsPerPixel < 8 ? 1 : (bitsPerPixel + 7) / 8;
     return PNG_OK;
 }
 
-int PNG_open(PNG_Context *ctx, const uint8_t *data, uint32_t size) {
+PngResult PNG_open(PNG_Context *ctx, const uint8_t *data, uint32_t size) {
     PNG_Header h;
-    const int result = PNG_ReadHeader(data, size, &h);
+    const PngResult result = PNG_ReadHeader(data, size, &h);
     ctx->width = h.width;
     ctx->height = h.height;
     ctx->bitDepth = h.bitDepth;
     ctx->colorType = h.colorType;
     ctx->rowBytes = h.rowBytes;
+    ctx->bytesPerPixel = h.bytesPerPixel;
     ctx->hasAlpha = h.hasAlpha;
     ctx->orvFormat = 0;
     ctx->dataLen = size;
@@ -105,16 +126,18 @@ int PNG_open(PNG_Context *ctx, const uint8_t *data, uint32_t size) {
     return result;
 }
 
-void DeFilterLine(uint8_t filterType, uint8_t *line, const uint8_t *prevLine, uint32_t width, uint32_t rowBytes) {
-    uint32_t bpp = rowBytes > width ? rowBytes / width : 1;
+// Filter types of filter method 0 (9.2), all arithmetic modulo 256: a is
+// the byte bpp to the left (0 at the left edge), b the byte above, c the
+// byte above a.
+void DeFilterLine(uint8_t filterType, uint8_t *line, const uint8_t *prevLine, uint32_t bpp, uint32_t rowBytes) {
     switch (filterType) {
-    case 1:
+    case PNG_ROW_FILTER_SUB:
         for (uint32_t i = bpp; i < rowBytes; i++) line[i] = (uint8_t)(line[i] + line[i - bpp]);
         break;
-    case 2:
+    case PNG_ROW_FILTER_UP:
         for (uint32_t i = 0; i < rowBytes; i++) line[i] = (uint8_t)(line[i] + prevLine[i]);
         break;
-    case 3: {
+    case PNG_ROW_FILTER_AVERAGE: {
         // The first pixel has nothing to its left (a = 0).
         uint32_t first = bpp < rowBytes ? bpp : rowBytes;
         for (uint32_t i = 0; i < first; i++) line[i] = (uint8_t)(line[i] + (prevLine[i] >> 1));
@@ -123,7 +146,7 @@ void DeFilterLine(uint8_t filterType, uint8_t *line, const uint8_t *prevLine, ui
         }
         break;
     }
-    case 4: {
+    case PNG_ROW_FILTER_PAETH: {
         // With a = c = 0 the predictor is b.
         uint32_t first = bpp < rowBytes ? bpp : rowBytes;
         for (uint32_t i = 0; i < first; i++) line[i] = (uint8_t)(line[i] + prevLine[i]);
@@ -133,7 +156,8 @@ void DeFilterLine(uint8_t filterType, uint8_t *line, const uint8_t *prevLine, ui
         break;
     }
     default:
-        // None needs nothing; unknown filter types leave the row as it is.
+        // PNG_ROW_FILTER_NONE needs nothing; unknown filter types leave the row
+        // as it is.
         break;
     }
 }
@@ -169,7 +193,9 @@ struct AdlerCheck {
 // stops on anything but its normal results) right where a row completed in
 // that call ends, that row is not delivered, since inflating it alone would
 // have reported the failure together with it.
-int PNG_decode(PNG_Context *ctx, int32_t x, int32_t y, PNG_LineFn lineFn) {
+// The chunk walk (5.3), the palette (11.2.3), the image data (11.2.4, a
+// zlib stream, 10.1) up to IEND (11.2.5).
+PngResult PNG_decode(PNG_Context *ctx, int32_t x, int32_t y, PNG_LineFn lineFn) {
     const uint32_t lineLen = ctx->rowBytes + 1;
     uint8_t *const ring = ctx->lineBuffers[0];
     const uint32_t slots = (uint32_t)sizeof ctx->lineBuffers / lineLen;   // at least 2
@@ -233,8 +259,10 @@ int PNG_decode(PNG_Context *ctx, int32_t x, int32_t y, PNG_LineFn lineFn) {
                 }
                 while (nextRow + lineLen <= produced) {
                     const uint8_t *prev = nextRow - lineLen;
-                    if (nextRow[0] != 0) DeFilterLine(nextRow[0], nextRow + 1, prev + 1, ctx->width, ctx->rowBytes);
-                    if (lineFn(ctx, nextRow + 1, rowIndex, x, y) != 0) return PNG_OK;
+                    if (nextRow[0] != PNG_ROW_FILTER_NONE) {
+                        DeFilterLine(nextRow[0], nextRow + 1, prev + 1, ctx->bytesPerPixel, ctx->rowBytes);
+                    }
+                    if (lineFn(ctx, nextRow + 1, rowIndex, x, y) != PNG_LINE_GO_ON) return PNG_OK;
                     if (++rowIndex == ctx->height) return PNG_OK;
                     nextRow += lineLen;
                 }

@@ -25,20 +25,56 @@ constexpr uint32_t PNG_PALETTE_ENTRIES = 256;
 // What one decoder takes from the pool: the record and room to align it.
 constexpr uint32_t PNG_CONTEXT_BYTES = 46248;
 
-// PNG_open results.
-constexpr int PNG_OK = 0;
-constexpr int PNG_UNSUPPORTED = 3;
-constexpr int PNG_NOT_PNG = 4;
-// PNG_decode results (0 as above).
-constexpr int PNG_INFLATE_INIT_FAILED = 1;
-constexpr int PNG_CORRUPT = 2;
+// The results of the reader and of drawing (codecs/GUI_PNG.h).
+enum PngResult : int {
+    PNG_OK = 0,
+    // PNG_decode: the inflater could not start.
+    PNG_INFLATE_INIT_FAILED = 1,
+    // Drawing: no pool room for the decoder record. The same value as a
+    // failed inflater: either way the decoder cannot start.
+    PNG_NO_POOL = 1,
+    // PNG_decode: a chunk reaches past the data, a palette is too long, or
+    // the compressed data is damaged.
+    PNG_CORRUPT = 2,
+    // PNG_open: the header asks for what this reader does not do.
+    PNG_UNSUPPORTED = 3,
+    // PNG_open: not a PNG file.
+    PNG_NOT_PNG = 4,
+    // Drawing: the image is one pixel wide or high, or lies wholly above or
+    // left of the origin; nothing is drawn.
+    PNG_NOT_DRAWABLE = -1,
+};
+
+// Colour types (the PNG standard, 11.2.2 IHDR, Table 11.1).
+enum PngColorType : uint8_t {
+    PNG_GREY = 0,
+    PNG_TRUECOLOUR = 2,
+    PNG_INDEXED = 3,
+    PNG_GREY_ALPHA = 4,
+    PNG_TRUECOLOUR_ALPHA = 6,
+};
+
+// Filter types of filter method 0 (the PNG standard, 9.2); any other type
+// leaves its row as it is.
+enum PngFilterType : uint8_t {
+    PNG_ROW_FILTER_NONE = 0,
+    PNG_ROW_FILTER_SUB = 1,
+    PNG_ROW_FILTER_UP = 2,
+    PNG_ROW_FILTER_AVERAGE = 3,
+    PNG_ROW_FILTER_PAETH = 4,
+};
+
+// What a line function returns.
+constexpr int PNG_LINE_GO_ON = 0;
+constexpr int PNG_LINE_STOP = -1;
 
 struct PNG_Context {
     uint32_t width;
     uint32_t height;
     uint8_t bitDepth;       // 1, 2, 4 or 8
-    uint8_t colorType;      // 0 grey, 2 truecolour, 3 indexed, 4 grey + alpha, 6 truecolour + alpha
+    uint8_t colorType;      // a PngColorType
     uint32_t rowBytes;      // one row without its filter byte
+    uint32_t bytesPerPixel; // the filters' bpp: bytes of a complete pixel, at least 1
     uint8_t hasAlpha;
     uint8_t orvFormat;      // 1 once the "orVL" marker has been seen
     uint32_t dataLen;
@@ -62,11 +98,13 @@ struct PNG_Header {
     uint8_t bitDepth;
     uint8_t colorType;
     uint32_t rowBytes;      // one row without its filter byte
+    uint32_t bytesPerPixel; // the filters' bpp: bytes of a complete pixel, at least 1
     uint8_t hasAlpha;       // colour types 4 and 6
 };
 
 // Called once per delivered row; the row holds rowBytes bytes, filter byte
-// stripped, valid only during the call. Non-zero stops decoding.
+// stripped, valid only during the call. PNG_LINE_GO_ON or PNG_LINE_STOP (any
+// other non-zero value stops too).
 using PNG_LineFn = int (*)(PNG_Context *ctx, const uint8_t *row, uint32_t rowIndex, int32_t x, int32_t y);
 
 // Takes a decoder record from the pool (aligned for zlib's pointers). The
@@ -76,11 +114,17 @@ PNG_Context *PNG_AllocContext();
 
 // Checks the header: PNG_OK, PNG_UNSUPPORTED or PNG_NOT_PNG. The header's
 // fields are set as far as the checks got. Needs no memory but `header`.
-int PNG_ReadHeader(const uint8_t *data, uint32_t size, PNG_Header *header);
+[[nodiscard]] PngResult PNG_ReadHeader(const uint8_t *data, uint32_t size, PNG_Header *header);
 // PNG_ReadHeader into the decoder record, which also keeps the data.
-int PNG_open(PNG_Context *ctx, const uint8_t *data, uint32_t size);
-int PNG_decode(PNG_Context *ctx, int32_t x, int32_t y, PNG_LineFn lineFn);
-void DeFilterLine(uint8_t filterType, uint8_t *line, const uint8_t *prevLine, uint32_t width, uint32_t rowBytes);
+[[nodiscard]] PngResult PNG_open(PNG_Context *ctx, const uint8_t *data, uint32_t size);
+// Delivers the rows: PNG_OK (also when the line function stopped it, or the
+// image data ended early and IEND followed), PNG_INFLATE_INIT_FAILED or
+// PNG_CORRUPT.
+[[nodiscard]] PngResult PNG_decode(PNG_Context *ctx, int32_t x, int32_t y, PNG_LineFn lineFn);
+// Undoes one row's filter in place (a PngFilterType). `prevLine` is the row
+// above (zeros for the first row); bytesPerPixel is the header's.
+void DeFilterLine(uint8_t filterType, uint8_t *line, const uint8_t *prevLine, uint32_t bytesPerPixel,
+                  uint32_t rowBytes);
 
 // RGB332 index of an 8-bit-per-channel colour, rounded to the nearest level.
 static inline uint8_t PNG_QuantizeRGB(uint32_t r, uint32_t g, uint32_t b) {

@@ -1,5 +1,6 @@
 // Host drawing commands turned into graphics library calls. Positions arrive
-// as packed half-pixel pairs; shapes take quarter pixels, fills whole pixels.
+// as packed half-pixel pairs; shapes take quarter pixels (names ending in q),
+// fills whole pixels.
 #include "commands/commandHandlerDraw.h"
 
 #include "cache/commandHandlerCache.h"
@@ -12,6 +13,7 @@
 #include "gui/GUI_Polygon.h"
 #include "gui/GUI_Rect.h"
 #include "gui/GUI_Spline.h"
+#include "gui/GUI_Units.h"
 #include "host/GUI_Driver.h"
 #include "host/bytes.h"
 #include "host/config.h"
@@ -19,57 +21,62 @@
 #include "protocol/commandHandler.h"
 #include "resources/logo_images.h"
 
+// Command lengths, opcode included (the polygon, path, text and logo
+// commands add their points or characters).
+constexpr int32_t SET_COLOR_BYTES = 5;
+constexpr int32_t SET_PEN_STYLE_BYTES = 3;
+constexpr int32_t CLEAR_RECT_BYTES = 7;
+constexpr int32_t DRAW_LINE_BYTES = 7;
+constexpr int32_t DRAW_RECT_BYTES = 9;
+constexpr int32_t DRAW_ELLIPSE_BYTES = 9;
+constexpr int32_t DRAW_ARC_BYTES = 10;
+constexpr uint32_t POINT_LIST_HEADER_BYTES = 2;   // opcode, count and flags
+constexpr uint32_t PACKED_POINT_BYTES = 3;
+constexpr uint32_t DRAW_POLYGON_MIN_BYTES = 11;   // three points
+constexpr uint32_t DRAW_PATH_MIN_BYTES = 8;       // two points
+
+// Angles on the wire are half degrees, the primitives take quarter degrees.
+constexpr int32_t FULL_TURN_QUARTER_DEGREES = 1440;
+static inline int32_t _HalfToQuarterDegrees(int32_t halfDegrees) { return 2 * halfDegrees; }
+
 void initDraw() { GUI_Init(); }
 
 int32_t CMD_setColor(const uint8_t *command, uint32_t remaining) {
-    if (remaining < 5) {
-        handleCommandError(0x09, RESULT_MALFORMED, 0);
-        return -1;
-    }
+    if (remaining < SET_COLOR_BYTES) return commandMalformed(OP_SET_COLOR);
     GUI_SetColor(rd32le(command + 1));
-    return 5;
+    return SET_COLOR_BYTES;
 }
 
 int32_t CMD_setPenStyle(const uint8_t *command, uint32_t remaining) {
-    if (remaining < 3) {
-        handleCommandError(0x0B, RESULT_MALFORMED, 0);
-        return -1;
-    }
+    if (remaining < SET_PEN_STYLE_BYTES) return commandMalformed(OP_SET_PEN_STYLE);
     uint8_t widthHalf = command[1];
     uint8_t shape = command[2] >> 4, style = command[2] & 0x0F;
+    // Pens of half a pixel to 64 pixels; two pen shapes and four line styles.
     if (widthHalf < 1 || widthHalf > 128 || shape > 1 || style > 3) {
-        handleCommandError(0x0B, RESULT_MALFORMED, 0);
-        return 3;
+        return reportCommand(OP_SET_PEN_STYLE, RESULT_MALFORMED, 0, SET_PEN_STYLE_BYTES);
     }
-    GUI_SetPenSize((uint32_t)widthHalf * 2);
+    GUI_SetPenSize((uint32_t)halfToQuarter(widthHalf));
     GUI_SetPenShape(shape);
     GUI_SetLineStyle(style);
-    return 3;
+    return SET_PEN_STYLE_BYTES;
 }
 
 int32_t CMD_clearRect(const uint8_t *command, uint32_t remaining) {
-    if (remaining < 7) {
-        handleCommandError(0x03, RESULT_MALFORMED, 0);
-        return -1;
-    }
-    PackedPair pos = readPackedPairSigned(command + 1);
-    PackedPair size = readPackedPairUnsigned(command + 4);
-    int32_t x = halfToPixel(pos.a), y = halfToPixel(pos.b);
-    int32_t w = halfToPixel(size.a), h = halfToPixel(size.b);
+    if (remaining < CLEAR_RECT_BYTES) return commandMalformed(OP_CLEAR_RECT);
+    const auto [x, y, w, h] = readPositionAndExtent(command + 1, halfToPixel);
     if (x > SCREEN_WIDTH || y > SCREEN_HEIGHT || x + w < 0 || y + h < 0) {
-        handleCommandError(0x03, RESULT_MALFORMED, 0);
-        return 7;
+        return reportCommand(OP_CLEAR_RECT, RESULT_MALFORMED, 0, CLEAR_RECT_BYTES);
     }
     if (w == SCREEN_WIDTH && h == SCREEN_HEIGHT) {
         // A full-screen clear ignores its position and the clip rectangle.
         clearFrameBuffer();
-        return 7;
+        return CLEAR_RECT_BYTES;
     }
     uint32_t saved = GUI_GetColor();
     GUI_SetColor(0);
     GUI_FillRect(x, y, x + w, y + h);
     GUI_SetColor(saved);
-    return 7;
+    return CLEAR_RECT_BYTES;
 }
 
 // ------------------------------------------------------------- shape commands
@@ -85,157 +92,137 @@ static GUI_POINT *_PointList() { return reinterpret_cast<GUI_POINT *>(scratch); 
 // Reads n packed points (half pixels) into the point list, in quarter pixels.
 static void _ReadPoints(const uint8_t *wire, uint32_t n, GUI_POINT *out) {
     for (uint32_t i = 0; i < n; i++) {
-        PackedPair p = readPackedPairSigned(wire + 3 * i);
+        PackedPair p = readPackedPairSigned(wire + PACKED_POINT_BYTES * i);
         out[i] = GUI_POINT{halfToQuarter(p.a), halfToQuarter(p.b)};
     }
 }
 
+// Shapes given by a centre and radii may lie partly off the screen: their
+// bounding box may start up to 64 pixels past the right or bottom edge and
+// end up to 64 pixels before the left or top one.
+static constexpr int32_t SHAPE_MARGIN_Q = pixelFirstSub(64);
+
+static bool _CentredShapeInRange(int32_t xq, int32_t yq, int32_t rxq, int32_t ryq) {
+    return xq <= rxq + pixelFirstSub(SCREEN_WIDTH) + SHAPE_MARGIN_Q &&
+           yq <= ryq + pixelFirstSub(SCREEN_HEIGHT) + SHAPE_MARGIN_Q && xq + rxq >= -SHAPE_MARGIN_Q &&
+           yq + ryq >= -SHAPE_MARGIN_Q;
+}
+
 int32_t CMD_drawLine(const uint8_t *command, uint32_t remaining) {
-    if (remaining < 7) {
-        handleCommandError(0x0F, RESULT_MALFORMED, 0);
-        return -1;
-    }
+    if (remaining < DRAW_LINE_BYTES) return commandMalformed(OP_DRAW_LINE);
     // No range check: the path primitive clips points far off the screen.
     GUI_POINT *list = _PointList();
     _ReadPoints(command + 1, 2, list);
     GUI_DrawPath(list, 2);
-    return 7;
+    return DRAW_LINE_BYTES;
 }
 
 int32_t CMD_drawRect(const uint8_t *command, uint32_t remaining) {
-    if (remaining < 9) {
-        handleCommandError(0x0C, RESULT_MALFORMED, 0);
-        return -1;
-    }
-    PackedPair pos = readPackedPairSigned(command + 1);
-    PackedPair size = readPackedPairUnsigned(command + 4);
-    const int32_t x = halfToQuarter(pos.a), y = halfToQuarter(pos.b);
-    const int32_t w = halfToQuarter(size.a), h = halfToQuarter(size.b);
-    const int32_t r = halfToQuarter(command[7]);
+    if (remaining < DRAW_RECT_BYTES) return commandMalformed(OP_DRAW_RECT);
+    const auto [xq, yq, wq, hq] = readPositionAndExtent(command + 1, halfToQuarter);
+    const int32_t rq = halfToQuarter(command[7]);
     const uint8_t fill = command[8];
-    if (x > 2560 || y > 1600 || x + w < 0 || y + h < 0 || r > (w >> 1) || r > (h >> 1) || fill > 1) {
-        handleCommandError(0x0C, RESULT_MALFORMED, 0);
-        return 9;
+    if (xq > pixelFirstSub(SCREEN_WIDTH) || yq > pixelFirstSub(SCREEN_HEIGHT) || xq + wq < 0 || yq + hq < 0 ||
+        rq > (wq >> 1) || rq > (hq >> 1) || fill > 1) {
+        return reportCommand(OP_DRAW_RECT, RESULT_MALFORMED, 0, DRAW_RECT_BYTES);
     }
-    if (r > 0) {
-        if (fill) GUI_FillRoundedRect(x, y, x + w, y + h, r);
-        else GUI_DrawRoundedRect(x, y, x + w, y + h, r);
+    if (rq > 0) {
+        if (fill) GUI_FillRoundedRect(xq, yq, xq + wq, yq + hq, rq);
+        else GUI_DrawRoundedRect(xq, yq, xq + wq, yq + hq, rq);
     } else if (fill) {
         // A plain filled rectangle is a pixel fill: each corner rounds to
-        // the nearest pixel.
-        GUI_FillRect((x + 1) >> 2, (y + 1) >> 2, (x + w + 1) >> 2, (y + h + 1) >> 2);
+        // the nearest pixel, halves rounding down.
+        GUI_FillRect((xq + 1) >> kSubShift, (yq + 1) >> kSubShift, (xq + wq + 1) >> kSubShift,
+                     (yq + hq + 1) >> kSubShift);
     } else {
-        GUI_DrawRect(x, y, x + w, y + h);
+        GUI_DrawRect(xq, yq, xq + wq, yq + hq);
     }
-    return 9;
+    return DRAW_RECT_BYTES;
 }
 
 int32_t CMD_drawEllipse(const uint8_t *command, uint32_t remaining) {
-    if (remaining < 9) {
-        handleCommandError(0x0E, RESULT_MALFORMED, 0);
-        return -1;
-    }
-    PackedPair centre = readPackedPairSigned(command + 1);
-    PackedPair radii = readPackedPairUnsigned(command + 4);
-    const int32_t x = halfToQuarter(centre.a), y = halfToQuarter(centre.b);
-    const int32_t rx = halfToQuarter(radii.a), ry = halfToQuarter(radii.b);
-    const int32_t angle = 2 * (int32_t)(command[7] | ((command[8] & 0x7F) << 8));   // quarter degrees
+    if (remaining < DRAW_ELLIPSE_BYTES) return commandMalformed(OP_DRAW_ELLIPSE);
+    const auto [xq, yq, rxq, ryq] = readPositionAndExtent(command + 1, halfToQuarter);
+    const int32_t angle = _HalfToQuarterDegrees(command[7] | ((command[8] & 0x7F) << 8));
     const bool fill = (command[8] & 0x80) != 0;
-    // The bounding box may start up to 64 pixels past the right or bottom
-    // edge and end up to 64 pixels before the left or top one; each radius
-    // is at least two pixels.
-    if (x > rx + 2816 || y > ry + 1856 || x + rx < -256 || y + ry < -256 || rx < 8 || ry < 8 || angle > 1440) {
-        handleCommandError(0x0E, RESULT_MALFORMED, 0);
-        return 9;
+    // Each radius is at least two pixels.
+    constexpr int32_t MIN_RADIUS_Q = pixelFirstSub(2);
+    if (!_CentredShapeInRange(xq, yq, rxq, ryq) || rxq < MIN_RADIUS_Q || ryq < MIN_RADIUS_Q ||
+        angle > FULL_TURN_QUARTER_DEGREES) {
+        return reportCommand(OP_DRAW_ELLIPSE, RESULT_MALFORMED, 0, DRAW_ELLIPSE_BYTES);
     }
-    if (rx == ry) {
-        if (fill) GUI_FillCircle(x, y, rx);
-        else GUI_DrawCircle(x, y, rx);
-    } else if (angle == 0 || angle == 720) {
-        if (fill) GUI_FillEllipse(x, y, rx, ry);
-        else GUI_DrawEllipse(x, y, rx, ry);
-    } else if (angle == 360 || angle == 1080) {
-        if (fill) GUI_FillEllipse(x, y, ry, rx);
-        else GUI_DrawEllipse(x, y, ry, rx);
+    constexpr int32_t HALF_TURN = FULL_TURN_QUARTER_DEGREES / 2, QUARTER_TURN = FULL_TURN_QUARTER_DEGREES / 4;
+    if (rxq == ryq) {
+        if (fill) GUI_FillCircle(xq, yq, rxq);
+        else GUI_DrawCircle(xq, yq, rxq);
+    } else if (angle == 0 || angle == HALF_TURN) {
+        if (fill) GUI_FillEllipse(xq, yq, rxq, ryq);
+        else GUI_DrawEllipse(xq, yq, rxq, ryq);
+    } else if (angle == QUARTER_TURN || angle == HALF_TURN + QUARTER_TURN) {
+        if (fill) GUI_FillEllipse(xq, yq, ryq, rxq);
+        else GUI_DrawEllipse(xq, yq, ryq, rxq);
     } else {
-        if (fill) GUI_FillEllipseRot(x, y, rx, ry, angle);
-        else GUI_DrawEllipseRot(x, y, rx, ry, angle);
+        if (fill) GUI_FillEllipseRot(xq, yq, rxq, ryq, angle);
+        else GUI_DrawEllipseRot(xq, yq, rxq, ryq, angle);
     }
-    return 9;
+    return DRAW_ELLIPSE_BYTES;
 }
 
 int32_t CMD_drawArc(const uint8_t *command, uint32_t remaining) {
-    if (remaining < 10) {
-        handleCommandError(0x10, RESULT_MALFORMED, 0);
-        return -1;
+    if (remaining < DRAW_ARC_BYTES) return commandMalformed(OP_DRAW_ARC);
+    const auto [xq, yq, rxq, ryq] = readPositionAndExtent(command + 1, halfToQuarter);
+    const PackedPair angles = readPackedPairUnsigned(command + 7);
+    const int32_t a0 = _HalfToQuarterDegrees(angles.a), a1 = _HalfToQuarterDegrees(angles.b);
+    if (!_CentredShapeInRange(xq, yq, rxq, ryq) || a0 > FULL_TURN_QUARTER_DEGREES || a1 > FULL_TURN_QUARTER_DEGREES) {
+        return reportCommand(OP_DRAW_ARC, RESULT_MALFORMED, 0, DRAW_ARC_BYTES);
     }
-    PackedPair centre = readPackedPairSigned(command + 1);
-    PackedPair radii = readPackedPairUnsigned(command + 4);
-    PackedPair angles = readPackedPairUnsigned(command + 7);
-    const int32_t x = halfToQuarter(centre.a), y = halfToQuarter(centre.b);
-    const int32_t rx = halfToQuarter(radii.a), ry = halfToQuarter(radii.b);
-    const int32_t a0 = 2 * angles.a, a1 = 2 * angles.b;   // quarter degrees
-    if (x > rx + 2816 || y > ry + 1856 || x + rx < -256 || y + ry < -256 || a0 > 1440 || a1 > 1440) {
-        handleCommandError(0x10, RESULT_MALFORMED, 0);
-        return 10;
-    }
-    if (rx != ry) {
-        handleCommandError(0x10, RESULT_UNSUPPORTED, 0);   // elliptic arcs
-        return 10;
-    }
-    GUI_DrawArc(x, y, rx, ry, a0, a1);
-    return 10;
+    // Elliptic arcs are not drawn.
+    if (rxq != ryq) return reportCommand(OP_DRAW_ARC, RESULT_UNSUPPORTED, 0, DRAW_ARC_BYTES);
+    GUI_DrawArc(xq, yq, rxq, ryq, a0, a1);
+    return DRAW_ARC_BYTES;
+}
+
+// The point list commands: a count, flags in the count byte's high bits,
+// then the points. The length is known once the count is read.
+struct PointListCommand {
+    uint32_t count;
+    int32_t length;   // bytes, opcode included
+};
+
+static PointListCommand _PointListCommand(const uint8_t *command, uint8_t countMask) {
+    const uint32_t count = command[1] & countMask;
+    return PointListCommand{count, (int32_t)(POINT_LIST_HEADER_BYTES + PACKED_POINT_BYTES * count)};
 }
 
 int32_t CMD_drawPolygon(const uint8_t *command, uint32_t remaining) {
-    if (remaining < 11) {
-        handleCommandError(0x12, RESULT_MALFORMED, 0);
-        return -1;
-    }
-    const uint32_t n = command[1] & 0x3F;
+    if (remaining < DRAW_POLYGON_MIN_BYTES) return commandMalformed(OP_DRAW_POLYGON);
+    const auto [n, length] = _PointListCommand(command, 0x3F);
     const int32_t simple = (command[1] >> 6) & 1;
     const bool fill = (command[1] & 0x80) != 0;
-    const uint32_t length = 2 + 3 * n;
-    if (remaining < length) {
-        handleCommandError(0x12, RESULT_MALFORMED, 0);
-        return -1;
-    }
-    if (n <= 2) {
-        handleCommandError(0x12, RESULT_MALFORMED, 0);
-        return (int32_t)length;
-    }
+    if (remaining < (uint32_t)length) return commandMalformed(OP_DRAW_POLYGON);
+    if (n <= 2) return reportCommand(OP_DRAW_POLYGON, RESULT_MALFORMED, 0, length);
     GUI_POINT *list = _PointList();
-    _ReadPoints(command + 2, n, list);
+    _ReadPoints(command + POINT_LIST_HEADER_BYTES, n, list);
     if (fill) {
         GUI_FillPolygon(list, (int32_t)n, simple);
     } else {
         list[n] = list[0];   // closed: the outline ends at its first point
         GUI_DrawPath(list, (int32_t)n + 1);
     }
-    return (int32_t)length;
+    return length;
 }
 
 int32_t CMD_drawPath(const uint8_t *command, uint32_t remaining) {
-    if (remaining < 8) {
-        handleCommandError(0x0D, RESULT_MALFORMED, 0);
-        return -1;
-    }
-    const uint32_t n = command[1] & 0x7F;
+    if (remaining < DRAW_PATH_MIN_BYTES) return commandMalformed(OP_DRAW_PATH);
+    const auto [n, length] = _PointListCommand(command, 0x7F);
     const bool smooth = (command[1] & 0x80) != 0;
-    const uint32_t length = 2 + 3 * n;
-    if (remaining < length) {
-        handleCommandError(0x0D, RESULT_MALFORMED, 0);
-        return -1;
-    }
-    if (n < 2 || n > 64) {
-        handleCommandError(0x0D, RESULT_MALFORMED, 0);
-        return (int32_t)length;
-    }
+    if (remaining < (uint32_t)length) return commandMalformed(OP_DRAW_PATH);
+    if (n < 2 || n > 64) return reportCommand(OP_DRAW_PATH, RESULT_MALFORMED, 0, length);
     GUI_POINT *list = _PointList();
-    _ReadPoints(command + 2, n, list);
+    _ReadPoints(command + POINT_LIST_HEADER_BYTES, n, list);
     if (smooth) GUI_Spline(list, (int32_t)n);
     else GUI_DrawPath(list, (int32_t)n);
-    return (int32_t)length;
+    return length;
 }
 
 
@@ -248,62 +235,56 @@ static GUI_GlyphRef *_PreparedLine() {
 }
 
 int32_t CMD_drawText(const uint8_t *command, uint32_t remaining) {
-    if (remaining < 8) {
-        handleCommandError(0x08, RESULT_MALFORMED, 0);
-        return -1;
-    }
+    if (remaining < TEXT_HEADER_BYTES + 1) return commandMalformed(OP_DRAW_TEXT);
     PackedPair pos = readPackedPairSigned(command + 2);
     const int32_t xh = pos.a;
     const int32_t x = halfToPixel(pos.a), y = halfToPixel(pos.b);
     const uint8_t alignment = command[5], n = command[6];
-    if (remaining < 7u + n || n == 0 || n > GUI_MAX_LINE_CHARS) {
-        handleCommandError(0x08, RESULT_MALFORMED, 0);
-        return -1;
-    }
-    if (alignment > TEXT_ALIGN_RIGHT) {
-        handleCommandError(0x08, RESULT_MALFORMED, 0);
-        return 7 + n;
-    }
+    if (remaining < TEXT_HEADER_BYTES + n || n == 0 || n > GUI_MAX_LINE_CHARS) return commandMalformed(OP_DRAW_TEXT);
+    const int32_t length = (int32_t)TEXT_HEADER_BYTES + n;
+    if (alignment > TEXT_ALIGN_RIGHT) return reportCommand(OP_DRAW_TEXT, RESULT_MALFORMED, 0, length);
     const GUI_FONT *font = getFontSlot(command[1]);
-    if (!font) {
-        handleCommandError(0x08, RESULT_SEQUENCE, 0);
-        return 7 + n;
-    }
+    if (!font) return reportCommand(OP_DRAW_TEXT, RESULT_SEQUENCE, 0, length);
     GUI_SetFont(font);   // stays selected after the command
     int32_t width, height;
     GUI_GlyphRef *refs = _PreparedLine();
-    int32_t count = GUI_PrapareLine(command + 7, n, &width, &height, refs);
+    int32_t count = GUI_PrapareLine(command + TEXT_HEADER_BYTES, n, &width, &height, refs);
     int32_t left = x;
     if (alignment == TEXT_ALIGN_CENTER) {
-        // Centred on the position as sent, in half pixels, then rounded.
-        left = (2 * xh - 2 * width + 1) >> 2;
+        // Centred on the position as sent, in half pixels, then rounded
+        // (2 xh - 2 width is the left edge in quarter pixels).
+        left = (2 * xh - 2 * width + 1) >> kSubShift;
     } else if (alignment == TEXT_ALIGN_RIGHT) {
         left = x - width - 1;   // the text ends one pixel left of x
     }
     // y is the top of the line box; a line wholly off screen is skipped.
     if (left <= SCREEN_WIDTH && y <= SCREEN_HEIGHT && y + height > 0) GUI_DispPraparedLine(count, refs, left, y);
-    return 7 + n;
+    return length;
 }
 
 
 // ------------------------------------------------------------- logo screens
 
+// Draws one of the device's own pictures. The pictures are built in and
+// sound; one can only fail to draw when a running video leaves the pool no
+// room for the decoder, and is then left out of the screen.
+static void _DrawBuiltInPicture(const uint8_t *png, uint32_t size, int32_t x, int32_t y) {
+    static_cast<void>(GUI_PNG_Draw(png, size, x, y));
+}
+
 // Draws an image centred on (cx, cy) from its half sizes and returns the
 // distance from the centre to its bottom edge.
 static int32_t _DrawCentredImage(const uint8_t *png, uint32_t size, int32_t cx, int32_t cy, int32_t halfWidth,
                                  int32_t halfHeight) {
-    GUI_PNG_Draw(png, size, cx - halfWidth, cy - halfHeight);   // a picture that fails to draw is left out
+    _DrawBuiltInPicture(png, size, cx - halfWidth, cy - halfHeight);
     return halfHeight;
 }
 
 int32_t CMD_drawLogo(const uint8_t *command, uint32_t remaining) {
-    if (remaining < 7) {
-        handleCommandError(0x07, RESULT_MALFORMED, 0);
-        return -1;
-    }
+    if (remaining < LOGO_HEADER_BYTES) return commandMalformed(OP_DRAW_LOGO);
     const uint8_t n = command[6];
     // A bad caption length stops the payload without a report.
-    if (remaining < 7u + n || n > GUI_MAX_LINE_CHARS) return -1;
+    if (remaining < LOGO_HEADER_BYTES + n || n > GUI_MAX_LINE_CHARS) return HANDLER_STOP;
     const uint8_t kind = command[1];
 
     GUI_SetClipRect(0, 0, SCREEN_WIDTH, SCREEN_HEIGHT);
@@ -335,14 +316,14 @@ int32_t CMD_drawLogo(const uint8_t *command, uint32_t remaining) {
         GUI_SetFont(captionFont);
         int32_t width, height;
         GUI_GlyphRef *refs = _PreparedLine();
-        int32_t count = GUI_PrapareLine(command + 7, n, &width, &height, refs);
+        int32_t count = GUI_PrapareLine(command + LOGO_HEADER_BYTES, n, &width, &height, refs);
         cy += 10;
         // Both halvings truncate toward zero.
         GUI_DispPraparedLine(count, refs, cx - width / 2, cy + height / 2);
         cy += 2 * height;
     }
-    if (kind == LOGO_LOW_BATTERY) GUI_PNG_Draw(BATTERY_LOW_PNG, BATTERY_LOW_PNG_size, cx - 26, cy);
+    if (kind == LOGO_LOW_BATTERY) _DrawBuiltInPicture(BATTERY_LOW_PNG, BATTERY_LOW_PNG_size, cx - 26, cy);
 
     copyToScreen(0, 0, SCREEN_WIDTH, SCREEN_HEIGHT, 1);
-    return 7 + n;
+    return (int32_t)LOGO_HEADER_BYTES + n;
 }

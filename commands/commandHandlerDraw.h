@@ -26,6 +26,18 @@ static inline int32_t halfToPixel(int32_t v) { return (v + 1) >> 1; }
 // Half pixels to the quarter pixels of the antialiased primitives.
 static inline int32_t halfToQuarter(int32_t v) { return 2 * v; }
 
+// A signed position and an unsigned extent (a size or two radii), two packed
+// pairs one after the other, in the unit that `convert` gives.
+struct PositionAndExtent {
+    int32_t x, y;   // position
+    int32_t w, h;   // extent
+};
+static inline PositionAndExtent readPositionAndExtent(const uint8_t *p, int32_t (*convert)(int32_t)) {
+    const PackedPair position = readPackedPairSigned(p);
+    const PackedPair extent = readPackedPairUnsigned(p + 3);
+    return PositionAndExtent{convert(position.a), convert(position.b), convert(extent.a), convert(extent.b)};
+}
+
 void initDraw();
 
 int32_t CMD_setColor(const uint8_t *command, uint32_t remaining);
@@ -55,3 +67,8 @@ constexpr uint8_t LOGO_LOW_BATTERY = 5;
 // caption is in the big built-in font.
 constexpr int32_t LOGO_CENTRE_Y = 150;
 constexpr uint8_t LOGO_CAPTION_FONT_SLOT = 2;
+
+// The fixed parts of the text and logo commands, opcode included; the
+// caption's bytes follow.
+constexpr uint32_t TEXT_HEADER_BYTES = 7;
+constexpr uint32_t LOGO_HEADER_BYTES = 7;

@@ -14,6 +14,7 @@
 #include "gui/GUI_Alloc.h"
 #include "host/bytes.h"
 #include "protocol/commandHandler.h"
+#include "protocol/opcodes.h"
 #include "protocol/eventHandler.h"
 
 // The largest message is 1024 bytes; a chunk starts inside it and is no
@@ -25,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         fuzz::Input input(data, size);
         if (input.u8() & fuzzlayout::kHandshakeConnect) onBLEConnected(1);
         while (!input.empty()) {
-            uint8_t header[11] = {0x1E};
+            uint8_t header[11] = {OP_HANDSHAKE};
             wr32le(header + 1, input.u32());
             const uint16_t offset = input.u16(), n = input.u16(), total = input.u16();
             wr16le(header + 5, offset);

@@ -17,20 +17,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         const fuzz::ImageInput image = fuzz::applyImageInput(data, size);
         const fuzz::Placement &at = image.at;
 
-        int drawn = 0;
+        JpegResult drawn = JPEG_OK;
         if (at.flags & fuzzlayout::kImageIntoPicture) {
             uint32_t width = 0, height = 0;
             uint8_t progressive = 0;
-            const int header = GUI_JPEG_GetSize(image.file, image.fileBytes, &width, &height, &progressive);
+            const JpegResult header = GUI_JPEG_GetSize(image.file, image.fileBytes, &width, &height, &progressive);
             // The upload refuses these before decoding.
-            if (header != 0 || progressive || width > SCREEN_WIDTH || height > SCREEN_HEIGHT) return;
+            if (header != JPEG_OK || progressive || width > SCREEN_WIDTH || height > SCREEN_HEIGHT) return;
             fuzz::drawIntoPicture(width, height, [&] { drawn = GUI_JPEG_Draw(image.file, image.fileBytes, 0, 0); });
         } else {
             fuzz::DrawGuard guard;
             drawn = GUI_JPEG_Draw(image.file, image.fileBytes, at.x, at.y);
             guard.check();
         }
-        fuzz::require(drawn >= -1 && drawn <= 1, "drawing returns one of its results");
+        fuzz::require(drawn >= JPEG_NO_POOL && drawn <= JPEG_REFUSED, "drawing returns one of its results");
     });
     return 0;
 }

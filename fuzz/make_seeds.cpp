@@ -34,8 +34,9 @@ fs::path g_out;
 size_t g_written = 0;
 
 Bytes readSource(const std::string &relative) {
+    // readFile names the file and the reason when it cannot read it.
     Bytes b = nimbra::readFile(g_source + "/" + relative);
-    if (b.empty()) throw std::runtime_error("cannot read " + g_source + "/" + relative);
+    if (b.empty()) throw std::runtime_error(g_source + "/" + relative + " is empty");
     return b;
 }
 

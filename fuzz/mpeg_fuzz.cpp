@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         fuzz::Input input(data, size);
         const fuzz::Placement at = fuzz::applyPlacement(input);
         const uint32_t poolStart = ALLOC_buffer_idx;
-        fuzz::require(MPEG_Start() == 0, "a decoder starts in an empty pool");
+        fuzz::require(MPEG_Start() == VIDEO_OK, "a decoder starts in an empty pool");
         while (!input.empty()) {
             const uint8_t actions = input.u8();
             size_t length = 0;
@@ -27,12 +27,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             if (actions & fuzzlayout::kVideoRestore) MPEG_RestoreStreamData();
             if (actions & fuzzlayout::kVideoDraw) {
                 fuzz::DrawGuard guard;
-                MPEG_DrawFrame(at.x, at.y);
+                // A stream without a complete picture draws nothing: that is
+                // the input's affair, not a fault.
+                static_cast<void>(MPEG_DrawFrame(at.x, at.y));
                 // The first picture takes the frame stores from the pool.
                 guard.check(/*poolTopKept=*/false);
                 fuzz::require(allocToken == poolStart && ALLOC_buffer_idx >= allocToken, "video memory lies above its mark");
             }
-            if (actions & fuzzlayout::kVideoRestart) fuzz::require(MPEG_Start() == 0, "a decoder restarts");
+            if (actions & fuzzlayout::kVideoRestart) fuzz::require(MPEG_Start() == VIDEO_OK, "a decoder restarts");
         }
         MPEG_Stop();
         fuzz::require(ALLOC_buffer_idx == poolStart, "stopping the video gives the pool back");

@@ -20,19 +20,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
         uint32_t width = 0, height = 0;
         uint8_t alpha = 0;
-        const int header = GUI_PNG_GetSize(image.file, image.fileBytes, &width, &height, &alpha);
-        int drawn = 0;
+        const PngResult header = GUI_PNG_GetSize(image.file, image.fileBytes, &width, &height, &alpha);
+        PngResult drawn = PNG_OK;
         if (at.flags & fuzzlayout::kImageIntoPicture) {
             // The upload refuses pictures larger than the screen before decoding.
-            if (header != 0 || width == 0 || height == 0 || width > SCREEN_WIDTH || height > SCREEN_HEIGHT) return;
+            if (header != PNG_OK || width == 0 || height == 0 || width > SCREEN_WIDTH || height > SCREEN_HEIGHT) return;
             fuzz::drawIntoPicture(width, height, [&] { drawn = GUI_PNG_Draw(image.file, image.fileBytes, 0, 0); });
         } else {
             fuzz::DrawGuard guard;
             drawn = GUI_PNG_Draw(image.file, image.fileBytes, at.x, at.y);
             guard.check();
         }
-        if (header != 0) fuzz::require(drawn == header, "drawing refuses a header as the size reader does");
-        fuzz::require(drawn >= -1 && drawn <= 4, "drawing returns one of its results");
+        if (header != PNG_OK) fuzz::require(drawn == header, "drawing refuses a header as the size reader does");
+        fuzz::require(drawn >= PNG_NOT_DRAWABLE && drawn <= PNG_NOT_PNG, "drawing returns one of its results");
     });
     return 0;
 }

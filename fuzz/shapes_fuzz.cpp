@@ -10,12 +10,14 @@
 
 #include "fuzz/fuzz_device.h"
 #include "protocol/commandHandler.h"
+#include "protocol/opcodes.h"
 
 namespace {
 
 // Commands that only set state, then those that draw.
-constexpr uint8_t kStateOpcodes[] = {0x09, 0x0B};
-constexpr uint8_t kOpcodes[] = {0x09, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F, 0x10, 0x12};
+constexpr uint8_t kStateOpcodes[] = {OP_SET_COLOR, OP_SET_PEN_STYLE};
+constexpr uint8_t kOpcodes[] = {OP_SET_COLOR,    OP_SET_PEN_STYLE, OP_DRAW_RECT, OP_DRAW_PATH,
+                                OP_DRAW_ELLIPSE, OP_DRAW_LINE,     OP_DRAW_ARC,  OP_DRAW_POLYGON};
 
 bool _SetsState(uint8_t opcode) { return opcode == kStateOpcodes[0] || opcode == kStateOpcodes[1]; }
 

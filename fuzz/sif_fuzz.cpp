@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
         const uint8_t bitsPerPixel = (at.flags & fuzzlayout::kTextFourBits) ? 4 : 2;
         GUI_FONT font{};
-        if (GUI_SIF_CreateFont(file, &font, bitsPerPixel, (uint32_t)fileBytes) != 0) return;
+        if (GUI_SIF_CreateFont(file, &font, bitsPerPixel, (uint32_t)fileBytes) != SIF_OK) return;
         fuzz::require(font.data == file && font.dataSize == fileBytes, "an opened font is the file in place");
 
         GUI_SetColor(((uint32_t)alpha << 24) | Index2Color_M332(colour));

@@ -21,13 +21,12 @@
 #include "host/config.h"
 #include "host/platform.h"
 #include "protocol/commandHandler.h"
+#include "protocol/opcodes.h"
 
 namespace {
 
 using fuzzlayout::kUploadFont;
 
-constexpr uint8_t kOpLoadImage = 0x04, kOpDrawImage = 0x05, kOpLoadFont = 0x06, kOpDrawText = 0x08,
-                  kOpDrawSprite = 0x19;
 // Fits the 16-bit total with its CRC.
 constexpr size_t kMaxFileBytes = 0xFFFF - 4;
 
@@ -54,15 +53,15 @@ void _SendChunk(uint8_t opcode, uint8_t slot, uint8_t format, const std::vector<
 void _DrawResource(uint8_t kind, uint8_t slot, const uint8_t position[3]) {
     if (kind & kUploadFont) {
         static const char kText[] = "Hamburgefonstiv 0123 \xC3\x84\xC3\x96";
-        uint8_t header[7] = {kOpDrawText, slot, position[0], position[1], position[2], 0, sizeof kText - 1};
+        uint8_t header[7] = {OP_DRAW_TEXT, slot, position[0], position[1], position[2], 0, sizeof kText - 1};
         _Run(header, sizeof header, reinterpret_cast<const uint8_t *>(kText), sizeof kText - 1);
         return;
     }
-    const uint8_t image[5] = {kOpDrawImage, slot, position[0], position[1], position[2]};
+    const uint8_t image[5] = {OP_DRAW_IMAGE, slot, position[0], position[1], position[2]};
     _Run(image, sizeof image);
     if (slot == 0) {
         // A 40 x 30 pixel sprite from the picture's top-left corner.
-        const uint8_t sprite[11] = {kOpDrawSprite, 0, position[0], position[1], position[2], 0, 0, 0, 0x00, 80, 60};
+        const uint8_t sprite[11] = {OP_DRAW_SPRITE, 0, position[0], position[1], position[2], 0, 0, 0, 0x00, 80, 60};
         _Run(sprite, sizeof sprite);
     }
 }
@@ -95,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             resource.resize(fileBytes + 4);
             wr32le(resource.data() + fileBytes, crc);
 
-            const uint8_t opcode = (kind & kUploadFont) ? kOpLoadFont : kOpLoadImage;
+            const uint8_t opcode = (kind & kUploadFont) ? OP_LOAD_FONT : OP_LOAD_IMAGE;
             size_t offset = 0;
             for (int index = 0; offset < resource.size(); index++) {
                 const size_t length = std::min(chunkBytes, resource.size() - offset);

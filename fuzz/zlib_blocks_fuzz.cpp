@@ -13,6 +13,7 @@
 #include "host/bytes.h"
 #include "host/config.h"
 #include "protocol/commandHandler.h"
+#include "protocol/opcodes.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     fuzz::runRepeatable(size, [&] {
@@ -22,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             const uint8_t flags = input.u8();
             size_t n = 0;
             const uint8_t *bytes = input.take(input.u16() % (kMaxBlockBytes + 1), &n);
-            uint8_t header[4] = {0x0A, flags};
+            uint8_t header[4] = {OP_ZLIB, flags};
             wr16le(header + 2, (uint16_t)n);
             const fuzz::ExactCommand command(header, sizeof header, bytes, n);
             const int32_t consumed = CMD_Zlib(command.bytes(), command.size());

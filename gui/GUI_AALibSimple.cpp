@@ -2,6 +2,9 @@
 // fringe, one solid run from the first to the last pixel of coverage 15 or
 // more (whatever lies between them: the row is taken to be one convex run),
 // and a blended right fringe.
+//
+// Names: sub* are quarter pixels, px* pixel columns; here cell px of the
+// opacity line is pixel column px.
 #include "gui/GUI_AALibSimple.h"
 
 #include "gui/GUICC_M332.h"
@@ -10,78 +13,85 @@
 #include "gui/GUI_Common.h"
 #include "host/platform.h"
 
-static int32_t aa_pending_lines = 0;   // spans gathered into the pending row
-static int32_t aa_y = -1;              // pending pixel row
-static int32_t aa_xMin = 640;          // lowest pixel column touched
-static int32_t aa_xMax = -1;           // highest pixel column touched
+// Coverage from which a pixel counts as solid: 15 and 16 both blend with the
+// full weight of eight eighths.
+static constexpr uint8_t SOLID_COVERAGE = kSubPerPixelArea - 1;
+
+static constexpr int32_t IDLE_Y = -1;
+static constexpr int32_t IDLE_X_MIN = SCREEN_WIDTH;
+static constexpr int32_t IDLE_X_MAX = -1;
+
+static int32_t aa_pending_lines = 0;       // spans gathered into the pending row
+static int32_t aa_y = IDLE_Y;              // pending pixel row
+static int32_t aa_xMin = IDLE_X_MIN;       // lowest pixel column touched
+static int32_t aa_xMax = IDLE_X_MAX;       // highest pixel column touched
 
 static void _SetIdle() {
     aa_pending_lines = 0;
-    aa_y = -1;
-    aa_xMin = 640;
-    aa_xMax = -1;
+    aa_y = IDLE_Y;
+    aa_xMin = IDLE_X_MIN;
+    aa_xMax = IDLE_X_MAX;
 }
 SIM_REGISTER_RESET(_SetIdle);
 
-void AA_InitSimple(int32_t x0, int32_t x1) {
-    if (x1 < x0) {
-        int32_t t = x0;
-        x0 = x1;
-        x1 = t;
+void AA_InitSimple(int32_t subX0, int32_t subX1) {
+    if (subX1 < subX0) {
+        int32_t t = subX0;
+        subX0 = subX1;
+        subX1 = t;
     }
-    if (x0 < GUI_Context.subClipX0) x0 = GUI_Context.subClipX0;
-    if (x1 > GUI_Context.subClipX1) x1 = GUI_Context.subClipX1;
-    if (x0 > x1) return;
-    int32_t first = x0 >> 2;
-    int32_t count = ((x1 - x0) >> 2) + 1;
-    if (first + count > (int32_t)LINE_OPACITY_BUFFER_BYTES) count = (int32_t)LINE_OPACITY_BUFFER_BYTES - first;
-    for (int32_t i = 0; i < count; i++) lineOpacityBuffer[first + i] = 0;
+    if (subX0 < GUI_Context.subClipX0) subX0 = GUI_Context.subClipX0;
+    if (subX1 > GUI_Context.subClipX1) subX1 = GUI_Context.subClipX1;
+    if (subX0 > subX1) return;
+    // The cells cleared are counted from the extent's width, not from its
+    // last pixel: an extent that starts late in a pixel may leave its last
+    // pixel's cell as it was (it is zero between shapes anyway).
+    const int32_t firstCell = subToPixel(subX0);
+    int32_t cellCount = ((subX1 - subX0) >> kSubShift) + 1;
+    if (firstCell + cellCount > (int32_t)LINE_OPACITY_BUFFER_BYTES) {
+        cellCount = (int32_t)LINE_OPACITY_BUFFER_BYTES - firstCell;
+    }
+    for (int32_t i = 0; i < cellCount; i++) lineOpacityBuffer[firstCell + i] = 0;
 }
 
 void AA_FlushLine() {
     if (aa_xMax >= 0 && aa_xMin <= aa_xMax) {
         uint8_t *cells = lineOpacityBuffer;
-        int32_t l = aa_xMin;
-        while (l <= aa_xMax && cells[l] < 15) l++;
-        if (l > aa_xMin) MixColorLineM332(aa_xMin, aa_y, &cells[aa_xMin], l - aa_xMin);
-        int32_t r = aa_xMax;
-        while (r >= l && cells[r] < 15) r--;
-        if (l <= r) FillHLineOpt8(l, aa_y, r);
-        if (r < aa_xMax) MixColorLineM332(r + 1, aa_y, &cells[r + 1], aa_xMax - r);
-        for (int32_t x = aa_xMin; x <= aa_xMax; x++) cells[x] = 0;
+        int32_t pxSolidFirst = aa_xMin;
+        while (pxSolidFirst <= aa_xMax && cells[pxSolidFirst] < SOLID_COVERAGE) pxSolidFirst++;
+        if (pxSolidFirst > aa_xMin) MixColorLineM332(aa_xMin, aa_y, &cells[aa_xMin], pxSolidFirst - aa_xMin);
+        int32_t pxSolidLast = aa_xMax;
+        while (pxSolidLast >= pxSolidFirst && cells[pxSolidLast] < SOLID_COVERAGE) pxSolidLast--;
+        if (pxSolidFirst <= pxSolidLast) FillHLineOpt8(pxSolidFirst, aa_y, pxSolidLast);
+        if (pxSolidLast < aa_xMax) {
+            MixColorLineM332(pxSolidLast + 1, aa_y, &cells[pxSolidLast + 1], aa_xMax - pxSolidLast);
+        }
+        for (int32_t px = aa_xMin; px <= aa_xMax; px++) cells[px] = 0;
     }
     _SetIdle();
 }
 
-void AA_DrawHLineSimple(int32_t x0, int32_t y, int32_t x1) {
-    if (x0 < GUI_Context.subClipX0) x0 = GUI_Context.subClipX0;
-    if (x1 > GUI_Context.subClipX1) x1 = GUI_Context.subClipX1;
-    if (x1 < x0) return;
-    if (x0 <= 0 && x1 <= 0) return;   // the lone subpixel column 0 is dropped
+void AA_DrawHLineSimple(int32_t subX0, int32_t subY, int32_t subX1) {
+    if (subX0 < GUI_Context.subClipX0) subX0 = GUI_Context.subClipX0;
+    if (subX1 > GUI_Context.subClipX1) subX1 = GUI_Context.subClipX1;
+    if (subX1 < subX0) return;
+    if (subX0 <= 0 && subX1 <= 0) return;   // the lone subpixel column 0 is dropped
     // The quarter-pixel clip lies within the screen, so the cells stay inside
     // the buffer; a clip stored outside the screen leaves no span at all.
-    if ((x1 >> 2) >= (int32_t)LINE_OPACITY_BUFFER_BYTES) return;
-    int32_t p0 = x0 >> 2, p1 = x1 >> 2;
-    if (aa_pending_lines > 0 && (y >> 2) != aa_y) AA_FlushLine();
-    aa_y = y >> 2;
+    if (subToPixel(subX1) >= (int32_t)LINE_OPACITY_BUFFER_BYTES) return;
+    const int32_t px0 = subToPixel(subX0), px1 = subToPixel(subX1);
+    if (aa_pending_lines > 0 && subToPixel(subY) != aa_y) AA_FlushLine();
+    aa_y = subToPixel(subY);
     aa_pending_lines++;
-    if (p0 < aa_xMin) aa_xMin = p0;
-    if (p1 > aa_xMax) aa_xMax = p1;
-    uint8_t *cells = lineOpacityBuffer;
-    if (p0 == p1) {
-        cells[p0] = (uint8_t)(cells[p0] + (x1 - x0 + 1));
-        return;
-    }
-    cells[p0] = (uint8_t)(cells[p0] + (4 - (x0 & 3)));
-    for (int32_t p = p0 + 1; p < p1; p++) cells[p] = (uint8_t)(cells[p] + 4);
-    cells[p1] = (uint8_t)(cells[p1] + ((x1 & 3) + 1));
+    if (px0 < aa_xMin) aa_xMin = px0;
+    if (px1 > aa_xMax) aa_xMax = px1;
+    AA_AddSpanCoverage(&lineOpacityBuffer[px0], subX0, subX1);
 }
 
 void AA_ExitSimple() {
     if (aa_pending_lines > 0) AA_FlushLine();
 }
 
-// True when no row is pending (the state between shapes). An inspection of
-// this file's private state for the test suite, which declares it itself:
-// no device module needs it, so the module header does not offer it.
-bool AA_IsIdleSimple() { return aa_pending_lines == 0 && aa_y == -1 && aa_xMin == 640 && aa_xMax == -1; }
+bool AA_IsIdleSimple() {
+    return aa_pending_lines == 0 && aa_y == IDLE_Y && aa_xMin == IDLE_X_MIN && aa_xMax == IDLE_X_MAX;
+}

@@ -5,8 +5,10 @@
 #include <cstdint>
 
 // All coordinates are in quarter pixels; the extent may come in either order.
-void AA_InitSimple(int32_t x0, int32_t x1);
-void AA_DrawHLineSimple(int32_t x0, int32_t y, int32_t x1);
+void AA_InitSimple(int32_t subX0, int32_t subX1);
+void AA_DrawHLineSimple(int32_t subX0, int32_t subY, int32_t subX1);
 void AA_ExitSimple();
 // Writes out the pending row and returns to idle.
 void AA_FlushLine();
+// True when no row is pending: the state between shapes.
+bool AA_IsIdleSimple();

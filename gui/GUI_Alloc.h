@@ -29,3 +29,25 @@ void *GUI_AllocZero(uint32_t size);
 void *GUI_AllocZeroElements(uint32_t count, uint32_t size);
 void GUI_Free(void *block);
 uint32_t GUI_GetNumFreeBytes();
+
+// A stretch of the pool held past the end of a command (pool offsets, end
+// exclusive); empty when its holder holds nothing.
+struct GUI_PoolExtent {
+    uint32_t begin = 0;
+    uint32_t end = 0;
+    uint32_t bytes() const { return end - begin; }
+};
+
+// A pool job as a scope: takes the pool's mark where it is declared and
+// returns the pool to it on every way out of the scope, so that no early
+// return can leave the job's memory taken.
+class PoolMark {
+public:
+    PoolMark() : mark_(GUI_AllocStart()) {}
+    ~PoolMark() { GUI_AllocEnd(mark_); }
+    PoolMark(const PoolMark &) = delete;
+    PoolMark &operator=(const PoolMark &) = delete;
+
+private:
+    const uint32_t mark_;
+};

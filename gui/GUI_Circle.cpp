@@ -100,12 +100,27 @@ void GUI_DrawEllipse(int32_t cx, int32_t cy, int32_t rx, int32_t ry) {
 }
 
 // Coefficients of a rotated ellipse's row quadratic.
+//
+// The ellipse with half axes p and q, turned by t, is u^2 / p^2 + v^2 / q^2
+// = 1 with u = x cos t + y sin t and v = y cos t - x sin t (x and y from the
+// centre). Multiplied out, row y meets it where
+//     a x^2 + 2 b y x + (c y^2 - 1) = 0,
+//     a = (q^2 cos^2 t + p^2 sin^2 t) / (p^2 q^2),
+//     b = (q^2 - p^2) sin t cos t / (p^2 q^2),
+//     c = (q^2 sin^2 t + p^2 cos^2 t) / (p^2 q^2),
+// that is at x = -(b / a) y +- sqrt(b^2 y^2 - a (c y^2 - 1)) / a. The record
+// keeps P = 2a, Q = 2b, R = 2ac and S = b / a, so that the discriminant is
+// (y Q)^2 - 2 (y^2 R - P) and the row's half width its root over P.
 struct _RotEllipse {
     float P, Q, R, S;
 };
 
+// Angles come in quarter degrees.
+static constexpr float kDegreesPerQuarterDegree = 0.25f;
+static constexpr float kRadiansPerDegree = 0.017453292f;   // pi / 180, rounded to float
+
 static _RotEllipse _RotCoefficients(int32_t p, int32_t q, int32_t angle) {
-    const float t = ((float)angle * 0.25f) * 0.017453292f;
+    const float t = ((float)angle * kDegreesPerQuarterDegree) * kRadiansPerDegree;
     float sn, cs;
     sincosf(t, &sn, &cs);
     const float A = (float)(p * p), B = (float)(q * q), AB = A * B;

@@ -4,6 +4,8 @@
 #include <cstring>
 #include "gui/GUICC_M332.h"
 #include "gui/GUI_AALib.h"
+#include "gui/GUI_Units.h"
+#include "host/config.h"
 #include "host/GUI_Driver.h"
 #include "host/platform.h"
 
@@ -34,16 +36,17 @@ void GUI_SetClipRect(int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
     // buffer relies on its callers to pass a fitting rectangle.
     if (x0 < 0) x0 = 0;
     if (y0 < 0) y0 = 0;
-    if (x1 > 639) x1 = 639;
-    if (y1 > 399) y1 = 399;
+    if (x1 > SCREEN_WIDTH - 1) x1 = SCREEN_WIDTH - 1;
+    if (y1 > SCREEN_HEIGHT - 1) y1 = SCREEN_HEIGHT - 1;
     GUI_Context.clipX0 = x0;
     GUI_Context.clipY0 = y0;
     GUI_Context.clipX1 = x1;
     GUI_Context.clipY1 = y1;
-    GUI_Context.subClipX0 = x0 * 4;
-    GUI_Context.subClipY0 = y0 * 4;
-    GUI_Context.subClipX1 = (x1 + 1) * 4 - 1;
-    GUI_Context.subClipY1 = (y1 + 1) * 4 - 1;
+    // The quarter-pixel clip covers every quarter pixel of the clip's pixels.
+    GUI_Context.subClipX0 = pixelFirstSub(x0);
+    GUI_Context.subClipY0 = pixelFirstSub(y0);
+    GUI_Context.subClipX1 = pixelLastSub(x1);
+    GUI_Context.subClipY1 = pixelLastSub(y1);
 }
 
 void GUI_SetVRAMAddrEx(uint8_t *base, uint32_t xSize, uint32_t ySize) {

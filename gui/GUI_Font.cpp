@@ -21,14 +21,14 @@ static uint32_t _RangeGlyphCount(const uint8_t *range) {
     return last >= first ? (uint32_t)(last - first) + 1 : 0;
 }
 
-int GUI_SIF_CreateFont(const uint8_t *data, GUI_FONT *font, uint8_t bitsPerPixel, uint32_t size) {
+SifResult GUI_SIF_CreateFont(const uint8_t *data, GUI_FONT *font, uint8_t bitsPerPixel, uint32_t size) {
     // A file too short for its header is refused before any field is read.
-    if (!data || size < SIF_HEADER_BYTES) return -1;
+    if (!data || size < SIF_HEADER_BYTES) return SIF_REFUSED;
     uint32_t height = rd16le(data + 4);
     uint32_t rangeCount = rd16le(data + 14);
     if (rd32le(data) != SIF_MAGIC || rangeCount == 0 || rangeCount > SIF_MAX_RANGES || height > SIF_MAX_HEIGHT ||
         height < SIF_MIN_HEIGHT) {
-        return -1;
+        return SIF_REFUSED;
     }
     font->data = data;
     font->dataSize = size;
@@ -39,20 +39,21 @@ int GUI_SIF_CreateFont(const uint8_t *data, GUI_FONT *font, uint8_t bitsPerPixel
     const uint32_t glyphTable = _GlyphTableOffset(rangeCount);
     uint64_t glyph = 0;
     for (uint32_t r = 0; r < rangeCount; r++) {
-        if (SIF_HEADER_BYTES + SIF_RANGE_BYTES * r + SIF_RANGE_BYTES > size) return -1;
+        if (SIF_HEADER_BYTES + SIF_RANGE_BYTES * r + SIF_RANGE_BYTES > size) return SIF_REFUSED;
         uint32_t count = _RangeGlyphCount(data + SIF_HEADER_BYTES + SIF_RANGE_BYTES * r);
         for (uint32_t i = 0; i < count; i++, glyph++) {
             uint64_t entry = glyphTable + SIF_GLYPH_BYTES * glyph;
-            if (entry + SIF_GLYPH_BYTES > size) return -1;
+            if (entry + SIF_GLYPH_BYTES > size) return SIF_REFUSED;
             const uint8_t *g = data + entry;
             uint32_t glyphWidth = rd16le(g + SIF_GLYPH_WIDTH);
             uint32_t glyphHeight = rd16le(g + SIF_GLYPH_HEIGHT);
             uint64_t dataOffset = rd32le(g + SIF_GLYPH_DATA_OFFSET);
-            if (glyphHeight > 2 * height) return -1;
-            if ((uint64_t)size < dataOffset + ((uint64_t)bitsPerPixel * glyphWidth * glyphHeight) / 8) return -1;
+            if (glyphHeight > 2 * height) return SIF_REFUSED;
+            const uint64_t glyphDataBytes = ((uint64_t)bitsPerPixel * glyphWidth * glyphHeight) / 8;
+            if ((uint64_t)size < dataOffset + glyphDataBytes) return SIF_REFUSED;
         }
     }
-    return 0;
+    return SIF_OK;
 }
 
 GUI_GlyphRef GUI_SIF_GetCharInfo(const GUI_FONT *font, uint16_t code) {

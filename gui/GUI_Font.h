@@ -39,8 +39,12 @@ using GUI_GlyphRef = const uint8_t *;
 // The longest text line, in bytes and so in characters.
 constexpr uint32_t GUI_MAX_LINE_CHARS = 128;
 
-// 0 when the file is valid, -1 otherwise.
-int GUI_SIF_CreateFont(const uint8_t *data, GUI_FONT *font, uint8_t bitsPerPixel, uint32_t size);
+// Opening a SIF file.
+enum SifResult : int { SIF_OK = 0, SIF_REFUSED = -1 };
+
+// SIF_OK when the file is valid and the record filled, SIF_REFUSED
+// otherwise (the record may then hold a partial glyph table: clear it).
+[[nodiscard]] SifResult GUI_SIF_CreateFont(const uint8_t *data, GUI_FONT *font, uint8_t bitsPerPixel, uint32_t size);
 GUI_GlyphRef GUI_SIF_GetCharInfo(const GUI_FONT *font, uint16_t code);
 
 // Decodes one character from at most `available` bytes. *length is the

@@ -11,6 +11,7 @@
 #include "gui/GUI_Circle.h"
 #include "gui/GUI_Common.h"
 #include "gui/GUI_Rect.h"
+#include "gui/GUI_Units.h"
 
 static inline int32_t _Pen() { return (int32_t)GUI_Context.penSize; }
 
@@ -25,19 +26,17 @@ void GL_DrawLine(int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
     int32_t xmin = x0 < x1 ? x0 : x1, xmax = x0 < x1 ? x1 : x0;
     int32_t ymin = y0 < y1 ? y0 : y1, ymax = y0 < y1 ? y1 : y0;
 
-    if ((dx == 0 || dy == 0) && ((xmin | xmax | ymin | ymax) & 3) == 0) {
+    if ((dx == 0 || dy == 0) && ((xmin | xmax | ymin | ymax) & kSubMask) == 0) {
         // Pixel-aligned and axis-parallel: a solid rectangle, both ends
-        // included; the pen is split into a above/left and b below/right.
-        int32_t a = (pen - 1) / 2;
-        int32_t b = a + ((pen - 1) & 1);
-        a = (a + 2) >> 2;
-        b = (b + 2) >> 2;
-        xmin = (xmin + 2) >> 2;
-        xmax = (xmax + 2) >> 2;
-        ymin = (ymin + 2) >> 2;
-        ymax = (ymax + 2) >> 2;
-        if (dx == 0) GUI_FillRect(xmin - a, ymin, xmax + b, ymax);
-        else GUI_FillRect(xmin, ymin - a, xmax, ymax + b);
+        // included; the pen is split into a above/left and b below/right
+        // (quarter pixels, then rounded to pixels).
+        const int32_t aq = (pen - 1) / 2;
+        const int32_t bq = aq + ((pen - 1) & 1);
+        const int32_t a = subToNearestPixel(aq), b = subToNearestPixel(bq);
+        const int32_t x0 = subToNearestPixel(xmin), x1 = subToNearestPixel(xmax);
+        const int32_t y0 = subToNearestPixel(ymin), y1 = subToNearestPixel(ymax);
+        if (dx == 0) GUI_FillRect(x0 - a, y0, x1 + b, y1);
+        else GUI_FillRect(x0, y0 - a, x1, y1 + b);
         return;
     }
 

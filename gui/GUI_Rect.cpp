@@ -1,8 +1,8 @@
 // Solid and rounded rectangles. Straight parts are solid pixel rectangles;
 // only rounded parts go through the simple antialiasing engine. Straight
-// parts round quarter pixels to the nearest pixel, halves up (R below),
-// while the engine puts subpixel v into pixel v >> 2; the two meet in the
-// rounded shapes, which is why some bars end one pixel short.
+// parts round quarter pixels to the nearest pixel, halves up (_NearestPx
+// below), while the engine puts subpixel v into pixel v >> kSubShift; the
+// two meet in the rounded shapes, which is why some bars end one pixel short.
 #include "gui/GUI_Rect.h"
 
 #include <cmath>
@@ -10,9 +10,10 @@
 #include "gui/GUIDRV_Lin_8.h"
 #include "gui/GUI_AALibSimple.h"
 #include "gui/GUI_Common.h"
+#include "gui/GUI_Units.h"
 
 // Quarter pixels to the nearest pixel, halves rounding up.
-static inline int32_t R(int32_t v) { return (v + 2) >> 2; }
+static inline int32_t _NearestPx(int32_t sub) { return subToNearestPixel(sub); }
 
 static inline bool _RowVisible(int32_t y) { return y >= GUI_Context.subClipY0 && y <= GUI_Context.subClipY1; }
 
@@ -30,10 +31,10 @@ void GUI_DrawRect(int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
     const int32_t pen = (int32_t)GUI_Context.penSize;
     // The bars share their boundary columns and rows; the frame is solid, so
     // the overlaps do not show.
-    GUI_FillRect(R(x0), R(y0), R(x0 + pen), R(y1));
-    GUI_FillRect(R(x1 - pen), R(y0), R(x1), R(y1));
-    GUI_FillRect(R(x0 + pen), R(y0), R(x1 - pen), R(y0 + pen));
-    GUI_FillRect(R(x0 + pen), R(y1 - pen), R(x1 - pen), R(y1));
+    GUI_FillRect(_NearestPx(x0), _NearestPx(y0), _NearestPx(x0 + pen), _NearestPx(y1));
+    GUI_FillRect(_NearestPx(x1 - pen), _NearestPx(y0), _NearestPx(x1), _NearestPx(y1));
+    GUI_FillRect(_NearestPx(x0 + pen), _NearestPx(y0), _NearestPx(x1 - pen), _NearestPx(y0 + pen));
+    GUI_FillRect(_NearestPx(x0 + pen), _NearestPx(y1 - pen), _NearestPx(x1 - pen), _NearestPx(y1));
 }
 
 // Half chord, rounded to nearest, of a circle of radius r at distance d from
@@ -55,10 +56,10 @@ void GUI_FillRoundedRect(int32_t x0, int32_t y0, int32_t x1, int32_t y1, int32_t
         int32_t w = _RoundedHalfChord(r, r - i);
         AA_DrawHLineSimple(x0 + r - w, y, x1 - r + w);
     }
-    // The middle's right edge is one pixel left of R(x1): the antialiased
+    // The middle's right edge is one pixel left of _NearestPx(x1): the antialiased
     // rows cover subpixel columns x0 to x1. The top band's last row is still
     // pending; pixels already holding the colour stay as they are.
-    GUI_FillRect(R(x0), R(y0 + r), R(x1) - 1, R(y1 - r));
+    GUI_FillRect(_NearestPx(x0), _NearestPx(y0 + r), _NearestPx(x1) - 1, _NearestPx(y1 - r));
     // Bottom band, upwards.
     i = 0;
     if (y1 > GUI_Context.subClipY1) i = y1 - GUI_Context.subClipY1;
@@ -99,11 +100,11 @@ void GUI_DrawRoundedRect(int32_t x0, int32_t y0, int32_t x1, int32_t y1, int32_t
     const int32_t pen = (int32_t)GUI_Context.penSize;
     const int32_t ri = r - pen;
     DrawRoundedFramePart(x0, y0, r, ri, 1, +1);
-    GUI_FillRect(R(x0 + r) - 1, R(y0), R(x1 - r), R(y0 + pen) - 1);
+    GUI_FillRect(_NearestPx(x0 + r) - 1, _NearestPx(y0), _NearestPx(x1 - r), _NearestPx(y0 + pen) - 1);
     DrawRoundedFramePart(x1, y0, r, ri, 0, +1);
-    GUI_FillRect(R(x0), R(y0 + r) - 1, R(x0 + pen) - 1, R(y1 - r));
-    GUI_FillRect(R(x1 - pen), R(y0 + r) - 1, R(x1) - 1, R(y1 - r));
+    GUI_FillRect(_NearestPx(x0), _NearestPx(y0 + r) - 1, _NearestPx(x0 + pen) - 1, _NearestPx(y1 - r));
+    GUI_FillRect(_NearestPx(x1 - pen), _NearestPx(y0 + r) - 1, _NearestPx(x1) - 1, _NearestPx(y1 - r));
     DrawRoundedFramePart(x0, y1, r, ri, 1, -1);
-    GUI_FillRect(R(x0 + r) - 1, R(y1 - pen), R(x1 - r), R(y1) - 1);
+    GUI_FillRect(_NearestPx(x0 + r) - 1, _NearestPx(y1 - pen), _NearestPx(x1 - r), _NearestPx(y1) - 1);
     DrawRoundedFramePart(x1, y1, r, ri, 0, -1);
 }

@@ -15,6 +15,7 @@
 #include "gui/GUI_Common.h"
 #include "gui/GUI_Float.h"
 #include "gui/GUI_Rect.h"
+#include "gui/GUI_Units.h"
 #include "host/platform.h"
 
 // Bracket of the last evaluated x, carried from sample to sample.
@@ -47,8 +48,8 @@ float Splint(const GUI_POINT *points, const float *y2, int32_t n, float x, int32
 }
 
 void CubicSpline_1D(const GUI_POINT *points, int32_t n, float *out, int32_t count) {
-    float *y2 = (float *)GUI_AllocNoInit((uint32_t)n * 4);
-    float *u = (float *)GUI_AllocNoInit((uint32_t)n * 4);
+    float *y2 = (float *)GUI_AllocNoInit((uint32_t)n * sizeof(float));
+    float *u = (float *)GUI_AllocNoInit((uint32_t)n * sizeof(float));
     y2[0] = 0.0f;
     u[0] = 0.0f;
     for (int32_t i = 1; i <= n - 2; i++) {
@@ -80,14 +81,18 @@ void GUI_Spline(const GUI_POINT *points, int32_t n) {
     // A curve whose samples would not fit the pool is not drawn, rather than
     // stopping the program: the limit is far beyond what the path command
     // can send (about 8200 columns).
-    const uint64_t need = (uint64_t)_Round4((uint64_t)span * 4) + 2ull * _Round4((uint64_t)n * 4);
-    if (span > INT32_MAX / 4 || need > GUI_GetNumFreeBytes()) return;
+    const uint64_t sampleBytes = (uint64_t)span * sizeof(float), arrayBytes = (uint64_t)n * sizeof(float);
+    const uint64_t need = (uint64_t)_Round4(sampleBytes) + 2ull * _Round4(arrayBytes);
+    if (span > INT32_MAX / (int64_t)sizeof(float) || need > GUI_GetNumFreeBytes()) return;
     const int32_t count = (int32_t)span;
 
-    const uint32_t mark = GUI_AllocStart();
-    float *samples = (float *)GUI_AllocNoInit((uint32_t)count * 4);
+    const PoolMark job;
+    float *samples = (float *)GUI_AllocNoInit((uint32_t)count * sizeof(float));
     CubicSpline_1D(points, n, samples, count);
 
+    // A sixteenth of a pixel is a quarter of a quarter pixel.
+    constexpr float kSixteenthsPerSub = (float)kSubPerPixel;
+    constexpr int32_t kSixteenthMask = kSubPerPixelArea - 1;
     const GUI_ContextRecord &c = GUI_Context;
     const float pen = (float)c.penSize;
     float prev = samples[0];
@@ -102,19 +107,20 @@ void GUI_Spline(const GUI_POINT *points, int32_t n) {
         if (yt < c.subClipY0) yt = c.subClipY0;
         if (yb > c.subClipY1) yb = c.subClipY1;
         if (yt > yb) continue;
-        const int32_t px = (x + 2) >> 2;
+        const int32_t px = subToNearestPixel(x);
         // The end pixels round to the nearest pixel and can fall one column
         // right of or one row below the clip (off the frame buffer at its
         // right and bottom edges); they are blended only inside the clip.
         const bool columnInside = px >= c.clipX0 && px <= c.clipX1;
-        const int32_t topRow = (yt + 2) >> 2, botRow = (yb + 2) >> 2;
-        uint8_t ct = (uint8_t)(GUI_TruncToInt(4.0f * top) & 15);
+        const int32_t topRow = subToNearestPixel(yt), botRow = subToNearestPixel(yb);
+        // An end's blend weight is its place inside its pixel, in sixteenths
+        // of a pixel (quarter pixels times four, wrapped to the pixel).
+        uint8_t ct = (uint8_t)(GUI_TruncToInt(kSixteenthsPerSub * top) & kSixteenthMask);
         if (columnInside && topRow >= c.clipY0 && topRow <= c.clipY1) MixColorLineM332(px, topRow, &ct, 1);
-        GUI_FillRect(px, (yt + 3) >> 2, px, (yb + 1) >> 2);
-        uint8_t cb = (uint8_t)(GUI_TruncToInt(4.0f * bot) & 15);
+        GUI_FillRect(px, (yt + 3) >> kSubShift, px, (yb + 1) >> kSubShift);
+        uint8_t cb = (uint8_t)(GUI_TruncToInt(kSixteenthsPerSub * bot) & kSixteenthMask);
         if (columnInside && botRow >= c.clipY0 && botRow <= c.clipY1) MixColorLineM332(px, botRow, &cb, 1);
         prev = y;
     }
     GUI_Free(samples);
-    GUI_AllocEnd(mark);
 }

@@ -79,31 +79,28 @@ void copyBuffer() {
     frame_counter++;
 }
 
-uint8_t copyToScreen(int32_t, int32_t, int32_t, int32_t, uint8_t) {
+void copyToScreen(int32_t, int32_t, int32_t, int32_t, uint8_t) {
     if (seekTo == 0 || processedBytes >= seekTo) copyBuffer();
-    return 1;
 }
 
 void clearFrameBuffer() { memset(fb, 0, sizeof fb); }
 
 void GUI_X_Config() { GUI_SetVRAMAddrEx(fb, SCREEN_WIDTH, SCREEN_HEIGHT); }
 
+constexpr int32_t COPY_TO_SCREEN_BYTES = 8;
+
 int32_t CMD_copyToScreen(const uint8_t *command, uint32_t remaining) {
-    if (remaining < 8) {
-        handleCommandError(0x02, RESULT_MALFORMED, 0);
-        return -1;
-    }
+    if (remaining < COPY_TO_SCREEN_BYTES) return commandMalformed(OP_COPY_TO_SCREEN);
     // This command rounds its rectangle down, unlike the drawing commands.
     PackedPair pos = readPackedPairSigned(command + 2);
     PackedPair size = readPackedPairUnsigned(command + 5);
     int32_t x0 = pos.a >> 1, y0 = pos.b >> 1, w = size.a >> 1, h = size.b >> 1;
     if (x0 > SCREEN_WIDTH || y0 > SCREEN_HEIGHT || x0 + w < 0 || y0 + h < 0) {
-        handleCommandError(0x02, RESULT_MALFORMED, 0);
-        return 8;
+        return reportCommand(OP_COPY_TO_SCREEN, RESULT_MALFORMED, 0, COPY_TO_SCREEN_BYTES);
     }
     copyToScreen(x0, y0, x0 + w, y0 + h, 1);
     orvState.lastFrameId = command[1];
-    uint8_t reply[2] = {0x00, command[1]};
+    uint8_t reply[2] = {REPLY_FRAME_SHOWN, command[1]};
     sendData(reply, sizeof reply);
-    return 8;
+    return COPY_TO_SCREEN_BYTES;
 }

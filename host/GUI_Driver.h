@@ -10,7 +10,9 @@ extern uint32_t seekTo;
 extern uint8_t palette_type;
 
 int32_t CMD_copyToScreen(const uint8_t *command, uint32_t remaining);
-uint8_t copyToScreen(int32_t x0, int32_t y0, int32_t x1, int32_t y1, uint8_t flag);
+// Shows the frame buffer (the whole screen, whatever the rectangle and
+// flag), unless a seek target lies ahead.
+void copyToScreen(int32_t x0, int32_t y0, int32_t x1, int32_t y1, uint8_t flag);
 void copyBuffer();
 void clearFrameBuffer();
 void GUI_X_Config();

@@ -16,7 +16,6 @@ constexpr uint32_t SCRATCH_SIZE_BYTES = 1024;
 constexpr uint32_t PACKET_CACHE_SIZE_BYTES = 32768;
 constexpr uint32_t LINE_OPACITY_BUFFER_BYTES = 644;
 constexpr uint32_t FLASH_SIZE_BYTES = 3u * 1024u * 1024u;
-constexpr int OPCODE_COUNT = 51;
 
 // Result codes of the result report.
 constexpr uint8_t RESULT_OK = 0x00;

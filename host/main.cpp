@@ -85,7 +85,9 @@ static void _RunLoop(_RecordSource &src) {
         if (payload < 0) payload = 0;
         processedBytes += (uint32_t)payload + RECORD_HEADER_BYTES;
         if ((uint32_t)payload < length) continue;
-        handleCommand(_recordBuffer, length);
+        // A payload that stops early has set its status bit, which the host
+        // reads with the system information; the stream goes on regardless.
+        static_cast<void>(handleCommand(_recordBuffer, length));
     }
 }
 

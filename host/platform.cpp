@@ -77,6 +77,12 @@ void sendData(const uint8_t *payload, uint16_t length) {
 
 uint16_t GetMTU() { return mtu; }
 
+void SIM_AssertFailed(const char *what, const char *file, int line) {
+    SIM_LOG("invariant broken: %s (%s:%d)\n", what, file, line);
+    fprintf(stderr, "invariant broken: %s (%s:%d)\n", what, file, line);
+    Error_Handler();
+}
+
 void Error_Handler() {
     if (logfd) {
         fputs("Errror Handler!\n", logfd);

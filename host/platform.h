@@ -27,6 +27,18 @@ uint16_t GetMTU();
 uint32_t CRC_Calculate(const uint8_t *data, uint32_t length);
 [[noreturn]] void Error_Handler();
 
+// Invariants of the device's shared state (the pool's holders, the shared
+// opacity line). In debug builds, the sanitizer build among them, a broken
+// invariant names itself on standard error and in the log, and aborts: it is
+// a fault of the device, never of the host's data. Release builds compile
+// the check out without evaluating it.
+#ifndef NDEBUG
+#define SIM_ASSERT(condition, what) ((condition) ? (void)0 : SIM_AssertFailed(what, __FILE__, __LINE__))
+#else
+#define SIM_ASSERT(condition, what) ((void)sizeof(condition))
+#endif
+[[noreturn]] void SIM_AssertFailed(const char *what, const char *file, int line);
+
 // Output seam: frames go to SIM_frameSink, response packets to
 // SIM_packetSink. Both default to writing file descriptors 1 and 2.
 using SIM_Sink = void (*)(const uint8_t *bytes, size_t length);

@@ -79,7 +79,7 @@ int verifySigniture(const uint8_t *data, uint32_t length, const uint8_t *signatu
     uint8_t hash[20];
     if (mbedtls_sha1_ret(data, length, hash) != 0) return -1;
 
-    uint32_t mark = GUI_AllocStart();
+    const PoolMark job;
     _UsePoolAllocator();
 
     mbedtls_rsa_context rsa;
@@ -94,6 +94,5 @@ int verifySigniture(const uint8_t *data, uint32_t length, const uint8_t *signatu
     mbedtls_rsa_free(&rsa);
 
     _UseLibraryAllocator();
-    GUI_AllocEnd(mark);
     return result;
 }

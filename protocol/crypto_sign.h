@@ -10,6 +10,9 @@ constexpr uint32_t RSA_SIGNATURE_BYTES = 256;
 extern const uint8_t RSA_PUB_N[RSA_PUB_N_BYTES];
 extern const uint8_t RSA_PUB_E[RSA_PUB_E_BYTES];
 
-// Returns 0 when `signature` (256 bytes) is a valid signature of the `length`
-// bytes at `data`, non-zero otherwise. Leaves the memory pool as it found it.
-int verifySigniture(const uint8_t *data, uint32_t length, const uint8_t *signature);
+// Returns SIGNATURE_VALID when `signature` (256 bytes) is a valid signature
+// of the `length` bytes at `data`; otherwise the cryptography library's
+// error, which is never SIGNATURE_VALID. Leaves the memory pool as it found
+// it.
+constexpr int SIGNATURE_VALID = 0;
+[[nodiscard]] int verifySigniture(const uint8_t *data, uint32_t length, const uint8_t *signature);

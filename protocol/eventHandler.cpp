@@ -7,6 +7,8 @@
 
 #include "host/bytes.h"
 #include "host/platform.h"
+#include "commands/commandHandlerDraw.h"
+#include "gui/GUI_Font.h"
 #include "protocol/commandHandler.h"
 
 OrvState orvState;
@@ -33,11 +35,11 @@ void setPendingReport(uint32_t bit) { orvState.pendingReports |= (uint16_t)(1u <
 
 void setDisplayState(uint8_t state) {
     SIM_LOG("setDisplayState:%d\n", state);
-    if (state == 2 || state == (isOnState(UNIT_DISPLAY) ? 1 : 0)) return;
+    if (state == UNIT_STATE_KEEP || state == (isOnState(UNIT_DISPLAY) ? 1 : 0)) return;
     setOnState(UNIT_DISPLAY, state);
     setPendingReport(UNIT_DISPLAY);
     if (orvState.authenticated) {
-        uint8_t notice[3] = {0x01, (uint8_t)UNIT_DISPLAY, state};
+        uint8_t notice[3] = {REPLY_STATE_CHANGE, (uint8_t)UNIT_DISPLAY, state};
         sendData(notice, sizeof notice);
     }
 }
@@ -48,7 +50,7 @@ void onInit() {
     orvState.infoLevel = 100;
     orvState.infoOffset = -100;
     orvState.infoCode = 119;
-    displayLogo(1, (const uint8_t *)LOCAL_NAME, 6);
+    displayLogo(LOGO_BOOT, (const uint8_t *)LOCAL_NAME, 6);
     setDisplayState(1);
 }
 
@@ -58,12 +60,12 @@ void onBLEConnected(uint8_t connected) {
         orvState.authenticated = 0;
         orvState.tickParam = 0;
         orvState.tickRate = 100;
-        displayLogo(2, nullptr, 0);
+        displayLogo(LOGO_LINK_LOST, nullptr, 0);
         setDisplayState(0);
     } else if (!orvState.connected) {
         orvState.connected = 1;
         orvState.authenticated = 0;
-        orvState.peerId = 0xFFFF;
+        orvState.peerId = PEER_UNBOUND;
         orvState.lastFrameId = 0;
     }
 }
@@ -73,26 +75,27 @@ void onSetTickRate(uint16_t rate, uint16_t param) {
     if (rate == orvState.tickRate) return;
     orvState.tickRate = rate;
     SIM_LOG("set tick rate to %d\n", rate);
-    uint8_t notice[3] = {0x40, 0, 0};
+    uint8_t notice[3] = {REPLY_TICK_RATE, 0, 0};
     wr16le(notice + 1, rate);
     sendData(notice, sizeof notice);
 }
 
 void onShutdown() {
-    displayLogo(3, nullptr, 0);
+    displayLogo(LOGO_SHUTDOWN, nullptr, 0);
     setDisplayState(1);
     SIM_sleepOneSecond();
     setDisplayState(0);
 }
 
 void displayLogo(uint8_t type, const uint8_t *text, uint8_t n) {
-    uint8_t command[7 + 128] = {0};
-    if (n > 128) n = 128;   // callers never pass more; the buffer holds 128
-    command[0] = 0x07;
+    uint8_t command[LOGO_HEADER_BYTES + GUI_MAX_LINE_CHARS] = {0};
+    if (n > GUI_MAX_LINE_CHARS) n = GUI_MAX_LINE_CHARS;   // callers never pass more
+    command[0] = OP_DRAW_LOGO;
     command[1] = type;
     wr16le(command + 2, (uint16_t)orvState.logoOffsetX);
     wr16le(command + 4, (uint16_t)orvState.logoOffsetY);
     command[6] = n;
     if (n > 0 && text) memcpy(command + 7, text, n);
-    handleCommand(command, 7u + n);
+    const DispatchResult shown = handleCommand(command, LOGO_HEADER_BYTES + n);
+    SIM_ASSERT(shown == DISPATCH_DONE, "the device's own logo command runs whole");
 }

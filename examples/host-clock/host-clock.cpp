@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "tools/hostlib/cli.h"
+#include "tools/hostlib/file_io.h"
 #include "tools/hostlib/handshake.h"
 #include "tools/hostlib/reply_decoder.h"
 #include "tools/hostlib/tcp_link.h"
@@ -119,14 +120,15 @@ bool upload(Device &device, const std::vector<Bytes> &commands, uint8_t opcode, 
 }
 
 bool uploadAssets(Device &device, const std::string &fontPath, const std::string &picturePath) {
-    Bytes font = nimbra::readFile(fontPath), picture = nimbra::readFile(picturePath);
-    if (font.empty()) return device.fail("cannot read " + fontPath);
-    if (picture.empty()) return device.fail("cannot read " + picturePath);
     std::string error;
+    std::optional<Bytes> font = nimbra::loadFile(fontPath, error);
+    if (!font) return device.fail("cannot read " + fontPath + ": " + error);
+    std::optional<Bytes> picture = nimbra::loadFile(picturePath, error);
+    if (!picture) return device.fail("cannot read " + picturePath + ": " + error);
     nimbra::UploadOptions options;
-    auto fontCommands = nimbra::loadFontCommands(kFontSlot, font, nimbra::kFontFormat4Bpp, options, &error);
+    auto fontCommands = nimbra::loadFontCommands(kFontSlot, *font, nimbra::kFontFormat4Bpp, options, &error);
     if (!upload(device, fontCommands, kLoadFontOpcode, fontPath + " (" + error + ")")) return false;
-    auto pictureCommands = nimbra::loadImageCommands(kPictureSlot, picture, nimbra::kImageJpeg, options, &error);
+    auto pictureCommands = nimbra::loadImageCommands(kPictureSlot, *picture, nimbra::kImageJpeg, options, &error);
     return upload(device, pictureCommands, kLoadImageOpcode, picturePath + " (" + error + ")");
 }
 

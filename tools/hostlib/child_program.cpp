@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "tools/hostlib/file_io.h"
 #include "tools/hostlib/nimbra_host.h"
 
 namespace nimbra {
@@ -21,7 +22,8 @@ int exitStatusOf(int waitStatus) {
 }
 
 std::string firstLineOf(const std::string &path) {
-    Bytes text = readFile(path);
+    // A program that left no message file has no line to add.
+    const Bytes text = loadFile(path).value_or(Bytes());
     std::string line(text.begin(), text.end());
     return line.substr(0, line.find('\n'));
 }

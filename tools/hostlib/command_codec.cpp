@@ -57,6 +57,22 @@ std::string _Range(const FieldSpec &f) {
     return std::to_string(f.min) + " to " + std::to_string(f.max);
 }
 
+// Where the slots lie as the fields are walked in table order.
+struct SlotWalk {
+    size_t pos = 1;         // past the slots so far (the opcode is byte 0)
+    size_t slotAt = 1;      // the current slot's first byte
+    size_t slotBytes = 0;   // its size; 0 before the first slot
+
+    // Moves to the field's slot; true when the field starts a new one.
+    bool enter(const FieldSpec &f) {
+        if (!f.slotBytes) return false;
+        slotAt = pos;
+        slotBytes = f.slotBytes;
+        pos += f.slotBytes;
+        return true;
+    }
+};
+
 }  // namespace
 
 size_t fixedBytes(const CommandSpec &spec) {
@@ -73,17 +89,15 @@ const FieldSpec *variableField(const CommandSpec &spec) {
 
 size_t commandLength(const CommandSpec &spec, const uint8_t *command) {
     const FieldSpec *tail = variableField(spec);
-    size_t pos = 1, slotAt = 1, slotBytes = 0;
+    SlotWalk walk;
     int64_t elements = 0;
     for (const FieldSpec &f : spec.fields) {
-        if (f.slotBytes) {
-            slotAt = pos;
-            slotBytes = f.slotBytes;
-            pos += f.slotBytes;
+        walk.enter(f);
+        if (f.type == FieldType::Count) {
+            elements = _Extract(f, _ReadSlot(command + walk.slotAt, walk.slotBytes), walk.slotBytes);
         }
-        if (f.type == FieldType::Count) elements = _Extract(f, _ReadSlot(command + slotAt, slotBytes), slotBytes);
     }
-    return pos + (tail ? (size_t)elements * tail->elementBytes : 0);
+    return walk.pos + (tail ? (size_t)elements * tail->elementBytes : 0);
 }
 
 bool encodeCommand(const CommandSpec &spec, const CommandValues &values, Bytes &out, std::string *error) {
@@ -95,10 +109,13 @@ bool encodeCommand(const CommandSpec &spec, const CommandValues &values, Bytes &
     out.resize(start + fixedBytes(spec), 0);
     uint8_t *bytes = out.data() + start;
     bytes[0] = spec.opcode;
-    size_t pos = 1, slotAt = 1, slotBytes = 0, next = 0;
+    SlotWalk walk;
+    size_t next = 0;
     uint64_t slot = 0;
+    // Pairs are written straight into their 3-byte slot; other slots
+    // gather their fields' bits first.
     auto flushSlot = [&]() {
-        if (slotBytes && slotBytes != 3) _WriteSlot(&bytes[slotAt], slotBytes, slot);
+        if (walk.slotBytes && walk.slotBytes != 3) _WriteSlot(&bytes[walk.slotAt], walk.slotBytes, slot);
     };
     auto fail = [&](const std::string &message) {
         out.resize(start);
@@ -114,16 +131,15 @@ bool encodeCommand(const CommandSpec &spec, const CommandValues &values, Bytes &
     for (const FieldSpec &f : spec.fields) {
         if (f.slotBytes) {
             flushSlot();
-            slotAt = pos;
-            slotBytes = f.slotBytes;
+            walk.enter(f);
             slot = 0;
-            pos += f.slotBytes;
         }
+        const size_t slotBytes = walk.slotBytes;
         int64_t a = 0, b = 0;
         switch (f.type) {
         case FieldType::Pair:
             if (!take(f, a) || !take(f, b)) return false;
-            _WritePair(&bytes[slotAt], a, b);
+            _WritePair(&bytes[walk.slotAt], a, b);
             break;
         case FieldType::Number:
         case FieldType::Colour:
@@ -162,20 +178,18 @@ bool decodeCommand(const CommandSpec &spec, const uint8_t *command, size_t lengt
     values.numbers.clear();
     values.data.clear();
     values.points.clear();
-    size_t pos = 1, slotAt = 1, slotBytes = 0;
+    SlotWalk walk;
     uint64_t slot = 0;
     for (const FieldSpec &f : spec.fields) {
-        if (f.slotBytes) {
-            slotAt = pos;
-            slotBytes = f.slotBytes;
-            pos += f.slotBytes;
-            if (pos > length) return false;
-            slot = slotBytes == 3 ? 0 : _ReadSlot(command + slotAt, slotBytes);
+        if (walk.enter(f)) {
+            if (walk.pos > length) return false;
+            slot = walk.slotBytes == 3 ? 0 : _ReadSlot(command + walk.slotAt, walk.slotBytes);
         }
+        const size_t slotBytes = walk.slotBytes;
         int64_t a, b;
         switch (f.type) {
         case FieldType::Pair:
-            _ReadPair(f, command + slotAt, a, b);
+            _ReadPair(f, command + walk.slotAt, a, b);
             values.numbers.push_back(a);
             values.numbers.push_back(b);
             break;
@@ -191,6 +205,7 @@ bool decodeCommand(const CommandSpec &spec, const uint8_t *command, size_t lengt
         }
     }
     const FieldSpec *tail = variableField(spec);
+    const size_t pos = walk.pos;
     if (!tail) return pos == length;
     if (tail->type == FieldType::Points) {
         if ((length - pos) % 3) return false;

@@ -12,7 +12,8 @@ namespace nimbra {
 
 constexpr uint8_t kHandshakeOpcode = 0x1E;
 constexpr size_t kHandshakeSignedBytes = 29;
-constexpr size_t kHandshakeMessageBytes = 285;   // signed part and signature
+constexpr size_t kHandshakeSignatureBytes = 256;   // RSA-2048
+constexpr size_t kHandshakeMessageBytes = kHandshakeSignedBytes + kHandshakeSignatureBytes;
 constexpr size_t kHandshakeMaxMessageBytes = 1024;
 constexpr size_t kHandshakeChunkHeaderBytes = 11;
 // Where the development key lives, relative to the source tree.

@@ -4,12 +4,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <png.h>
 #include <stdexcept>
 
 #include "tools/hostlib/command_codec.h"
-#include "tools/hostlib/indexed_frame.h"
-#include "tools/hostlib/palette_png.h"
+#include "tools/hostlib/file_io.h"
 
 namespace nimbra {
 
@@ -222,67 +220,11 @@ std::string textInsteadOfFrames(const uint8_t *bytes, size_t length) {
     return text;
 }
 
-bool writeFramePng(const Frame &frame, const std::string &path, std::string *error) {
-    // A device frame goes as a palette PNG; anything else (a frame made by
-    // hand) as RGB.
-    if (frame.bgra.size() == kScreenPixels * 4) {
-        IndexedFrame indexed;
-        if (indexFramePixels(frame.bgra.data(), indexed)) {
-            std::string why;
-            if (writeFramePalettePng(indexed, path, why)) return true;
-            if (error) *error = why;
-            return false;
-        }
-    }
-    FILE *f = fopen(path.c_str(), "wb");
-    if (!f) {
-        if (error) *error = strerror(errno);
-        return false;
-    }
-    // Declared before the setjmp, so that a jump back does not skip its
-    // destructor.
-    std::vector<uint8_t> row(kScreenWidth * 3);
-    errno = 0;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    if (!png || !info || setjmp(png_jmpbuf(png))) {
-        // libpng stops on a failed write; errno still holds the reason.
-        if (error) *error = errno ? strerror(errno) : "cannot encode the PNG file";
-        png_destroy_write_struct(&png, &info);
-        fclose(f);
-        return false;
-    }
-    png_init_io(png, f);
-    png_set_IHDR(png, info, kScreenWidth, kScreenHeight, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    for (int y = 0; y < kScreenHeight; y++) {
-        for (int x = 0; x < kScreenWidth; x++) {
-            const uint8_t *p = &frame.bgra[((size_t)y * kScreenWidth + x) * 4];
-            row[x * 3 + 0] = p[2];
-            row[x * 3 + 1] = p[1];
-            row[x * 3 + 2] = p[0];
-        }
-        png_write_row(png, row.data());
-    }
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    if (fclose(f) != 0) {
-        if (error) *error = strerror(errno);
-        return false;
-    }
-    return true;
-}
-
 Bytes readFile(const std::string &path) {
-    Bytes b;
-    FILE *f = fopen(path.c_str(), "rb");
-    if (!f) return b;
-    uint8_t buf[65536];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) b.insert(b.end(), buf, buf + n);
-    fclose(f);
-    return b;
+    std::string reason;
+    std::optional<Bytes> bytes = loadFile(path, reason);
+    if (!bytes) throw std::runtime_error("cannot read " + path + ": " + reason);
+    return *bytes;
 }
 
 bool writeFile(const std::string &path, const Bytes &bytes) {

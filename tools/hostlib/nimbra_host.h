@@ -12,7 +12,10 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr int kScreenWidth = 640;
 constexpr int kScreenHeight = 400;
-constexpr size_t kFrameBytes = 4 + 640 * 400 * 4;
+// A frame: the stream position, then four bytes (blue, green, red, marker)
+// for each pixel.
+constexpr size_t kFramePixelBytes = 4;
+constexpr size_t kFrameBytes = 4 + (size_t)kScreenWidth * kScreenHeight * kFramePixelBytes;
 constexpr size_t kMaxRecordPayload = 2048;
 
 // A point of a polygon or path, in half pixels.
@@ -128,6 +131,10 @@ std::string textInsteadOfFrames(const uint8_t *bytes, size_t length);
 // system's reason in `error` when given ("Permission denied").
 bool writeFramePng(const Frame &frame, const std::string &path, std::string *error = nullptr);
 
+// The bytes of a file that must be there: a missing or unreadable file
+// throws std::runtime_error naming it and the reason, so that it is never
+// taken for an empty one. Tools that report a missing file to their user
+// read through loadFile (file_io.h), which returns nullopt instead.
 Bytes readFile(const std::string &path);
 bool writeFile(const std::string &path, const Bytes &bytes);
 

@@ -2,13 +2,16 @@
 // zlib's CRC-32 and deflate.
 #include "tools/hostlib/png_files.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <png.h>
 #include <zlib.h>
 
 #include "tools/hostlib/file_io.h"
+#include "tools/hostlib/indexed_frame.h"
 #include "tools/hostlib/nimbra_host.h"
+#include "tools/hostlib/palette_png.h"
 
 namespace nimbra {
 
@@ -51,6 +54,73 @@ bool writePngRgba(const std::string &path, const RgbaImage &image, std::string &
         return false;
     }
     return true;
+}
+
+// libpng reports a failure by jumping back to the setjmp below, past the
+// frames between. This function holds no object with a destructor, before
+// or after the setjmp, so the jump leaves nothing undestroyed; the caller
+// keeps its buffers and strings in its own frame. Returns false when libpng
+// failed.
+static bool _WriteRgbRows(FILE *f, const uint8_t *rgb, uint32_t width, uint32_t height) {
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!png || !info || setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return false;
+    }
+    png_init_io(png, f);
+    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (uint32_t y = 0; y < height; y++) png_write_row(png, rgb + (size_t)y * width * 3);
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return true;
+}
+
+bool writePngRgb(const std::string &path, const uint8_t *rgb, uint32_t width, uint32_t height, std::string &error) {
+    FILE *f = fopen(path.c_str(), "wb");
+    if (!f) {
+        error = strerror(errno);
+        return false;
+    }
+    errno = 0;
+    if (!_WriteRgbRows(f, rgb, width, height)) {
+        // libpng stops on a failed write; errno still holds the reason.
+        error = errno ? strerror(errno) : "cannot encode the PNG file";
+        fclose(f);
+        return false;
+    }
+    if (fclose(f) != 0) {
+        error = strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool writeFramePng(const Frame &frame, const std::string &path, std::string *error) {
+    // A device frame goes as a palette PNG; anything else (a frame made by
+    // hand) as RGB.
+    if (frame.bgra.size() == kScreenPixels * kFramePixelBytes) {
+        IndexedFrame indexed;
+        if (indexFramePixels(frame.bgra.data(), indexed)) {
+            std::string why;
+            if (writeFramePalettePng(indexed, path, why)) return true;
+            if (error) *error = why;
+            return false;
+        }
+    }
+    std::vector<uint8_t> rgb(kScreenPixels * 3);
+    for (size_t i = 0; i < kScreenPixels; i++) {
+        const uint8_t *bgra = &frame.bgra[i * kFramePixelBytes];
+        rgb[i * 3 + 0] = bgra[2];
+        rgb[i * 3 + 1] = bgra[1];
+        rgb[i * 3 + 2] = bgra[0];
+    }
+    std::string reason;
+    if (writePngRgb(path, rgb.data(), kScreenWidth, kScreenHeight, reason)) return true;
+    if (error) *error = reason;
+    return false;
 }
 
 void appendPngChunk(Bytes &file, const char type[4], const uint8_t *data, size_t length) {

@@ -27,6 +27,10 @@ bool decodePngRgba(const Bytes &file, RgbaImage &out, std::string &error);
 bool readPngRgba(const std::string &path, RgbaImage &out, std::string &error);
 // Writes an 8-bit RGBA PNG through libpng.
 bool writePngRgba(const std::string &path, const RgbaImage &image, std::string &error);
+// Writes an 8-bit RGB PNG of width x height pixels (rows top to bottom,
+// three bytes a pixel). On failure returns false with the system's reason
+// ("Permission denied") in `error`, or libpng's when there is none.
+bool writePngRgb(const std::string &path, const uint8_t *rgb, uint32_t width, uint32_t height, std::string &error);
 
 // Chunk assembly.
 extern const uint8_t kPngSignature[8];

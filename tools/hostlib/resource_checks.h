@@ -14,8 +14,8 @@
 namespace nimbra {
 
 // The largest picture the device caches or draws.
-constexpr uint32_t kMaxPictureWidth = 640;
-constexpr uint32_t kMaxPictureHeight = 400;
+constexpr uint32_t kMaxPictureWidth = kScreenWidth;
+constexpr uint32_t kMaxPictureHeight = kScreenHeight;
 
 enum class FileKind { Unknown, Png, Jpeg, Sif };
 

@@ -16,9 +16,13 @@ namespace nimbra {
 constexpr size_t kUploadHeaderBytes = 9;
 // The largest chunk that fits one record with its header.
 constexpr size_t kUploadMaxChunkBytes = kMaxRecordPayload - kUploadHeaderBytes;
-// Largest resource data (file and CRC) a slot takes.
-constexpr size_t kFontMaxDataBytes = 32752;
-constexpr size_t kImageMaxDataBytes = 16368;
+// Largest resource data (file and CRC) a slot takes: the slot less the
+// record the device keeps in front of the data.
+constexpr size_t kCacheRecordBytes = 16;
+constexpr size_t kFontSlotBytes = 0x8000;
+constexpr size_t kImageSlotBytes = 0x4000;
+constexpr size_t kFontMaxDataBytes = kFontSlotBytes - kCacheRecordBytes;
+constexpr size_t kImageMaxDataBytes = kImageSlotBytes - kCacheRecordBytes;
 
 constexpr uint8_t kFontFormat2Bpp = 2;
 constexpr uint8_t kFontFormat4Bpp = 1;

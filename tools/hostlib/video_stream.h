@@ -27,7 +27,8 @@ constexpr size_t kVideoMaxFirstGroupBytes = kVideoStreamBufferBytes;
 constexpr size_t kVideoMaxGroupBytes = kVideoStreamBufferBytes - kVideoCarriedBytes;
 // The device refuses a sequence whose width x height x 3 is larger.
 constexpr uint32_t kVideoMaxPictureBytes = 307200;
-constexpr size_t kVideoMaxChunkBytes = kMaxRecordPayload - 4;
+constexpr size_t kVideoUploadHeaderBytes = 4;   // opcode, chunk number and flag, length
+constexpr size_t kVideoMaxChunkBytes = kMaxRecordPayload - kVideoUploadHeaderBytes;
 constexpr size_t kVideoMaxChunksPerGroup = 128;
 
 constexpr uint8_t kVideoStart = 1;

@@ -22,7 +22,7 @@ constexpr size_t kZlibDeviceBufferBytes = 3072;
 // none and takes that for an error.
 constexpr size_t kZlibMaxGroupBytes = kZlibDeviceBufferBytes - 1;
 // The compressed bytes of one block: the command then fills a record.
-constexpr size_t kZlibMaxBlockBytes = 2048 - kZlibBlockHeaderBytes;
+constexpr size_t kZlibMaxBlockBytes = kMaxRecordPayload - kZlibBlockHeaderBytes;
 // Command bytes that always fit one block: even stored uncompressed, with the
 // stream header and the flush marker, they stay under kZlibMaxBlockBytes.
 constexpr size_t kZlibMaxBlockInputBytes = 1900;

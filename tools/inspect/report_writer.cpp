@@ -9,6 +9,7 @@
 #include <map>
 
 #include "tools/export/frame_pictures.h"
+#include "tools/hostlib/file_io.h"
 #include "tools/hostlib/palette_png.h"
 #include "tools/inspect/command_timeline.h"
 #include "tools/inspect/job_queue.h"
@@ -106,7 +107,8 @@ bool _PrepareFolder(const std::string &dir, std::string &error) {
         return false;
     }
     if (fs::is_directory(dir, ec) && !fs::is_empty(dir, ec)) {
-        const Bytes page = readFile((fs::path(dir) / "index.html").string());
+        // A folder without a page (or with an unreadable one) is no earlier report.
+        const Bytes page = loadFile((fs::path(dir) / "index.html").string()).value_or(Bytes());
         if (std::string(page.begin(), page.end()).find(kGeneratorMark) == std::string::npos) {
             error = dir + " holds other files and no earlier report: give a new or empty folder";
             return false;
