@@ -1,5 +1,5 @@
-// Shared by the upload and image command tests: a started device, result
-// reports collected per command, and small images built on the test side.
+// Shared by the upload and image command tests: a started device, replies
+// collected per command, and small images built on the test side.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -20,17 +20,9 @@
 namespace uploadtest {
 
 using nimbra::Bytes;
-
-struct Report {
-    uint8_t opcode, code, detail;
-    bool operator==(const Report &o) const { return opcode == o.opcode && code == o.code && detail == o.detail; }
-};
-inline std::ostream &operator<<(std::ostream &os, const Report &r) {
-    char s[32];
-    snprintf(s, sizeof s, "(%02X, %02X, %02X)", r.opcode, r.code, r.detail);
-    return os << s;
-}
-using Reports = std::vector<Report>;
+using Reports = testsupport::Replies;
+using testsupport::report;
+using testsupport::testData;
 
 struct Rgb {
     uint8_t r, g, b;
@@ -56,16 +48,10 @@ inline Bytes rgbPng(uint32_t w, uint32_t h, const PixelFn &at, const AlphaFn &al
     }
     return s.build();
 }
-
 inline Bytes solidPng(uint32_t w, uint32_t h, Rgb c) {
     return rgbPng(w, h, [c](uint32_t, uint32_t) { return c; });
 }
-
-inline Bytes jpegFile(const std::string &name) {
-    Bytes b = nimbra::readFile(std::string(NIMBRA_SOURCE_DIR) + "/tests/data/jpeg/" + name);
-    EXPECT_FALSE(b.empty()) << name;
-    return b;
-}
+inline Bytes jpegFile(const std::string &name) { return testData("jpeg/" + name); }
 
 // Holds all of the pool but `left` bytes while it lives.
 struct PoolHold {
@@ -76,43 +62,32 @@ struct PoolHold {
 
 class UploadTest : public DeviceTest {
 protected:
-    // Runs each command as its own payload; returns the result reports they
-    // sent, in order.
-    Reports runAll(const std::vector<Bytes> &commands) {
-        testsupport::clearCaptures();
-        for (const Bytes &c : commands) testsupport::run(c);
-        return reports();
-    }
+    // Runs each command as its own payload; returns the replies they sent.
+    static Reports runAll(const std::vector<Bytes> &commands) { return testsupport::replies(commands); }
     // Calls the command's handler directly; *consumed is what it returns.
-    Reports call(const Bytes &command, int32_t *consumed = nullptr) {
+    static Reports call(const Bytes &command, int32_t *consumed = nullptr) {
         testsupport::clearCaptures();
         int32_t r = opcodeHandlers[command[0]](command.data(), (uint32_t)command.size());
         if (consumed) *consumed = r;
-        return reports();
+        return testsupport::packets();
     }
-    Reports reports() {
-        Reports out;
-        for (const Bytes &p : testsupport::packets()) {
-            if (p.size() == 4 && p[0] == 0x04) out.push_back(Report{p[1], p[2], p[3]});
-        }
-        return out;
-    }
-
-    Reports uploadImage(uint8_t slot, const Bytes &file, uint8_t format, size_t chunk = nimbra::kUploadMaxChunkBytes) {
+    static Reports uploadImage(uint8_t slot, const Bytes &file, uint8_t format,
+                               size_t chunk = nimbra::kUploadMaxChunkBytes) {
         nimbra::UploadOptions o;
         o.chunkBytes = chunk;
         auto commands = nimbra::loadImageCommands(slot, file, format, o);
         EXPECT_FALSE(commands.empty());
         return runAll(commands);
     }
-    Reports uploadPng(uint8_t slot, const Bytes &png) { return uploadImage(slot, png, nimbra::kImagePng); }
-    Reports uploadFont(uint8_t slot, const Bytes &sif, uint8_t formatCode, bool compress = false) {
+    static Reports uploadPng(uint8_t slot, const Bytes &png) { return uploadImage(slot, png, nimbra::kImagePng); }
+    static Reports uploadFont(uint8_t slot, const Bytes &sif, uint8_t formatCode, bool compress = false) {
         nimbra::UploadOptions o;
         o.compress = compress;
         auto commands = nimbra::loadFontCommands(slot, sif, formatCode, o);
         EXPECT_FALSE(commands.empty());
         return runAll(commands);
     }
+    static Reports ack(uint8_t opcode, uint8_t slot) { return {report(opcode, 0x00, slot)}; }
     static uint8_t *imageSlot(uint32_t s) { return FLASH_Address(imageSlotOffset(s)); }
     static uint8_t *fontSlot(uint32_t s) { return FLASH_Address(fontSlotOffset(s)); }
     static uint8_t pixel(int x, int y) { return fb[(size_t)y * 640 + x]; }

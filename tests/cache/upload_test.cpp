@@ -1,8 +1,6 @@
 // Uploads of fonts and images: chunk sequences, CRC checks, "already
 // cached", compressed fonts, the slot 0 picture in the pool, every refusal,
 // and the pool shared with video playback.
-#include <zlib.h>
-
 #include "codecs/mpeg.h"
 #include "codecs/png.h"
 #include "gui/GUI_Common.h"
@@ -14,13 +12,15 @@
 #include "tools/hostlib/video_stream.h"
 
 using namespace uploadtest;
-using nimbra::Bytes;
 
 namespace {
 
 constexpr uint8_t kFont = 0x06, kImage = 0x04;
 
-Bytes builtinSmallFont() { return Bytes(SAIRA_REGULAR_TTF_22X23_2BPP_SMALL_SIF, SAIRA_REGULAR_TTF_22X23_2BPP_SMALL_SIF + SAIRA_REGULAR_TTF_22X23_2BPP_SMALL_SIF_size); }
+Bytes builtinSmallFont() {
+    return Bytes(SAIRA_REGULAR_TTF_22X23_2BPP_SMALL_SIF,
+                 SAIRA_REGULAR_TTF_22X23_2BPP_SMALL_SIF + SAIRA_REGULAR_TTF_22X23_2BPP_SMALL_SIF_size);
+}
 
 // A small font padded with zeros to `size` bytes (trailing bytes are allowed
 // in a SIF file).
@@ -32,16 +32,6 @@ Bytes paddedFont(size_t size) {
     return f;
 }
 
-// zlib stream written here with zlib's own one-shot call; level 0 writes
-// the data as it is, in stored blocks.
-Bytes deflate(const Bytes &raw, int level = 9) {
-    uLongf n = compressBound((uLong)raw.size());
-    Bytes out(n);
-    EXPECT_EQ(compress2(out.data(), &n, raw.data(), (uLong)raw.size(), level), Z_OK);
-    out.resize(n);
-    return out;
-}
-
 Bytes chunk(uint8_t op, uint8_t slot, uint16_t offset, uint16_t total, uint8_t format, const Bytes &data,
             size_t from, size_t n) {
     return nimbra::uploadChunkCommand(op, slot, offset, total, format, data.data() + from, n);
@@ -51,19 +41,17 @@ Bytes whole(uint8_t op, uint8_t slot, uint8_t format, const Bytes &data) {
     return chunk(op, slot, 0, (uint16_t)data.size(), format, data, 0, data.size());
 }
 
-Bytes videoPlay(uint8_t action) { return Bytes{0x11, action, 0, 0, 0}; }
+// The record of a slot: magic, CRC, size, valid and format.
+auto recordOf(const uint8_t *slot) {
+    CacheRecord r = readCacheRecord(slot);
+    return std::make_tuple(r.magic, r.crc, r.size, r.valid, r.format);
+}
+auto recordFor(const Bytes &crcOf, size_t size, uint8_t format) {
+    return std::make_tuple(CACHE_RECORD_MAGIC, nimbra::deviceCrc32(crcOf.data(), crcOf.size()), (uint16_t)size,
+                           (uint8_t)1, format);
+}
 
-class Uploads : public UploadTest {
-protected:
-    void expectRecord(const uint8_t *slot, uint8_t format, const Bytes &crcOf, size_t size) {
-        CacheRecord r = readCacheRecord(slot);
-        EXPECT_EQ(r.magic, CACHE_RECORD_MAGIC);
-        EXPECT_EQ(r.valid, 1);
-        EXPECT_EQ(r.format, format);
-        EXPECT_EQ(r.crc, nimbra::deviceCrc32(crcOf.data(), crcOf.size()));
-        EXPECT_EQ(r.size, size);
-    }
-};
+using Uploads = UploadTest;
 
 }  // namespace
 
@@ -81,13 +69,13 @@ TEST_F(Uploads, AThreeChunkFontAndItsBrokenSequences) {
         return runAll(commands);
     };
     // Acknowledged once, after the last chunk; stored with its CRC.
-    EXPECT_EQ(send(4, {{0, 400, 1}, {400, 400, 1}, {800, 200, 1}}), (Reports{{kFont, 0x00, 4}}));
-    expectRecord(fontSlot(4), 1, Bytes(data.begin(), data.end() - 4), 1000);
+    EXPECT_EQ(send(4, {{0, 400, 1}, {400, 400, 1}, {800, 200, 1}}), ack(kFont, 4));
+    EXPECT_EQ(recordOf(fontSlot(4)), recordFor(Bytes(data.begin(), data.end() - 4), 1000, 1));
     EXPECT_EQ(0, memcmp(fontSlot(4) + 16, data.data(), data.size()));
-    EXPECT_NE(getFontSlot(4), nullptr);
+    ASSERT_NE(getFontSlot(4), nullptr);
     EXPECT_EQ(loadedfont[4].bitsPerPixel, 4);   // format code 1
 
-    const Report broken{kFont, 0x02, 6};
+    const Bytes broken = report(kFont, 0x02, 6);
     // A second chunk at 300 instead of 400 drops the upload; the chunks that
     // follow find nothing to continue.
     EXPECT_EQ(send(6, {{0, 400, 2}, {300, 400, 2}, {400, 400, 2}, {800, 200, 2}}), (Reports{broken, broken, broken}));
@@ -100,33 +88,22 @@ TEST_F(Uploads, AThreeChunkFontAndItsBrokenSequences) {
 }
 
 TEST_F(Uploads, AnotherUploadEndsTheOneInProgress) {
-    // A new upload at offset 0 discards the one in progress.
+    // A new upload at offset 0 discards the one in progress...
     Bytes a = nimbra::withCrc(paddedFont(600)), b = nimbra::withCrc(paddedFont(700));
     EXPECT_EQ(runAll({chunk(kFont, 3, 0, (uint16_t)a.size(), 2, a, 0, 300),
                       chunk(kFont, 7, 0, (uint16_t)b.size(), 2, b, 0, 300),
                       chunk(kFont, 7, 300, (uint16_t)b.size(), 2, b, 300, b.size() - 300)}),
-              (Reports{{kFont, 0x00, 7}}));
-    EXPECT_EQ(readCacheRecord(fontSlot(7)).size, b.size());
+              ack(kFont, 7));
     EXPECT_FALSE(cacheRecordPresent(fontSlot(3)));
-
-    // So does an image upload in the middle of a font upload.
+    // ... an image upload in the middle of a font upload too; a chunk that
+    // does not complete lets the rest of its payload run.
     Bytes font = nimbra::withCrc(paddedFont(1200));
     std::vector<Bytes> commands{chunk(kFont, 9, 0, (uint16_t)font.size(), 2, font, 0, 600)};
-    for (auto &c : nimbra::loadImageCommands(2, solidPng(4, 4, {255, 0, 0}), nimbra::kImagePng, {}))
-        commands.push_back(c);
-    commands.push_back(chunk(kFont, 9, 600, (uint16_t)font.size(), 2, font, 600, font.size() - 600));
-    EXPECT_EQ(runAll(commands), (Reports{{kImage, 0x00, 2}, {kFont, 0x02, 9}}));
+    for (auto &c : nimbra::loadImageCommands(2, solidPng(4, 4, {255, 0, 0}), nimbra::kImagePng, {})) commands.push_back(c);
+    commands.push_back(chunk(kFont, 9, 600, (uint16_t)font.size(), 2, font, 600, font.size() - 600) +
+                       nimbra::CommandBuilder().setColor(0xFF00FF00).payload());
+    EXPECT_EQ(runAll(commands), (Reports{report(kImage, 0x00, 2), report(kFont, 0x02, 9)}));
     EXPECT_FALSE(cacheRecordPresent(fontSlot(9)));
-}
-
-TEST_F(Uploads, ChunksThatDoNotCompleteGoOnWithTheRestOfThePayload) {
-    Bytes data = nimbra::withCrc(paddedFont(200));
-    nimbra::CommandBuilder b;
-    b.bytes(chunk(kFont, 3, 0, (uint16_t)data.size(), 2, data, 0, 100));
-    b.bytes(chunk(kFont, 3, 50, (uint16_t)data.size(), 2, data, 50, 50));   // out of sequence, consumed
-    b.setColor(0xFF00FF00);
-    testsupport::run(b);
-    EXPECT_EQ(reports(), (Reports{{kFont, 0x02, 3}}));
     EXPECT_EQ(GUI_Context.colorIndex, 0x1C);
 }
 
@@ -135,14 +112,11 @@ TEST_F(Uploads, ChunksThatDoNotCompleteGoOnWithTheRestOfThePayload) {
 TEST_F(Uploads, ACrcMismatchIsReportedAndStoresNothing) {
     Bytes font = nimbra::withCrc(paddedFont(300));
     font.back() ^= 0x01;
-    EXPECT_EQ(runAll({whole(kFont, 3, 2, font)}), (Reports{{kFont, 0xC1, 3}}));
+    EXPECT_EQ(runAll({whole(kFont, 3, 2, font)}), Reports{report(kFont, 0xC1, 3)});
     EXPECT_FALSE(cacheRecordPresent(fontSlot(3)));
-
     Bytes png = nimbra::withCrc(solidPng(8, 8, {0, 0, 255}));
     png[10] ^= 0x40;   // the file changed after its CRC was taken
-    EXPECT_EQ(runAll({chunk(kImage, 1, 0, (uint16_t)png.size(), 1, png, 0, 50),
-                      chunk(kImage, 1, 50, (uint16_t)png.size(), 1, png, 50, png.size() - 50)}),
-              (Reports{{kImage, 0xC1, 1}}));
+    EXPECT_EQ(runAll({whole(kImage, 1, 1, png)}), Reports{report(kImage, 0xC1, 1)});
     EXPECT_FALSE(cacheRecordPresent(imageSlot(1)));
 }
 
@@ -154,98 +128,82 @@ TEST_F(Uploads, TheSameFontOrImageTwiceIsAcknowledgedButNotWrittenAgain) {
         *last ^= 0xFF;
         return last;
     };
-    Bytes font = paddedFont(500);
-    ASSERT_EQ(uploadFont(8, font, 2), (Reports{{kFont, 0x00, 8}}));
-    uint8_t *last = spoilCrcCopy(fontSlot(8), font.size());
-    const uint8_t spoiled = *last;
-    EXPECT_EQ(uploadFont(8, font, 2), (Reports{{kFont, 0x00, 8}}));
-    EXPECT_EQ(*last, spoiled);
+    Bytes font = paddedFont(500), png = solidPng(6, 6, {0, 255, 0});
+    ASSERT_EQ(uploadFont(8, font, 2), ack(kFont, 8));
+    ASSERT_EQ(uploadPng(3, png), ack(kImage, 3));
+    uint8_t *lastOfFont = spoilCrcCopy(fontSlot(8), font.size()), *lastOfImage = spoilCrcCopy(imageSlot(3), png.size());
+    const uint8_t spoiltFont = *lastOfFont, spoiltImage = *lastOfImage;
+    EXPECT_EQ(uploadFont(8, font, 2), ack(kFont, 8));
+    EXPECT_EQ(uploadPng(3, png), ack(kImage, 3));
+    EXPECT_EQ(*lastOfFont, spoiltFont);
+    EXPECT_EQ(*lastOfImage, spoiltImage);
     EXPECT_NE(getFontSlot(8), nullptr);
     // Another format code is another resource.
-    EXPECT_EQ(uploadFont(8, font, 1), (Reports{{kFont, 0x00, 8}}));
-    EXPECT_NE(*last, spoiled);
-
-    Bytes png = solidPng(6, 6, {0, 255, 0});
-    ASSERT_EQ(uploadPng(3, png), (Reports{{kImage, 0x00, 3}}));
-    last = spoilCrcCopy(imageSlot(3), png.size());
-    const uint8_t spoiledImage = *last;
-    EXPECT_EQ(uploadPng(3, png), (Reports{{kImage, 0x00, 3}}));
-    EXPECT_EQ(*last, spoiledImage);
+    EXPECT_EQ(uploadFont(8, font, 1), ack(kFont, 8));
+    EXPECT_NE(*lastOfFont, spoiltFont);
 }
 
 // ------------------------------------------------------------ compressed fonts
 
 TEST_F(Uploads, ACompressedFontIsStoredInflated) {
-    Bytes font = builtinSmallFont();
-    Bytes stream = deflate(font);
+    Bytes font = builtinSmallFont(), stream = nimbra::zlibCompress(font);
     Bytes data = nimbra::withCrc(stream);
     std::vector<Bytes> commands;
-    for (size_t at = 0; at < data.size(); at += 1000) {
+    for (size_t at = 0; at < data.size(); at += 1000)
         commands.push_back(chunk(kFont, 10, (uint16_t)at, (uint16_t)data.size(), 0x22, data, at,
                                  std::min<size_t>(1000, data.size() - at)));
-    }
     const uint32_t freeBefore = GUI_GetNumFreeBytes();
-    EXPECT_EQ(runAll(commands), (Reports{{kFont, 0x00, 10}}));
+    EXPECT_EQ(runAll(commands), ack(kFont, 10));
     EXPECT_EQ(GUI_GetNumFreeBytes(), freeBefore);
     // Format 2: the compression bit is not stored.
-    expectRecord(fontSlot(10), 2, stream, font.size());
+    EXPECT_EQ(recordOf(fontSlot(10)), recordFor(stream, font.size(), 2));
     EXPECT_EQ(0, memcmp(fontSlot(10) + 16, font.data(), font.size()));
     ASSERT_NE(getFontSlot(10), nullptr);
     EXPECT_EQ(getFontSlot(10)->height, 22);
-
     // Sent again it is inflated and written again: its stored size is the
     // inflated one, so it never looks cached.
     fontSlot(10)[16 + font.size() - 1] ^= 0x55;
-    EXPECT_EQ(runAll(commands), (Reports{{kFont, 0x00, 10}}));
+    EXPECT_EQ(runAll(commands), ack(kFont, 10));
     EXPECT_EQ(0, memcmp(fontSlot(10) + 16, font.data(), font.size()));
 }
 
-TEST_F(Uploads, ACompressedFontMustInflateToLessThanASlot) {
-    // 32751 bytes fit behind the record; 32752 would fill the slot.
-    EXPECT_EQ(uploadFont(11, paddedFont(32751), 2, true), (Reports{{kFont, 0x00, 11}}));
-    EXPECT_EQ(readCacheRecord(fontSlot(11)).size, 32751);
-    EXPECT_NE(getFontSlot(11), nullptr);
-    EXPECT_EQ(runAll({whole(kFont, 12, 0x22, nimbra::withCrc(deflate(paddedFont(32752))))}),
-              (Reports{{kFont, 0x01, 12}}));
-    EXPECT_FALSE(cacheRecordPresent(fontSlot(12)));
-}
-
 TEST_F(Uploads, CompressedFontsThatDoNotInflateOrOpen) {
-    ASSERT_EQ(uploadFont(5, paddedFont(400), 2), (Reports{{kFont, 0x00, 5}}));
-    // Not a zlib stream (0x02) or too large once inflated (0x01): refused
-    // before anything is written, so the font already in the slot stays.
-    EXPECT_EQ(runAll({whole(kFont, 5, 0x22, nimbra::withCrc(Bytes(300, 0x5A)))}), (Reports{{kFont, 0x02, 5}}));
-    EXPECT_NE(getFontSlot(5), nullptr);
-    EXPECT_EQ(runAll({whole(kFont, 5, 0x22, nimbra::withCrc(deflate(Bytes(40000, 0))))}),
-              (Reports{{kFont, 0x01, 5}}));
-    EXPECT_NE(getFontSlot(5), nullptr);
+    // 32751 bytes fit behind the record; 32752 would fill the slot.
+    EXPECT_EQ(uploadFont(11, paddedFont(32751), 2, true), ack(kFont, 11));
+    EXPECT_EQ(readCacheRecord(fontSlot(11)).size, 32751);
+    EXPECT_EQ(runAll({whole(kFont, 12, 0x22, nimbra::withCrc(nimbra::zlibCompress(paddedFont(32752))))}),
+              Reports{report(kFont, 0x01, 12)});
+    EXPECT_FALSE(cacheRecordPresent(fontSlot(12)));
 
+    ASSERT_EQ(uploadFont(5, paddedFont(400), 2), ack(kFont, 5));
+    // Not a zlib stream (0x02): refused before anything is written, so the
+    // font already in the slot stays.
+    EXPECT_EQ(runAll({whole(kFont, 5, 0x22, nimbra::withCrc(Bytes(300, 0x5A)))}), Reports{report(kFont, 0x02, 5)});
+    EXPECT_NE(getFontSlot(5), nullptr);
     // Inflates, but is no SIF font: stored, fails to open, and the slot is
     // erased.
-    EXPECT_EQ(runAll({whole(kFont, 5, 0x22, nimbra::withCrc(deflate(Bytes(500, 7))))}), (Reports{{kFont, 0x02, 5}}));
+    EXPECT_EQ(runAll({whole(kFont, 5, 0x22, nimbra::withCrc(nimbra::zlibCompress(Bytes(500, 7))))}),
+              Reports{report(kFont, 0x02, 5)});
     EXPECT_FALSE(cacheRecordPresent(fontSlot(5)));
     EXPECT_EQ(getFontSlot(5), nullptr);
 
     // All T bytes are inflated, the CRC behind the file included. A stream
     // without its Adler-32 trailer has the CRC read as that trailer, which
     // does not match: refused.
-    Bytes complete = deflate(paddedFont(400));
+    Bytes complete = nimbra::zlibCompress(paddedFont(400));
     EXPECT_EQ(runAll({whole(kFont, 6, 0x22, nimbra::withCrc(Bytes(complete.begin(), complete.end() - 4)))}),
-              (Reports{{kFont, 0x02, 6}}));
+              Reports{report(kFont, 0x02, 6)});
     EXPECT_FALSE(cacheRecordPresent(fontSlot(6)));
-
     // A stream cut short stores what it gave. Cut inside a stored block
     // (zlib header, then block header 01, LEN, NLEN), it takes the CRC bytes
     // as more of the block's data: the font's first 2000 bytes and the CRC.
-    Bytes font = paddedFont(3000);
-    Bytes stream = deflate(font, 0);
+    Bytes font = paddedFont(3000), stream = nimbra::zlibCompress(font, 0);
     ASSERT_EQ(stream[2], 0x01);
     ASSERT_EQ(rd16le(stream.data() + 3), font.size());
     stream.resize(2 + 5 + 2000);
     Bytes upload = nimbra::withCrc(stream);
-    EXPECT_EQ(runAll({whole(kFont, 6, 0x22, upload)}), (Reports{{kFont, 0x00, 6}}));
-    Bytes expected(font.begin(), font.begin() + 2000);
-    expected.insert(expected.end(), upload.end() - 4, upload.end());
+    EXPECT_EQ(runAll({whole(kFont, 6, 0x22, upload)}), ack(kFont, 6));
+    Bytes expected = Bytes(font.begin(), font.begin() + 2000) + Bytes(upload.end() - 4, upload.end());
     ASSERT_EQ(readCacheRecord(fontSlot(6)).size, expected.size());
     EXPECT_EQ(0, memcmp(fontSlot(6) + 16, expected.data(), expected.size()));
 }
@@ -255,7 +213,7 @@ TEST_F(Uploads, CompressedFontNeedsPoolRoomAndIsRefusedWithoutIt) {
     // 80000 are enough. Either way the pool is left as it was.
     for (uint32_t left : {60000u, 80000u}) {
         PoolHold hold(left);
-        EXPECT_EQ(uploadFont(3, builtinSmallFont(), 2, true), (Reports{{kFont, (uint8_t)(left == 60000 ? 0x02 : 0x00), 3}}));
+        EXPECT_EQ(uploadFont(3, builtinSmallFont(), 2, true), Reports{report(kFont, left == 60000 ? 0x02 : 0x00, 3)});
         EXPECT_EQ(GUI_GetNumFreeBytes(), left);
         EXPECT_EQ(cacheRecordPresent(fontSlot(3)), left == 80000);
     }
@@ -272,41 +230,37 @@ TEST_F(Uploads, MalformedChunksAreRefusedAndStopThePayload) {
     struct Case {
         const char *what;
         Bytes command;
-        Report report;
+        uint8_t detail;
     } cases[] = {
-        {"font slot 2", chunk(kFont, 2, 0, 64, 2, d, 0, 10), {kFont, 0x01, 2}},
-        {"font slot 15", chunk(kFont, 15, 0, 64, 2, d, 0, 10), {kFont, 0x01, 15}},
-        {"image slot 32", chunk(kImage, 32, 0, 64, 1, d, 0, 10), {kImage, 0x01, 32}},
-        {"image format 0", chunk(kImage, 1, 0, 64, 0, d, 0, 10), {kImage, 0x01, 1}},
-        {"image format 3", chunk(kImage, 1, 0, 64, 3, d, 0, 10), {kImage, 0x01, 1}},
-        {"font total 32753", chunk(kFont, 3, 0, 32753, 2, d, 0, 10), {kFont, 0x01, 3}},
-        {"image total 16369", chunk(kImage, 1, 0, 16369, 1, d, 0, 10), {kImage, 0x01, 1}},
-        {"font offset 32767", chunk(kFont, 3, 32767, 32752, 2, d, 0, 1), {kFont, 0x01, 3}},
-        {"image offset 16383", chunk(kImage, 1, 16383, 16368, 1, d, 0, 1), {kImage, 0x01, 1}},
-        {"total below the CRC", chunk(kFont, 3, 0, 3, 2, d, 0, 3), {kFont, 0x01, 3}},
-        {"chunk past its total", chunk(kFont, 3, 0, 20, 2, d, 0, 21), {kFont, 0x01, 3}},
+        {"font slot 2", chunk(kFont, 2, 0, 64, 2, d, 0, 10), 2},
+        {"font slot 15", chunk(kFont, 15, 0, 64, 2, d, 0, 10), 15},
+        {"image slot 32", chunk(kImage, 32, 0, 64, 1, d, 0, 10), 32},
+        {"image format 0", chunk(kImage, 1, 0, 64, 0, d, 0, 10), 1},
+        {"image format 3", chunk(kImage, 1, 0, 64, 3, d, 0, 10), 1},
+        {"font total 32753", chunk(kFont, 3, 0, 32753, 2, d, 0, 10), 3},
+        {"image total 16369", chunk(kImage, 1, 0, 16369, 1, d, 0, 10), 1},
+        {"font offset 32767", chunk(kFont, 3, 32767, 32752, 2, d, 0, 1), 3},
+        {"image offset 16383", chunk(kImage, 1, 16383, 16368, 1, d, 0, 1), 1},
+        {"total below the CRC", chunk(kFont, 3, 0, 3, 2, d, 0, 3), 3},
+        {"chunk past its total", chunk(kFont, 3, 0, 20, 2, d, 0, 21), 3},
         // Offsets the limits allow, but chunks that would run past the end
         // of the staging area.
-        {"font chunk past the staging area", chunk(kFont, 3, 32760, 32752, 2, d, 0, 40), {kFont, 0x01, 3}},
-        {"image chunk past the staging area", chunk(kImage, 1, 16380, 16368, 1, d, 0, 40), {kImage, 0x01, 1}},
+        {"font chunk past the staging area", chunk(kFont, 3, 32760, 32752, 2, d, 0, 40), 3},
+        {"image chunk past the staging area", chunk(kImage, 1, 16380, 16368, 1, d, 0, 40), 1},
         // Lengths that do not match the command.
-        {"length 0", withLength(chunk(kFont, 3, 0, 64, 2, d, 0, 5), 0), {kFont, 0x01, 3}},
-        {"length past the command", withLength(chunk(kImage, 1, 0, 64, 1, d, 0, 5), 6), {kImage, 0x01, 1}},
-        {"no data at all", Bytes{kImage, 1, 0, 0, 8, 0, 0, 0, 1}, {kImage, 0x01, 0xFF}},
-        {"two bytes", Bytes{kFont, 3}, {kFont, 0x01, 0xFF}},
+        {"length 0", withLength(chunk(kFont, 3, 0, 64, 2, d, 0, 5), 0), 3},
+        {"length past the command", withLength(chunk(kImage, 1, 0, 64, 1, d, 0, 5), 6), 1},
+        {"no data at all", Bytes{kImage, 1, 0, 0, 8, 0, 0, 0, 1}, 0xFF},
+        {"two bytes", Bytes{kFont, 3}, 0xFF},
     };
     for (const Case &c : cases) {
         int32_t consumed = 0;
-        EXPECT_EQ(call(c.command, &consumed), Reports{c.report}) << c.what;
+        EXPECT_EQ(call(c.command, &consumed), Reports{report(c.command[0], 0x01, c.detail)}) << c.what;
         EXPECT_EQ(consumed, -1) << c.what;
     }
-}
-
-TEST_F(Uploads, TheLargestFontFillsTheStagingAreaExactly) {
     // 32748 file bytes and the CRC: the last chunk ends at the last byte of
     // the staging buffer.
-    EXPECT_EQ(uploadFont(14, paddedFont(32748), 2), (Reports{{kFont, 0x00, 14}}));
-    EXPECT_EQ(readCacheRecord(fontSlot(14)).size, 32752);
+    EXPECT_EQ(uploadFont(14, paddedFont(32748), 2), ack(kFont, 14));
 }
 
 // ------------------------------------------------------------------- images
@@ -320,20 +274,17 @@ TEST_F(Uploads, ImagesAreStoredWithTheirSizeAndTransparency) {
         uint16_t w, h;
     } cases[] = {
         {1, solidPng(30, 20, {255, 0, 0}), nimbra::kImagePng, 0x01, nimbra::kUploadMaxChunkBytes, 30, 20},
-        {2, rgbPng(12, 7, [](uint32_t, uint32_t) { return Rgb{0, 0, 255}; },
-                   [](uint32_t x, uint32_t) { return (uint8_t)(x * 20); }),
+        {2, rgbPng(12, 7, [](uint32_t, uint32_t) { return Rgb{0, 0, 255}; }, [](uint32_t x, uint32_t) { return (uint8_t)(x * 20); }),
          nimbra::kImagePng, 0x11, 100, 12, 7},
         {31, jpegFile("h2v2_17x20.jpg"), nimbra::kImageJpeg, 0x02, 333, 17, 20},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(c.slot);
-        EXPECT_EQ(uploadImage(c.slot, c.file, c.format, c.chunk), (Reports{{kImage, 0x00, c.slot}}));
+        EXPECT_EQ(uploadImage(c.slot, c.file, c.format, c.chunk), ack(kImage, c.slot));
         // The stored file keeps its CRC.
-        expectRecord(imageSlot(c.slot), c.stored, c.file, c.file.size() + 4);
-        CacheRecord r = readCacheRecord(imageSlot(c.slot));
-        EXPECT_EQ(r.width, c.w);
-        EXPECT_EQ(r.height, c.h);
-        EXPECT_TRUE(Bytes(imageSlot(c.slot) + 16, imageSlot(c.slot) + 16 + r.size) == nimbra::withCrc(c.file));
+        EXPECT_EQ(recordOf(imageSlot(c.slot)), recordFor(c.file, c.file.size() + 4, c.stored));
+        EXPECT_EQ(readCacheRecord(imageSlot(c.slot)).width, c.w);
+        EXPECT_EQ(readCacheRecord(imageSlot(c.slot)).height, c.h);
+        EXPECT_EQ(Bytes(imageSlot(c.slot) + 16, imageSlot(c.slot) + 20 + c.file.size()), nimbra::withCrc(c.file));
     }
 }
 
@@ -353,16 +304,15 @@ TEST_F(Uploads, ImagesThatCannotBeCachedAreRefused) {
         {"PNG sent as JPEG", 4, solidPng(5, 5, c), nimbra::kImageJpeg, 0xC0},
         {"641 wide slot 0 picture", 0, solidPng(641, 1, c), nimbra::kImagePng, 0x01},
     };
-    for (const Case &k : cases) {
-        EXPECT_EQ(uploadImage(k.slot, k.file, k.format), (Reports{{kImage, k.code, k.slot}})) << k.what;
-    }
+    for (const Case &k : cases)
+        EXPECT_EQ(uploadImage(k.slot, k.file, k.format), Reports{report(kImage, k.code, k.slot)}) << k.what;
     EXPECT_FALSE(cacheRecordPresent(imageSlot(4)));
     EXPECT_EQ(memDeviceMemory, nullptr);
 }
 
 // --------------------------------------------------------- the slot 0 picture
 
-TEST_F(Uploads, Slot0PictureIsDecodedIntoThePool) {
+TEST_F(Uploads, Slot0PictureIsDecodedIntoThePoolAndReplacedInPlace) {
     // Red, green, blue and white quarters.
     const uint32_t w = 40, h = 30;
     static const Rgb colours[4] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}};
@@ -370,92 +320,74 @@ TEST_F(Uploads, Slot0PictureIsDecodedIntoThePool) {
     auto quarter = [&](uint32_t x, uint32_t y) { return (x >= w / 2) + 2 * (y >= h / 2); };
     Bytes png = rgbPng(w, h, [&](uint32_t x, uint32_t y) { return colours[quarter(x, y)]; });
     GUI_SetClipRect(100, 100, 200, 200);
-    EXPECT_EQ(uploadPng(0, png), (Reports{{kImage, 0x00, 0}}));
+    EXPECT_EQ(uploadPng(0, png), ack(kImage, 0));
     ASSERT_NE(memDeviceMemory, nullptr);
-    for (uint32_t y = 0; y < h; y++) {
+    for (uint32_t y = 0; y < h; y++)
         for (uint32_t x = 0; x < w; x++) ASSERT_EQ(memDeviceMemory[y * w + x], indices[quarter(x, y)]) << x << "," << y;
-    }
-    expectRecord(memoryImageEntry, 0x01, png, png.size() + 4);
+    EXPECT_EQ(recordOf(memoryImageEntry), recordFor(png, png.size() + 4, 0x01));
     EXPECT_EQ(readCacheRecord(memoryImageEntry).width, w);
     EXPECT_EQ(readCacheRecord(memoryImageEntry).height, h);
     EXPECT_EQ(GUI_GetNumFreeBytes(), POOL_SIZE_BYTES - w * h);
     // Drawing went back to the screen, with the clip reset to all of it.
     EXPECT_EQ(pDevice->vram, fb);
-    EXPECT_EQ(GUI_Context.clipX0, 0);
-    EXPECT_EQ(GUI_Context.clipY0, 0);
-    EXPECT_EQ(GUI_Context.clipX1, 639);
-    EXPECT_EQ(GUI_Context.clipY1, 399);
+    EXPECT_EQ(std::make_tuple(GUI_Context.clipX0, GUI_Context.clipY0, GUI_Context.clipX1, GUI_Context.clipY1),
+              std::make_tuple(0, 0, 639, 399));
 
-    // With alpha, index 0 stays where the picture is transparent (here its
-    // left half; the right half is opaque green).
-    png = rgbPng(10, 4, [](uint32_t, uint32_t) { return Rgb{0, 255, 0}; },
-                 [](uint32_t x, uint32_t) { return x < 5 ? 0 : 255; });
-    ASSERT_EQ(uploadPng(0, png), (Reports{{kImage, 0x00, 0}}));
+    // A second picture takes the first one's place. With alpha, index 0
+    // stays where the picture is transparent (here its left half; the right
+    // half is opaque green).
+    png = rgbPng(10, 4, [](uint32_t, uint32_t) { return Rgb{0, 255, 0}; }, [](uint32_t x, uint32_t) { return x < 5 ? 0 : 255; });
+    ASSERT_EQ(uploadPng(0, png), ack(kImage, 0));
+    EXPECT_EQ(GUI_GetNumFreeBytes(), POOL_SIZE_BYTES - 40);
     EXPECT_EQ(memoryImageEntry[11], 0x11);
     for (uint32_t i = 0; i < 40; i++) EXPECT_EQ(memDeviceMemory[i], i % 10 < 5 ? 0x00 : 0x1C) << i;
-}
-
-TEST_F(Uploads, Slot0JpegMatchesTheSameJpegDrawnFromAFlashSlot) {
-    Bytes jpeg = jpegFile("h2v2_17x20.jpg");
-    ASSERT_EQ(uploadImage(0, jpeg, nimbra::kImageJpeg), (Reports{{kImage, 0x00, 0}}));
-    ASSERT_EQ(uploadImage(1, jpeg, nimbra::kImageJpeg), (Reports{{kImage, 0x00, 1}}));
-    fillScreen(0x00);
-    EXPECT_TRUE(call(nimbra::drawImageCommand(1, 0, 0)).empty());
-    for (int y = 0; y < 20; y++) {
-        for (int x = 0; x < 17; x++) ASSERT_EQ(memDeviceMemory[y * 17 + x], pixel(x, y)) << x << "," << y;
-    }
-    EXPECT_EQ(memoryImageEntry[11], 0x02);
-}
-
-TEST_F(Uploads, ASecondSlot0PictureReplacesTheFirst) {
-    ASSERT_EQ(uploadPng(0, solidPng(100, 100, {255, 0, 0})), (Reports{{kImage, 0x00, 0}}));
-    EXPECT_EQ(GUI_GetNumFreeBytes(), POOL_SIZE_BYTES - 10000);
-    ASSERT_EQ(uploadPng(0, solidPng(50, 20, {0, 0, 255})), (Reports{{kImage, 0x00, 0}}));
-    EXPECT_EQ(GUI_GetNumFreeBytes(), POOL_SIZE_BYTES - 1000);
-    EXPECT_EQ(memDeviceMemory, ALLOC_buffer);
-    EXPECT_EQ(memDeviceMemory[999], 0x03);
     // The largest picture fits, twice in a row.
     Bytes full = solidPng(640, 400, {255, 255, 255});
-    ASSERT_LE(full.size() + 4, nimbra::kImageMaxDataBytes);
-    EXPECT_EQ(uploadPng(0, full), (Reports{{kImage, 0x00, 0}}));
-    EXPECT_EQ(uploadPng(0, full), (Reports{{kImage, 0x00, 0}}));
+    EXPECT_EQ(uploadPng(0, full), ack(kImage, 0));
+    EXPECT_EQ(uploadPng(0, full), ack(kImage, 0));
     EXPECT_EQ(GUI_GetNumFreeBytes(), POOL_SIZE_BYTES - 256000);
     EXPECT_EQ(memDeviceMemory[255999], 0xFF);
 }
 
+TEST_F(Uploads, Slot0JpegMatchesTheSameJpegDrawnFromAFlashSlot) {
+    Bytes jpeg = jpegFile("h2v2_17x20.jpg");
+    ASSERT_EQ(uploadImage(0, jpeg, nimbra::kImageJpeg), ack(kImage, 0));
+    ASSERT_EQ(uploadImage(1, jpeg, nimbra::kImageJpeg), ack(kImage, 1));
+    fillScreen(0x00);
+    EXPECT_TRUE(call(nimbra::drawImageCommand(1, 0, 0)).empty());
+    for (int y = 0; y < 20; y++)
+        for (int x = 0; x < 17; x++) ASSERT_EQ(memDeviceMemory[y * 17 + x], pixel(x, y)) << x << "," << y;
+    EXPECT_EQ(memoryImageEntry[11], 0x02);
+}
+
 TEST_F(Uploads, ASlot0PictureThatFailsToDecodeGivesItsMemoryBack) {
-    ASSERT_EQ(uploadPng(0, solidPng(20, 20, {255, 0, 0})), (Reports{{kImage, 0x00, 0}}));
+    ASSERT_EQ(uploadPng(0, solidPng(20, 20, {255, 0, 0})), ack(kImage, 0));
     // One pixel wide (its size reads, but the PNG drawer refuses it), and a
     // JPEG whose header reads but whose data is cut off.
     Bytes cut = jpegFile("h1v1_q90.jpg");
     cut.resize(cut.size() / 2);
-    EXPECT_EQ(uploadPng(0, solidPng(1, 20, {255, 0, 0})), (Reports{{kImage, 0xC0, 0}}));
+    EXPECT_EQ(uploadPng(0, solidPng(1, 20, {255, 0, 0})), Reports{report(kImage, 0xC0, 0)});
     EXPECT_FALSE(cacheRecordPresent(memoryImageEntry));
-    EXPECT_EQ(uploadImage(0, cut, nimbra::kImageJpeg), (Reports{{kImage, 0xC0, 0}}));
+    EXPECT_EQ(uploadImage(0, cut, nimbra::kImageJpeg), Reports{report(kImage, 0xC0, 0)});
     EXPECT_EQ(memDeviceMemory, nullptr);
     EXPECT_EQ(GUI_GetNumFreeBytes(), POOL_SIZE_BYTES);
 }
 
 TEST_F(Uploads, Slot0PictureIsPlacedAboveAnotherHolder) {
     PoolHold hold(300000);
-    EXPECT_EQ(uploadPng(0, solidPng(10, 10, {255, 0, 0})), (Reports{{kImage, 0x00, 0}}));
-    uint8_t *held = memDeviceMemory;
-    EXPECT_EQ(held, ALLOC_buffer + POOL_SIZE_BYTES - 300000);
-
+    EXPECT_EQ(uploadPng(0, solidPng(10, 10, {255, 0, 0})), ack(kImage, 0));
+    EXPECT_EQ(GUI_GetNumFreeBytes(), 300000u - 100);
     // With memory held above the picture, releasing the picture would
     // release that too: the next picture is refused and the first stays.
-    {
-        const uint32_t above = GUI_AllocStart();
-        GUI_AllocNoInit(16);
-        EXPECT_EQ(uploadPng(0, solidPng(20, 20, {0, 0, 255})), (Reports{{kImage, 0x02, 0}}));
-        EXPECT_EQ(memDeviceMemory, held);
-        EXPECT_TRUE(cacheRecordUsable(memoryImageEntry));
-        EXPECT_EQ(held[99], 0xE0);
-        GUI_AllocEnd(above);
-    }
-    EXPECT_EQ(uploadPng(0, solidPng(20, 20, {0, 0, 255})), (Reports{{kImage, 0x00, 0}}));
-    EXPECT_EQ(memDeviceMemory, held);
-    EXPECT_EQ(held[399], 0x03);
+    const uint32_t above = GUI_AllocStart();
+    GUI_AllocNoInit(16);
+    EXPECT_EQ(uploadPng(0, solidPng(20, 20, {0, 0, 255})), Reports{report(kImage, 0x02, 0)});
+    EXPECT_TRUE(cacheRecordUsable(memoryImageEntry));
+    EXPECT_EQ(memDeviceMemory[99], 0xE0);
+    GUI_AllocEnd(above);
+    EXPECT_EQ(uploadPng(0, solidPng(20, 20, {0, 0, 255})), ack(kImage, 0));
+    EXPECT_EQ(GUI_GetNumFreeBytes(), 300000u - 400);
+    EXPECT_EQ(memDeviceMemory[399], 0x03);
 }
 
 TEST_F(Uploads, DecodersWithoutPoolRoomAreRefusedNotFatal) {
@@ -477,7 +409,7 @@ TEST_F(Uploads, DecodersWithoutPoolRoomAreRefusedNotFatal) {
     };
     for (const Case &c : cases) {
         PoolHold hold(c.left);
-        EXPECT_EQ(uploadImage(c.slot, c.file, c.format), (Reports{{kImage, 0x02, c.slot}})) << c.what;
+        EXPECT_EQ(uploadImage(c.slot, c.file, c.format), Reports{report(kImage, 0x02, c.slot)}) << c.what;
         EXPECT_EQ(GUI_GetNumFreeBytes(), c.left) << c.what;
         EXPECT_FALSE(cacheRecordPresent(c.slot ? imageSlot(c.slot) : memoryImageEntry)) << c.what;
     }
@@ -488,7 +420,7 @@ TEST_F(Uploads, DecodersWithoutPoolRoomAreRefusedNotFatal) {
 
 class PictureAndVideo : public UploadTest {
 protected:
-    void uploadPicture(Rgb c) { ASSERT_EQ(uploadPng(0, solidPng(64, 32, c)), (Reports{{kImage, 0x00, 0}})); }
+    void uploadPicture(Rgb c) { ASSERT_EQ(uploadPng(0, solidPng(64, 32, c)), ack(kImage, 0)); }
     // The picture is usable, holds colour `index` all over and draws.
     void expectPicture(uint8_t index) {
         ASSERT_NE(memDeviceMemory, nullptr);
@@ -496,23 +428,21 @@ protected:
         for (int i = 0; i < 64 * 32; i++) ASSERT_EQ(memDeviceMemory[i], index) << i;
         fillScreen(0x00);
         EXPECT_TRUE(call(nimbra::drawImageCommand(0, 20, 20)).empty());
-        EXPECT_EQ(pixel(10, 10), index);
         EXPECT_EQ(pixel(41, 25), index);
     }
     void play(std::initializer_list<uint8_t> actions) {
-        for (uint8_t a : actions) ASSERT_TRUE(call(videoPlay(a)).empty()) << (int)a;
+        for (uint8_t a : actions) ASSERT_TRUE(call(nimbra::videoPlayCommand(a)).empty()) << (int)a;
     }
 };
 
 TEST_F(PictureAndVideo, APictureUploadWhileVideoRunsIsRefused) {
     play({1});
-    ASSERT_TRUE(MPEG_IsRunning());
     const uint32_t freeWithVideo = GUI_GetNumFreeBytes();
-    EXPECT_EQ(uploadPng(0, solidPng(64, 32, {255, 0, 0})), (Reports{{kImage, 0x02, 0}}));
+    EXPECT_EQ(uploadPng(0, solidPng(64, 32, {255, 0, 0})), Reports{report(kImage, 0x02, 0)});
     EXPECT_EQ(memDeviceMemory, nullptr);
     EXPECT_EQ(GUI_GetNumFreeBytes(), freeWithVideo);
     // Flash slots are not in the pool: they load as usual.
-    EXPECT_EQ(uploadPng(1, solidPng(64, 32, {255, 0, 0})), (Reports{{kImage, 0x00, 1}}));
+    EXPECT_EQ(uploadPng(1, solidPng(64, 32, {255, 0, 0})), ack(kImage, 1));
     play({2});
     EXPECT_EQ(GUI_GetNumFreeBytes(), POOL_SIZE_BYTES);
     uploadPicture({255, 0, 0});
@@ -523,16 +453,14 @@ TEST_F(PictureAndVideo, APictureUploadWhileVideoRunsIsRefused) {
 // a 320 x 240 video holding all but about 42000 bytes of the pool, too
 // little for a PNG decoder, a small PNG still loads into a flash slot.
 TEST_F(PictureAndVideo, APngLoadsIntoAFlashSlotWhilePictureAndVideoHoldThePool) {
-    ASSERT_EQ(uploadPng(0, solidPng(640, 220, {0, 0, 255})), (Reports{{kImage, 0x00, 0}}));
+    ASSERT_EQ(uploadPng(0, solidPng(640, 220, {0, 0, 255})), ack(kImage, 0));
     play({1});
     const Bytes firstGroup = nimbra::splitVideoGroups(mpegtest::load("ip_320x240_q6").bytes)[0];
     for (const Bytes &c : nimbra::videoUploadCommands(firstGroup, 1000)) ASSERT_TRUE(call(c).empty());
     ASSERT_TRUE(call(nimbra::videoPlayCommand(nimbra::kVideoDraw, 0, 0)).empty());
     ASSERT_LT(GUI_GetNumFreeBytes(), PNG_CONTEXT_BYTES);
-    EXPECT_EQ(uploadPng(5, solidPng(20, 10, {255, 0, 0})), (Reports{{kImage, 0x00, 5}}));
-    ASSERT_TRUE(cacheRecordUsable(imageSlot(5)));
+    EXPECT_EQ(uploadPng(5, solidPng(20, 10, {255, 0, 0})), ack(kImage, 5));
     EXPECT_EQ(readCacheRecord(imageSlot(5)).width, 20);
-    EXPECT_EQ(readCacheRecord(imageSlot(5)).height, 10);
 }
 
 TEST_F(PictureAndVideo, APictureHeldBeforeVideoSurvivesStartStopAndRestart) {
@@ -540,83 +468,11 @@ TEST_F(PictureAndVideo, APictureHeldBeforeVideoSurvivesStartStopAndRestart) {
     const uint32_t freeWithPicture = GUI_GetNumFreeBytes();
     play({1});
     EXPECT_EQ(allocToken, POOL_SIZE_BYTES - freeWithPicture);   // the video lies above the picture
-    EXPECT_LT(GUI_GetNumFreeBytes(), freeWithPicture);
-    expectPicture(0x1C);
     // A second picture while the video runs is refused; the first stays.
-    EXPECT_EQ(uploadPng(0, solidPng(64, 32, {0, 0, 255})), (Reports{{kImage, 0x02, 0}}));
-    expectPicture(0x1C);
+    EXPECT_EQ(uploadPng(0, solidPng(64, 32, {0, 0, 255})), Reports{report(kImage, 0x02, 0)});
     play({1});   // restart
     expectPicture(0x1C);
-    play({2});
+    play({2, 2});   // stop, and stop while stopped
     EXPECT_EQ(GUI_GetNumFreeBytes(), freeWithPicture);
     expectPicture(0x1C);
-    play({2});   // stop while stopped
-    EXPECT_EQ(GUI_GetNumFreeBytes(), freeWithPicture);
-    expectPicture(0x1C);
-}
-
-TEST_F(PictureAndVideo, APictureUploadedAfterAStopSurvivesFurtherStops) {
-    play({1, 2});
-    uploadPicture({255, 0, 0});
-    play({2});   // stop while stopped releases nothing
-    expectPicture(0xE0);
-    uploadPicture({0, 0, 255});   // the second upload replaces the first in place
-    EXPECT_EQ(GUI_GetNumFreeBytes(), POOL_SIZE_BYTES - 64 * 32);
-    expectPicture(0x03);
-    play({1, 1, 2, 2});
-    expectPicture(0x03);
-    EXPECT_EQ(GUI_GetNumFreeBytes(), POOL_SIZE_BYTES - 64 * 32);
-}
-
-// ------------------------------------------------------------ hostile uploads
-
-TEST_F(Uploads, RandomChunksAndDamagedFilesNeverEscapeTheirBuffers) {
-    uint32_t state = 0x9E3779B9u;
-    auto next = [&state]() {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        return state;
-    };
-    auto coord = [&](uint32_t span) { return (int32_t)(next() % span) - (int32_t)span / 2; };
-    const Bytes sources[] = {jpegFile("h2v2_q75.jpg"), jpegFile("h1v2_q75.jpg"), jpegFile("gray_q75.jpg"),
-                             rgbPng(20, 12, [](uint32_t x, uint32_t y) { return Rgb{(uint8_t)(x * 12), (uint8_t)(y * 20), 9}; },
-                                    [](uint32_t x, uint32_t) { return (uint8_t)(x * 13); }),
-                             deflate(builtinSmallFont())};
-    // The pool holds nothing but the slot 0 picture between commands.
-    auto checkPool = [&]() {
-        uint32_t used = 0;
-        if (memDeviceMemory) {
-            CacheRecord r = readCacheRecord(memoryImageEntry);
-            used = (uint32_t)(memDeviceMemory - ALLOC_buffer) + (((uint32_t)r.width * r.height + 3u) & ~3u);
-        }
-        ASSERT_EQ(ALLOC_buffer_idx, used);
-    };
-    for (int round = 0; round < 250; round++) {
-        // A whole file, damaged in a few bytes, sent with a matching CRC.
-        const size_t which = next() % 5;
-        Bytes file = sources[which];
-        const int damage = (int)(next() % 4);
-        for (int k = 0; k < damage; k++) file[next() % file.size()] = (uint8_t)next();
-        if (next() % 8 == 0) file.resize(next() % file.size() + 1);
-        Bytes data = nimbra::withCrc(file);
-        if (which == 4) {
-            call(whole(kFont, (uint8_t)(3 + next() % 12), (uint8_t)(0x20 | (next() % 3)), data));
-        } else {
-            const uint8_t slot = (uint8_t)(next() % 4);
-            call(whole(kImage, slot, which < 3 ? 2 : 1, data));
-            checkPool();
-            call(nimbra::drawImageCommand(slot, coord(1200), coord(700)));
-        }
-        checkPool();
-        // A stray chunk with a random header.
-        Bytes stray(9 + next() % 64);
-        for (auto &b : stray) b = (uint8_t)next();
-        stray[0] = next() % 2 ? kFont : kImage;
-        if (next() % 2) wr16le(stray.data() + 6, (uint16_t)(stray.size() - 9));
-        call(stray);
-        checkPool();
-        call(nimbra::drawSpriteCommand(coord(200), coord(200), (int32_t)(next() % 60), (int32_t)(next() % 60),
-                                       (int32_t)(next() % 60), (int32_t)(next() % 60)));
-    }
 }

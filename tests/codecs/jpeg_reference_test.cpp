@@ -11,8 +11,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -24,11 +22,6 @@
 
 namespace {
 
-std::vector<uint8_t> readData(const std::string &name) {
-    std::ifstream in(std::string(NIMBRA_SOURCE_DIR) + "/tests/data/jpeg/" + name, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
 // A binary PPM (P6) or PGM (P5) with maxval 255, as RGB triples.
 struct Picture {
     int width = 0, height = 0;
@@ -36,7 +29,7 @@ struct Picture {
 };
 
 bool readPnm(const std::string &name, Picture &pic) {
-    std::vector<uint8_t> bytes = readData(name);
+    std::vector<uint8_t> bytes = testsupport::testData("jpeg/" + name);
     size_t pos = 0;
     auto token = [&]() {
         std::string t;
@@ -69,7 +62,7 @@ struct Comparison {
 // reference decoding quantised to RGB332.
 Comparison compareWithReference(const std::string &name, bool gray) {
     Comparison result;
-    std::vector<uint8_t> jpeg = readData(name + ".jpg");
+    std::vector<uint8_t> jpeg = testsupport::testData("jpeg/" + name + ".jpg");
     Picture ref;
     EXPECT_TRUE(readPnm(name + (gray ? ".pgm" : ".ppm"), ref));
     if (jpeg.empty() || ref.rgb.empty()) return result;
@@ -124,24 +117,6 @@ TEST_F(JpegReference, EveryImageMatchesUpToOneLevelInOneChannel) {
     }
     // About 0.3 % over all the images is expected; allow up to 1 %.
     EXPECT_LT(differing * 100, pixels) << differing << " of " << pixels;
-}
-
-TEST_F(JpegReference, ProgressiveImageIsSizedAndDrawnHarmlessly) {
-    std::vector<uint8_t> jpeg = readData("progressive.jpg");
-    ASSERT_FALSE(jpeg.empty());
-    uint32_t w = 0, h = 0;
-    uint8_t progressive = 0;
-    EXPECT_EQ(GUI_JPEG_GetSize(jpeg.data(), (uint32_t)jpeg.size(), &w, &h, &progressive), 0);
-    EXPECT_EQ(w, 48u);
-    EXPECT_EQ(h, 33u);
-    EXPECT_EQ(progressive, 1);
-    // Drawing one reads its first scan as if it were sequential: no meaning,
-    // but nothing outside the image is touched and the pool comes back.
-    memset(fb, 0, sizeof fb);
-    uint32_t freeBefore = GUI_GetNumFreeBytes();
-    static_cast<void>(GUI_JPEG_Draw(jpeg.data(), (uint32_t)jpeg.size(), 0, 0));
-    EXPECT_EQ(GUI_GetNumFreeBytes(), freeBefore);
-    for (int x = 48; x < 640; x++) EXPECT_EQ(fb[x], 0);
 }
 
 }  // namespace

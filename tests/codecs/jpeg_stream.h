@@ -88,14 +88,6 @@ public:
         for (int k = 0; k < 64; k++) p.push_back((uint8_t)zigzagValues.at(k));
         return segment(0xDB, p);
     }
-    Stream &dqt16(uint8_t slot, const std::vector<int> &zigzagValues) {
-        Bytes p{(uint8_t)(0x10 | slot)};
-        for (int k = 0; k < 64; k++) {
-            p.push_back((uint8_t)(zigzagValues.at(k) >> 8));
-            p.push_back((uint8_t)zigzagValues.at(k));
-        }
-        return segment(0xDB, p);
-    }
     Stream &sof(uint8_t marker, int width, int height, const std::vector<Component> &comps) {
         Bytes p{8, (uint8_t)(height >> 8), (uint8_t)height, (uint8_t)(width >> 8), (uint8_t)width,
                 (uint8_t)comps.size()};

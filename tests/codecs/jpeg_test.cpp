@@ -1,12 +1,9 @@
-// The JPEG decoder on hand-built streams: the refusals of the header and
-// table segments, broken and truncated entropy data, restart markers,
-// clipping and the pool.
+// The JPEG decoder on hand-built streams: the worked examples decoded to
+// exact indices, the refusals of the header and table segments, broken and
+// truncated entropy data, restart markers, clipping and the pool.
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
-#include <iterator>
-#include <string>
 
 #include "codecs/GUI_JPEG.h"
 #include "gui/GUICC_M332.h"
@@ -17,22 +14,18 @@
 #include "tests/support/device_fixture.h"
 
 using namespace jpegtest;
+using testsupport::testData;
 
 namespace {
 
 constexpr uint8_t kBackground = 0x5A;
 
 uint8_t grayIndex(int sample) { return Color2Index_M332(0xFF000000u | (uint32_t)sample * 0x010101u); }
-
 uint8_t pixel(int x, int y) { return fb[y * SCREEN_WIDTH + x]; }
 
-Bytes readJpeg(const char *name) {
-    std::ifstream in(std::string(NIMBRA_SOURCE_DIR) + "/tests/data/jpeg/" + name, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // Draws on a screen filled with kBackground; the data is copied into a
-// buffer of exactly its size so that a read past it is caught.
+// buffer of exactly its size so that a read past it is caught, and the pool
+// must come back to where it was.
 int draw(const Bytes &data, int32_t x = 0, int32_t y = 0) {
     memset(fb, kBackground, sizeof fb);
     std::vector<uint8_t> exact(data);
@@ -56,25 +49,14 @@ Size sizeOf(const Bytes &data) {
 
 // Checks a w x h region at (x0, y0) against one index; says where it differs.
 ::testing::AssertionResult regionIs(int x0, int y0, int w, int h, uint8_t index) {
-    for (int y = y0; y < y0 + h; y++) {
-        for (int x = x0; x < x0 + w; x++) {
-            if (pixel(x, y) != index) {
+    for (int y = y0; y < y0 + h; y++)
+        for (int x = x0; x < x0 + w; x++)
+            if (pixel(x, y) != index)
                 return ::testing::AssertionFailure()
                        << "pixel (" << x << ", " << y << ") is " << (int)pixel(x, y) << ", expected " << (int)index
                        << "\n"
                        << testsupport::describeRegion(fb, SCREEN_WIDTH, x0, y0, w, h);
-            }
-        }
-    }
     return ::testing::AssertionSuccess();
-}
-
-// A grey image with unit quantisation and the given tables, up to the scan.
-Stream grayWith(int width, int height, const HuffSpec &dc, const HuffSpec &ac) {
-    Stream s;
-    s.soi().dqt8(0, unitQuant()).sof(0xC0, width, height, {{1, 0x11, 0}}).dht(0, 0, dc).dht(1, 0, ac);
-    s.sos({{1, 0}});
-    return s;
 }
 
 // Codes of the given lengths, in ascending order, for symbols 0, 1, 2 ...
@@ -101,29 +83,24 @@ Bytes flatGray(int width, int height, const std::vector<int> &samples, bool with
     return s.bytes;
 }
 
-// A colour image whose MCUs hold flat blocks; blocks lists the samples of
-// each block in decoding order, MCU after MCU.
-Bytes flatColor(int width, int height, uint8_t lumaSampling, const std::vector<int> &blocks, int blocksPerMcu) {
+// A colour image of flat blocks, MCU after MCU, each listing the samples of
+// its blocks in decoding order (luma blocks, then Cb and Cr).
+Bytes flatColor(int width, int height, uint8_t lumaSampling, const std::vector<std::vector<int>> &mcus) {
     Stream s = colorHeader(width, height, lumaSampling);
     EntropyWriter e(dcFlat(), acFlat());
-    int lumaBlocks = blocksPerMcu - 2;
     int prev[3] = {0, 0, 0};
-    for (size_t i = 0; i < blocks.size(); i++) {
-        int pos = (int)(i % blocksPerMcu);
-        int c = pos < lumaBlocks ? 0 : pos - lumaBlocks + 1;
-        e.block(dcForSample(blocks[i]) - prev[c]);
-        prev[c] = dcForSample(blocks[i]);
+    for (const auto &mcu : mcus) {
+        const int lumaBlocks = (int)mcu.size() - 2;
+        for (int i = 0; i < (int)mcu.size(); i++) {
+            int c = i < lumaBlocks ? 0 : i - lumaBlocks + 1;
+            e.block(dcForSample(mcu[i]) - prev[c]);
+            prev[c] = dcForSample(mcu[i]);
+        }
     }
     s.raw(e.flush()).eoi();
     return s.bytes;
 }
-
-// `count` copies of one MCU's blocks.
-std::vector<int> repeat(int count, const std::vector<int> &mcu) {
-    std::vector<int> out;
-    for (int i = 0; i < count; i++) out.insert(out.end(), mcu.begin(), mcu.end());
-    return out;
-}
+std::vector<std::vector<int>> repeat(int count, const std::vector<int> &mcu) { return {(size_t)count, mcu}; }
 
 class JpegDecode : public BareDeviceTest {};
 
@@ -131,19 +108,20 @@ class JpegDecode : public BareDeviceTest {};
 // Samples (the transform, colours and layouts are compared with an
 // independent decoder in jpeg_reference_test.cpp)
 
-TEST_F(JpegDecode, LargeQuantisedValuesAreKeptAs16Bits) {
-    // Quantiser 65535 and coefficients of 15 bits: the products keep their
-    // low 16 bits, and the transform of any 16-bit input stays in range.
-    HuffSpec dc = huff({{5, 16}});
-    Stream s;
-    s.soi().dqt16(0, std::vector<int>(64, 65535)).sof(0xC1, 16, 8, {{1, 0x11, 0}});
-    s.dht(0, 0, dc).dht(1, 0, acFlat()).sos({{1, 0}});
-    std::vector<std::pair<int, int>> extremes;
-    for (int k = 1; k < 64; k++) extremes.push_back({0, (k & 1) ? 32767 : -32767});
-    EntropyWriter e(dc, acFlat());
-    e.block(32767, extremes);
-    e.block(-32767, extremes);
-    EXPECT_EQ(draw(s.raw(e.flush()).eoi().bytes), 0);
+// The worked examples: a grey block whose only coefficient is DC 8 gives
+// row-pass values 8 << 2 = 32 and samples ((32 + 16) >> 5) + 128 = 129,
+// grey levels 4, 4, 2: index 0x92. Y 76, Cb 85, Cr 255 is pure red (R 254,
+// G 0, B 0): 0xE0; Y 255 and Y 0 with neutral chroma are white and black.
+TEST_F(JpegDecode, WorkedExamplesGiveExactIndices) {
+    EntropyWriter dc8(dcFlat(), acFlat());
+    dc8.block(8);
+    ASSERT_EQ(draw(grayHeader(8, 8).raw(dc8.flush()).eoi().bytes), 0);
+    EXPECT_TRUE(regionIs(0, 0, 8, 8, 0x92));
+    ASSERT_EQ(draw(flatColor(24, 8, 0x11, {{76, 85, 255}, {255, 128, 128}, {0, 128, 128}})), 0);
+    EXPECT_TRUE(regionIs(0, 0, 8, 8, 0xE0));
+    EXPECT_TRUE(regionIs(8, 0, 8, 8, 0xFF));
+    EXPECT_TRUE(regionIs(16, 0, 8, 8, 0x00));
+    EXPECT_TRUE(regionIs(24, 0, 8, 8, kBackground));
 }
 
 // ---------------------------------------------------------------------------
@@ -156,59 +134,21 @@ TEST_F(JpegDecode, MissingEoiKeepsTheLastMcuRowUndrawn) {
     EXPECT_TRUE(regionIs(0, 8, 8, 8, grayIndex(120)));
     EXPECT_TRUE(regionIs(0, 16, 8, 8, kBackground));
     // A second scan where EOI should be refuses the last row the same way.
-    Stream twoScans;
-    twoScans.raw(noEoi).sos({{1, 0}}).eoi();
-    EXPECT_EQ(draw(twoScans.bytes), 1);
+    EXPECT_EQ(draw(Stream().raw(noEoi).sos({{1, 0}}).eoi().bytes), 1);
     EXPECT_TRUE(regionIs(0, 8, 8, 8, grayIndex(120)));
     EXPECT_TRUE(regionIs(0, 16, 8, 8, kBackground));
     // Height 20 in 2x2 layout: the EOI check comes with the second MCU row,
     // before line 16 is drawn.
-    Bytes tall = flatColor(16, 20, 0x22, repeat(2, {200, 200, 200, 200, 128, 128}), 6);
+    Bytes tall = flatColor(16, 20, 0x22, repeat(2, {200, 200, 200, 200, 128, 128}));
     tall.resize(tall.size() - 2);
     EXPECT_EQ(draw(tall), 1);
     EXPECT_TRUE(regionIs(0, 0, 16, 16, grayIndex(200)));
     EXPECT_TRUE(regionIs(0, 16, 16, 4, kBackground));
 }
 
-TEST_F(JpegDecode, TruncatedStreamsNeverReadPastTheirEnd) {
-    // Every prefix of a valid stream (colour, restart markers, long codes)
-    // is refused or drawn without touching anything past its bytes; the
-    // exact-size copies in draw() let the address checker see any overrun.
-    for (const char *name : {"h2v2_restart2.jpg", "h1v1_q4_16bit.jpg", "gray_q75.jpg"}) {
-        Bytes full = readJpeg(name);
-        ASSERT_GT(full.size(), 100u) << name;
-        for (size_t n = 0; n < full.size(); n += (n < 700 ? 1 : 7)) {
-            Bytes prefix(full.begin(), full.begin() + (long)n);
-            EXPECT_EQ(draw(prefix), 1) << name << ": prefix of " << n << " bytes";
-            sizeOf(prefix);
-        }
-    }
-}
-
-TEST_F(JpegDecode, CorruptedStreamsStayInBounds) {
-    // Flipped bytes anywhere in a real stream: any result is allowed, but
-    // the pool comes back and nothing outside the image changes.
-    Bytes full = readJpeg("h2v2_optimized.jpg");
-    ASSERT_GT(full.size(), 200u);
-    uint32_t state = 12345;
-    for (int round = 0; round < 200; round++) {
-        Bytes data = full;
-        for (int flips = 0; flips < 1 + round % 4; flips++) {
-            state = state * 1103515245u + 12345u;
-            size_t at = 2 + (state >> 8) % (data.size() - 2);
-            data[at] ^= (uint8_t)(1u << ((state >> 4) & 7));
-        }
-        int result = draw(data, 3, 2);
-        EXPECT_TRUE(result == 0 || result == 1 || result == -1);
-        EXPECT_TRUE(regionIs(0, 0, 3, 40, kBackground));
-        EXPECT_TRUE(regionIs(0, 0, 48, 2, kBackground));
-    }
-}
-
 // Coefficients that would run past the block abandon the rest of the row;
 // its blocks keep the coefficients of the row before.
 TEST_F(JpegDecode, BadCoefficientDataAbandonsTheRow) {
-    HuffSpec dc17 = huff({{5, 17}});
     // Row 0: blocks at 150 and 170. Row 1: block 0 decodes its DC (90),
     // then three ZRLs reach position 49 and a run of 15 would pass 63.
     EntropyWriter run(dcFlat(), acFlat());
@@ -230,48 +170,41 @@ TEST_F(JpegDecode, BadCoefficientDataAbandonsTheRow) {
     ASSERT_EQ(draw(grayHeader(16, 8).raw(zrl.flush()).eoi().bytes), 0);
     EXPECT_TRUE(regionIs(8, 0, 8, 8, grayIndex(128)));
     // A DC category above 15.
+    HuffSpec dc17 = huff({{5, 17}});
     EntropyWriter category(dc17, acFlat());
     category.block(dcForSample(60));
     category.dcSymbol(16);
     category.bits(0xFFFF, 16);
-    ASSERT_EQ(draw(grayWith(16, 16, dc17, acFlat()).raw(category.flush()).eoi().bytes), 0);
+    Stream withDc17;
+    withDc17.soi().dqt8(0, unitQuant()).sof(0xC0, 16, 16, {{1, 0x11, 0}}).dht(0, 0, dc17).dht(1, 0, acFlat());
+    ASSERT_EQ(draw(withDc17.sos({{1, 0}}).raw(category.flush()).eoi().bytes), 0);
     EXPECT_TRUE(regionIs(0, 0, 8, 8, grayIndex(60)));
     EXPECT_TRUE(regionIs(8, 0, 8, 8, grayIndex(128)));
-}
-
-TEST_F(JpegDecode, CoefficientsOfEarlierRowsAreCleared) {
-    // Row 0 block 0 has a high-frequency coefficient; row 1's block ends at
-    // once, so nothing of row 0 may survive into it.
-    EntropyWriter e(dcFlat(), acFlat());
-    e.block(dcForSample(128), {{0, 100}, {30, -70}, {20, 3}});
-    e.block(dcForSample(200) - dcForSample(128));
-    ASSERT_EQ(draw(grayHeader(8, 16).raw(e.flush()).eoi().bytes), 0);
-    EXPECT_TRUE(regionIs(0, 8, 8, 8, grayIndex(200)));
 }
 
 // ---------------------------------------------------------------------------
 // Restart intervals
 
-// Interval 1 over 10 MCUs: markers D0 to D7, then D0 and D1 again, each
-// MCU's DC coded from 0.
-TEST_F(JpegDecode, RestartMarkersWrapAndResetThePrediction) {
+// Each marker resets the predictions, and their numbers wrap after RST7.
+TEST_F(JpegDecode, RestartMarkersCountModuloEight) {
     Stream s;
     s.soi().dqt8(0, unitQuant()).sof(0xC0, 80, 8, {{1, 0x11, 0}}).dri(1);
     s.dht(0, 0, dcFlat()).dht(1, 0, acFlat()).sos({{1, 0}});
     EntropyWriter e(dcFlat(), acFlat());
     for (int m = 0; m < 10; m++) {
-        if (m > 0) s.raw(e.flush()).raw({0xFF, (uint8_t)(0xD0 + (m - 1) % 8)});
-        e.block(dcForSample(10 + 24 * m));
+        e.block(dcForSample(20 + 20 * m));
+        s.raw(e.flush());
+        if (m < 9) s.raw({0xFF, (uint8_t)(0xD0 + m % 8)});
     }
-    ASSERT_EQ(draw(s.raw(e.flush()).eoi().bytes), 0);
-    for (int m = 0; m < 10; m++) EXPECT_TRUE(regionIs(8 * m, 0, 8, 8, grayIndex(10 + 24 * m))) << m;
+    ASSERT_EQ(draw(s.eoi().bytes), 0);
+    for (int m = 0; m < 10; m++) EXPECT_TRUE(regionIs(8 * m, 0, 8, 8, grayIndex(20 + 20 * m))) << "MCU " << m;
 }
 
 TEST_F(JpegDecode, WrongRestartMarkerStopsLookingForMarkers) {
-    // Two MCU rows of two MCUs, a marker after each MCU; the first marker
-    // is wrong. MCU 0 is intact; no marker is looked for after the failed
-    // one, so the next marker stops the entropy data and, still there when
-    // the image should end, refuses the last row.
+    // Two MCU rows of two MCUs, interval 1; the first marker is wrong. MCU 0
+    // is intact; no marker is looked for after the failed one, so the next
+    // marker stops the entropy data and, still there when the image should
+    // end, refuses the last row.
     Stream s;
     s.soi().dqt8(0, unitQuant()).sof(0xC0, 16, 16, {{1, 0x11, 0}}).dri(1);
     s.dht(0, 0, dcFlat()).dht(1, 0, acFlat()).sos({{1, 0}});
@@ -297,9 +230,7 @@ TEST_F(JpegDecode, HeaderChecks) {
     Bytes afterSoi(image.begin() + 2, image.end());
     const std::vector<Component> gray = {{1, 0x11, 0}};
     auto adobe = [&](Bytes tail) {
-        Bytes payload = {'A', 'd', 'o', 'b', 'e', 0, 100, 0, 0, 0, 0};
-        payload.insert(payload.end(), tail.begin(), tail.end());
-        return Stream().soi().segment(0xEE, payload).raw(afterSoi).bytes;
+        return Stream().soi().segment(0xEE, Bytes{'A', 'd', 'o', 'b', 'e', 0, 100, 0, 0, 0, 0} + tail).raw(afterSoi).bytes;
     };
     struct Case {
         const char *what;
@@ -308,7 +239,6 @@ TEST_F(JpegDecode, HeaderChecks) {
         uint32_t w, h;
         int drawn;
     } cases[] = {
-        {"nothing", {}, 1, 0, 0, 1},
         {"EOI first", {0xFF, 0xD9}, 1, 0, 0, 1},
         {"SOI alone", {0xFF, 0xD8}, 1, 0, 0, 1},
         {"segments and fill bytes before the frame",
@@ -335,10 +265,7 @@ TEST_F(JpegDecode, HeaderChecks) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         Size s = sizeOf(c.data);
-        EXPECT_EQ(s.result, c.result);
-        EXPECT_EQ(s.w, c.w);
-        EXPECT_EQ(s.h, c.h);
-        EXPECT_EQ(s.progressive, 0);
+        EXPECT_EQ(std::make_tuple(s.result, s.w, s.h, s.progressive), std::make_tuple(c.result, c.w, c.h, (uint8_t)0));
         EXPECT_EQ(draw(c.data), c.drawn);
         EXPECT_TRUE(regionIs(0, 0, 8, 8, c.drawn == 0 ? grayIndex(77) : kBackground));
     }
@@ -351,14 +278,11 @@ TEST_F(JpegDecode, UnsupportedLayoutsAreRefused) {
     auto frame = [](const std::vector<Component> &comps) {
         Stream s;
         s.soi().dqt8(0, unitQuant()).sof(0xC0, 16, 16, comps).dht(0, 0, dcFlat()).dht(1, 0, acFlat());
-        s.sos({{1, 0}}).raw(Bytes(64, 0)).eoi();
-        return s.bytes;
+        return s.sos({{1, 0}}).raw(Bytes(64, 0)).eoi().bytes;
     };
-    EXPECT_EQ(draw(frame({{1, 0x11, 0}, {2, 0x21, 0}, {3, 0x11, 0}})), 1);  // Cb 2x1
+    EXPECT_EQ(draw(frame({{1, 0x11, 0}, {2, 0x21, 0}, {3, 0x11, 0}})), 1);   // Cb 2x1
     EXPECT_EQ(draw(frame({{1, 0x11, 0}, {2, 0x11, 0}, {3, 0x11, 0}, {4, 0x11, 0}})), 1);
-    EXPECT_EQ(draw(frame({{1, 0x11, 0}, {2, 0x11, 0}})), 1);
     EXPECT_EQ(draw(frame({{1, 0x31, 0}, {2, 0x11, 0}, {3, 0x11, 0}})), 1);
-    EXPECT_EQ(draw(frame({{1, 0x00, 0}})), 1);  // a grey frame with no sampling
     // A grey frame draws one 8 x 8 block per MCU whatever its sampling.
     EXPECT_EQ(draw(frame({{1, 0x22, 0}})), 0);
     EXPECT_TRUE(regionIs(0, 0, 16, 16, grayIndex(128)));
@@ -366,23 +290,20 @@ TEST_F(JpegDecode, UnsupportedLayoutsAreRefused) {
 
 TEST_F(JpegDecode, QuantisationSegments) {
     // Two 8-bit tables in one segment (length 132) define both slots.
-    Bytes both{0x00};
-    both.insert(both.end(), 64, 1);
-    both.push_back(0x01);
-    both.insert(both.end(), 64, 2);
+    const Bytes both = Bytes{0x00} + Bytes(64, 1) + Bytes{0x01} + Bytes(64, 2);
     auto image = [](const Bytes &dqt, uint8_t quantSlot) {
         Stream s;
         s.soi().segment(0xDB, dqt).sof(0xC0, 8, 8, {{1, 0x11, quantSlot}});
         s.dht(0, 0, dcFlat()).dht(1, 0, acFlat()).sos({{1, 0}});
         EntropyWriter e(dcFlat(), acFlat());
-        e.block(40);  // DC 40 x q
+        e.block(40);   // DC 40 x q
         return s.raw(e.flush()).eoi().bytes;
     };
     ASSERT_EQ(draw(image(both, 1)), 0);
-    EXPECT_TRUE(regionIs(0, 0, 8, 8, grayIndex(128 + 10)));  // 80 x 4 = 320, (336 >> 5) = 10
+    EXPECT_TRUE(regionIs(0, 0, 8, 8, grayIndex(128 + 10)));   // 80 x 4 = 320, (336 >> 5) = 10
     ASSERT_EQ(draw(image(both, 0)), 0);
     EXPECT_TRUE(regionIs(0, 0, 8, 8, grayIndex(128 + 5)));
-    EXPECT_EQ(draw(image(Bytes(both.begin(), both.end() - 1), 0)), 1);  // length 131
+    EXPECT_EQ(draw(image(Bytes(both.begin(), both.end() - 1), 0)), 1);   // length 131
     Bytes slot4 = both;
     slot4[0] = 0x04;
     EXPECT_EQ(draw(image(slot4, 1)), 1);
@@ -405,7 +326,7 @@ Bytes withAcTable(int tableClass, int id, const HuffSpec &table, uint8_t scanTab
 
 TEST_F(JpegDecode, HuffmanSegments) {
     HuffSpec overLong = acFlat();
-    overLong.counts[2] = 1;  // on top of 242 codes of 8 bits
+    overLong.counts[2] = 1;   // on top of 242 codes of 8 bits
     overLong.symbols.insert(overLong.symbols.begin(), 0x11);
     HuffSpec cutShort = acFlat();
     cutShort.symbols.resize(100);
@@ -433,16 +354,11 @@ TEST_F(JpegDecode, HuffmanSegments) {
     };
     for (const Case &c : cases) {
         EXPECT_EQ(draw(withAcTable(c.tableClass, c.id, c.table, c.scanTables)), c.result) << c.what;
-        if (c.result == 0) {
-            EXPECT_TRUE(regionIs(0, 0, 16, 8, grayIndex(99))) << c.what;
-        }
+        EXPECT_TRUE(c.result != 0 || regionIs(0, 0, 16, 8, grayIndex(99))) << c.what;
     }
     // Up to 16 bytes after the last table of a segment are left unread.
-    Bytes payload{0x11};
     HuffSpec table = acFlat();
-    payload.insert(payload.end(), table.counts + 1, table.counts + 17);
-    payload.insert(payload.end(), table.symbols.begin(), table.symbols.end());
-    payload.insert(payload.end(), 16, 0x42);
+    Bytes payload = Bytes{0x11} + Bytes(table.counts + 1, table.counts + 17) + table.symbols + Bytes(16, 0x42);
     Stream s;
     s.soi().dqt8(0, unitQuant()).sof(0xC0, 8, 8, {{1, 0x11, 0}}).dht(0, 0, dcFlat()).segment(0xC4, payload);
     EntropyWriter e(dcFlat(), acFlat());
@@ -454,7 +370,6 @@ TEST_F(JpegDecode, HuffmanSegments) {
 TEST_F(JpegDecode, RestartAndScanSegments) {
     Bytes image = flatGray(8, 8, {50});
     EXPECT_EQ(draw(Stream().soi().segment(0xDD, {0, 2, 0}).raw(Bytes(image.begin() + 2, image.end())).bytes), 1);
-
     auto scanWith = [](const Bytes &sosPayload) {
         Stream s;
         s.soi().dqt8(0, unitQuant()).sof(0xC0, 8, 8, {{1, 0x11, 0}, {2, 0x11, 0}, {3, 0x11, 0}});
@@ -462,10 +377,10 @@ TEST_F(JpegDecode, RestartAndScanSegments) {
         return s.bytes;
     };
     EXPECT_EQ(draw(scanWith({3, 1, 0, 2, 0, 3, 0, 0, 63, 0})), 0);
-    EXPECT_EQ(draw(scanWith({3, 1, 0, 2, 0, 4, 0, 0, 63, 0})), 1);     // no component 4
-    EXPECT_EQ(draw(scanWith({3, 1, 0, 2, 0, 3, 0, 0, 63})), 1);        // wrong length
-    EXPECT_EQ(draw(scanWith({0, 0, 63, 0})), 1);                       // no components
-    EXPECT_EQ(draw(scanWith({3, 1, 0x40, 2, 0, 3, 0, 0, 63, 0})), 1);  // DC table 4
+    EXPECT_EQ(draw(scanWith({3, 1, 0, 2, 0, 4, 0, 0, 63, 0})), 1);      // no component 4
+    EXPECT_EQ(draw(scanWith({3, 1, 0, 2, 0, 3, 0, 0, 63})), 1);         // wrong length
+    EXPECT_EQ(draw(scanWith({0, 0, 63, 0})), 1);                        // no components
+    EXPECT_EQ(draw(scanWith({3, 1, 0x40, 2, 0, 3, 0, 0, 63, 0})), 1);   // DC table 4
     // A component listed twice needs more blocks than an MCU has.
     EXPECT_EQ(draw(scanWith({4, 1, 0, 1, 0, 2, 0, 3, 0, 0, 63, 0})), 1);
     // Something other than a scan after the tables.
@@ -480,18 +395,17 @@ protected:
     // A 37 x 29 colour image and its decoding drawn whole at (0, 0).
     void SetUp() override {
         BareDeviceTest::SetUp();
-        image = readJpeg("h2v1_q75.jpg");
+        image = testData("jpeg/h2v1_q75.jpg");
         ASSERT_EQ(draw(image), 0);
-        for (int y = 0; y < 29; y++) {
+        for (int y = 0; y < 29; y++)
             for (int x = 0; x < 37; x++) truth[y][x] = pixel(x, y);
-        }
     }
     // Draws at (x, y) under the clip rectangle given and checks every pixel
     // of the screen.
     void expectDrawnAt(int32_t x, int32_t y, int x0 = 0, int y0 = 0, int x1 = 639, int y1 = 399) {
         GUI_SetClipRect(x0, y0, x1, y1);
         EXPECT_EQ(draw(image, x, y), 0);
-        for (int py = 0; py < SCREEN_HEIGHT; py++) {
+        for (int py = 0; py < SCREEN_HEIGHT; py++)
             for (int px = 0; px < SCREEN_WIDTH; px++) {
                 int64_t ix = (int64_t)px - x, iy = (int64_t)py - y;
                 bool inside = px >= x0 && px <= x1 && py >= y0 && py <= y1 && ix >= 0 && ix < 37 && iy >= 0 && iy < 29;
@@ -502,29 +416,20 @@ protected:
                     return;
                 }
             }
-        }
     }
     Bytes image;
     uint8_t truth[29][37];
 };
 
 TEST_F(JpegClip, ScreenEdgesClipSidesAndFarAwayPositions) {
-    expectDrawnAt(-10, -7);
+    expectDrawnAt(-10, -7);   // rows above the screen are decoded, not drawn
     expectDrawnAt(620, 390);
-    expectDrawnAt(-36, 100);
-    expectDrawnAt(100, -28);
-    expectDrawnAt(639, 399);
-    expectDrawnAt(700, 0);
     expectDrawnAt(INT32_MAX, INT32_MAX);
     expectDrawnAt(INT32_MIN, INT32_MIN);
-    expectDrawnAt(INT32_MIN, 0);
-    expectDrawnAt(0, 0, 5, 4, 20, 15);
     expectDrawnAt(10, 10, 5, 4, 20, 15);
-    // Starting right of or below the clip rectangle, or ending left of or
-    // above it, draws nothing; so does an empty clip rectangle.
+    // Starting right of the clip rectangle, or ending above it, draws
+    // nothing; so does an empty clip rectangle.
     expectDrawnAt(21, 0, 5, 4, 20, 15);
-    expectDrawnAt(0, 16, 5, 4, 20, 15);
-    expectDrawnAt(-40, 5, 5, 4, 20, 15);
     expectDrawnAt(5, -40, 5, 4, 20, 15);
     expectDrawnAt(0, 0, 10, 10, 9, 20);
 }
@@ -537,16 +442,6 @@ TEST_F(JpegClip, DecodingStopsBelowTheClip) {
     GUI_SetClipRect(0, 0, 639, 20);
     EXPECT_EQ(draw(cut, 0, 0), 0);
     EXPECT_TRUE(regionIs(0, 21, 37, 10, kBackground));
-}
-
-TEST_F(JpegClip, IntoSmallerOffScreenBuffer) {
-    std::vector<uint8_t> picture(20 * 10, 0x33);
-    GUI_SetFrameBufferBase(picture.data(), 20, 10);
-    EXPECT_EQ(GUI_JPEG_Draw(image.data(), (uint32_t)image.size(), -3, -2), 0);
-    GUI_RestoreFrameBufferBase();
-    for (int y = 0; y < 10; y++) {
-        for (int x = 0; x < 20; x++) ASSERT_EQ(picture[y * 20 + x], truth[y + 2][x + 3]) << x << "," << y;
-    }
 }
 
 // ---------------------------------------------------------------------------
@@ -574,18 +469,17 @@ TEST_F(JpegPool, RecordAndRowBuffersNeedRoomInThePool) {
     // more than 193 x 240 + 2 x 640 bytes. (Free counts here keep the record
     // on an 8-byte boundary, so it takes no padding.)
     Bytes small = flatGray(16, 16, {90, 90, 90, 90});
-    Bytes one = flatColor(16, 16, 0x22, {90, 90, 90, 90, 128, 128}, 6);
-    Bytes wide = flatColor(640, 16, 0x22, repeat(40, {90, 90, 90, 90, 128, 128}), 6);
+    Bytes one = flatColor(16, 16, 0x22, {{90, 90, 90, 90, 128, 128}});
+    Bytes wide = flatColor(640, 16, 0x22, repeat(40, {90, 90, 90, 90, 128, 128}));
     struct Case {
         const Bytes &image;
         int width;
         uint32_t free;
         int result;
     } cases[] = {
-        {small, 16, 100, -1},  // not even room for the record
+        {small, 16, 100, -1},   // not even room for the record
         {one, 16, JPEG_CONTEXT_BYTES + 1184, -1},
         {one, 16, JPEG_CONTEXT_BYTES + 1192, 0},
-        {wide, 640, JPEG_CONTEXT_BYTES + 200, -1},
         {wide, 640, JPEG_CONTEXT_BYTES + 193 * 240 + 2 * 640, -1},
         {wide, 640, JPEG_CONTEXT_BYTES + 193 * 240 + 2 * 640 + 8, 0},
     };
@@ -599,19 +493,6 @@ TEST_F(JpegPool, RecordAndRowBuffersNeedRoomInThePool) {
     EXPECT_EQ(GUI_GetNumFreeBytes(), 100u);
 }
 
-TEST_F(JpegPool, RecordAtAnyPoolPosition) {
-    // The record holds pointers: it must sit aligned whatever the pool's
-    // fill (draw() checks that the pool comes back to the same place).
-    Bytes small = flatGray(8, 8, {50});
-    for (uint32_t used : {0u, 4u, 8u, 12u}) {
-        GUI_AllocEnd(start);
-        GUI_AllocNoInit(used);
-        ASSERT_EQ(draw(small), 0) << used;
-        EXPECT_TRUE(regionIs(0, 0, 8, 8, grayIndex(50)));
-    }
-}
-
-// (Images too wide for the pool are among the header checks.)
 TEST_F(JpegPool, TallestImage) {
     // 8 x 65535 grey with a few bytes of data: decoding runs on 1-bits and
     // stops at the bottom of the screen...

@@ -1,8 +1,8 @@
 // The MPEG-1 video decoder on its own: pictures against an independent
-// decoder's, the inverse DCT's accuracy, the stream buffer's contract, the
-// sequence header rules and damaged streams.
+// decoder's, a picture written bit by bit for the escape codes, quantiser
+// changes and saturation, the inverse DCT's accuracy, the stream buffer's
+// contract, the sequence header rules and partly buffered pictures.
 #include <gtest/gtest.h>
-#include <sanitizer/asan_interface.h>
 
 #include <algorithm>
 #include <cmath>
@@ -36,6 +36,7 @@ struct BitWriter {
             used = (used + 1) & 7;
         }
     }
+    void align() { used = 0; }   // the rest of the byte stays zero
 };
 
 // Sequence header of the given size; each matrix given (64 entries in
@@ -45,12 +46,12 @@ Bytes sequenceHeader(int width, int height, const Bytes &intra = {}, const Bytes
     w.put(0x1B3, 32);
     w.put((uint32_t)width, 12);
     w.put((uint32_t)height, 12);
-    w.put(1, 4);         // aspect ratio
-    w.put(4, 4);         // picture rate
-    w.put(0x3FFFF, 18);  // bit rate
-    w.put(1, 1);         // marker
-    w.put(3, 10);        // buffer size
-    w.put(0, 1);         // constrained parameters
+    w.put(1, 4);          // aspect ratio
+    w.put(4, 4);          // picture rate
+    w.put(0x3FFFF, 18);   // bit rate
+    w.put(1, 1);          // marker
+    w.put(3, 10);         // buffer size
+    w.put(0, 1);          // constrained parameters
     for (const Bytes *matrix : {&intra, &nonIntra}) {
         w.put(matrix->empty() ? 0 : 1, 1);
         for (uint8_t v : *matrix) w.put(v, 8);
@@ -62,6 +63,34 @@ Bytes sequenceHeader(int width, int height, const Bytes &intra = {}, const Bytes
 double psnrOf(const plm_frame_t *frame, const mpegtest::Stream &s, int displayIndex) {
     return mpegtest::psnr(frame->y.data, frame->y.width, s.reference(displayIndex), s.width, s.height);
 }
+
+// The exact two-dimensional transforms, done as two one-dimensional passes:
+// forward (pixels to coefficients) and inverse, in double precision, on
+// natural-order blocks (vertical frequency v at row v).
+struct ExactDct {
+    double c[8][8];   // c[u][x]
+    ExactDct() {
+        for (int u = 0; u < 8; u++)
+            for (int x = 0; x < 8; x++) c[u][x] = (u == 0 ? std::sqrt(0.125) : 0.5) * std::cos((2 * x + 1) * u * M_PI / 16.0);
+    }
+    // out[i][j] = sum over k, l of m(i, k) m(j, l) in[k][l], m = c (forward) or c transposed.
+    void apply(const double in[64], double out[64], bool forward) const {
+        double half[64];
+        auto m = [&](int i, int k) { return forward ? c[i][k] : c[k][i]; };
+        for (int k = 0; k < 8; k++)
+            for (int j = 0; j < 8; j++) {
+                double s = 0;
+                for (int l = 0; l < 8; l++) s += m(j, l) * in[k * 8 + l];
+                half[k * 8 + j] = s;
+            }
+        for (int i = 0; i < 8; i++)
+            for (int j = 0; j < 8; j++) {
+                double s = 0;
+                for (int k = 0; k < 8; k++) s += m(i, k) * half[k * 8 + j];
+                out[i * 8 + j] = s;
+            }
+    }
+};
 
 // A decoder in the pool, released to the mark taken before it.
 class DecoderTest : public BareDeviceTest {
@@ -95,45 +124,34 @@ protected:
 
 // ------------------------------------------------ against ffmpeg's pictures
 
-// Streams the clip a group at a time, as the host does, decoding after each
+// Streams each clip a group at a time, as the host does, decoding after each
 // group; each returned picture is compared with the reference picture it
-// must show (for a B picture, the previous reference again). Returns the
-// number of pictures compared.
-int playAgainstReference(plm_buffer_t *buffer, plm_video_t *video, const mpegtest::Stream &s,
-                         const std::vector<Bytes> &groups) {
-    int pictures = 0, lastReference = -1;
-    const uint8_t *lastFrameData = nullptr;
-    EXPECT_EQ(groups.size(), s.pictures.size());
-    for (size_t g = 0; g < groups.size() && g < s.pictures.size(); g++) {
-        SCOPED_TRACE(testing::Message() << s.name << " picture " << g << " type " << s.pictures[g].type);
-        EXPECT_EQ(plm_buffer_write(buffer, groups[g].data(), groups[g].size()), groups[g].size());
-        plm_frame_t *frame = plm_video_decode(video);
-        const mpegtest::Picture &p = s.pictures[g];
-        if (p.type == 1 || p.type == 2) lastReference = p.displayIndex;
-        if (lastReference < 0 || !frame) {
-            EXPECT_EQ(frame == nullptr, lastReference < 0);
-            continue;
-        }
-        EXPECT_EQ(frame->width, s.width);
-        EXPECT_EQ(frame->height, s.height);
-        EXPECT_EQ(frame->y.width, (s.width + 15) / 16 * 16);
-        if (p.type == 3) {
-            EXPECT_EQ(frame->y.data, lastFrameData) << "a B picture returns the previous reference";
-        }
-        lastFrameData = frame->y.data;
-        EXPECT_GE(psnrOf(frame, s, lastReference), kMinPsnr);
-        pictures++;
-    }
-    return pictures;
-}
-
-// The larger clips hold twice the buffer's capacity: consumed bytes must be
-// dropped before each write.
+// must show (for a B picture, the previous reference again). The larger
+// clips hold twice the buffer's capacity: consumed bytes must be dropped
+// before each write. The clips cover intra and predicted pictures, half-pel
+// and full-pel vectors, larger vector ranges, B pictures, loaded matrices,
+// sizes that are no multiple of 16, escape codes and quantiser changes from
+// macroblock to macroblock.
 TEST_F(DecoderTest, EveryStreamMatchesTheIndependentDecoder) {
     for (const std::string &name : mpegtest::allNames()) {
         fresh();
         mpegtest::Stream s = mpegtest::load(name);
-        EXPECT_GT(playAgainstReference(buffer, video, s, nimbra::splitVideoGroups(s.bytes)), 0) << name;
+        std::vector<Bytes> groups = nimbra::splitVideoGroups(s.bytes);
+        ASSERT_EQ(groups.size(), s.pictures.size()) << name;
+        int lastReference = -1;
+        const uint8_t *lastFrameData = nullptr;
+        for (size_t g = 0; g < groups.size(); g++) {
+            SCOPED_TRACE(testing::Message() << name << " picture " << g << " type " << s.pictures[g].type);
+            ASSERT_TRUE(write(groups[g]));
+            plm_frame_t *frame = plm_video_decode(video);
+            if (s.pictures[g].type != 3) lastReference = s.pictures[g].displayIndex;
+            ASSERT_NE(frame, nullptr);
+            EXPECT_EQ(std::make_tuple(frame->width, frame->height, frame->y.width),
+                      std::make_tuple(s.width, s.height, (s.width + 15) / 16 * 16));
+            EXPECT_TRUE(s.pictures[g].type != 3 || frame->y.data == lastFrameData) << "a B picture returns the last reference";
+            lastFrameData = frame->y.data;
+            EXPECT_GE(psnrOf(frame, s, lastReference), kMinPsnr);
+        }
     }
 }
 
@@ -155,135 +173,164 @@ TEST_F(DecoderTest, GarbageBetweenPicturesChangesNothing) {
     // next picture.
     const Bytes garbage = {0x5A, 0xC3, 0xFF, 0x12, 0x00, 0x00, 0x02, 0x77, 0x00, 0x00, 0x01, 0xC0,
                            0x99, 0x01, 0x00, 0x01, 0xE3, 0x80};
-    for (auto &g : groups) g.insert(g.end(), garbage.begin(), garbage.end());
-    EXPECT_EQ(playAgainstReference(buffer, video, clip, groups), (int)clip.pictures.size());
+    for (size_t g = 0; g < groups.size(); g++) {
+        ASSERT_TRUE(write(groups[g] + garbage));
+        plm_frame_t *frame = plm_video_decode(video);
+        ASSERT_NE(frame, nullptr) << g;
+        EXPECT_GE(psnrOf(frame, clip, (int)g), kMinPsnr) << g;
+    }
+}
+
+// ------------------------------------------------ a picture written by hand
+
+// An intra picture of two macroblocks. The first, at quantiser 1, has in its
+// first block the levels 200, -200, 100 and -100 at scan positions 1 to 4,
+// each in an escape code (16-bit levels of both signs, then 8-bit ones); the
+// second sets the quantiser to 31 and repeats the first two levels, whose
+// coefficients then pass the bound on both sides. The expected samples are
+// the exact inverse transform of the coefficients worked out below, within
+// the one level the accuracy procedure allows; every other block is flat.
+TEST_F(DecoderTest, EscapeCodesQuantiserChangeAndSaturation) {
+    BitWriter w;
+    w.out = sequenceHeader(32, 16);
+    w.put(0x100, 32);                                              // picture: number 0, intra,
+    w.put(0, 10), w.put(1, 3), w.put(0xFFFF, 16), w.put(0, 1);   // no delay, no extra bits
+    w.align();
+    w.put(0x101, 32), w.put(1, 5), w.put(0, 1);   // slice 1, quantiser 1
+    // The level fields after an escape and run 0: 200 is 0x00 then 200,
+    // -200 is 0x80 then -200 + 256; 100 and -100 are one signed byte.
+    struct Level {
+        uint32_t field;
+        int bits;
+    };
+    const std::vector<Level> levels[2] = {{{0x00C8, 16}, {0x8038, 16}, {0x64, 8}, {0x9C, 8}},
+                                          {{0x00C8, 16}, {0x8038, 16}}};
+    for (int mb = 0; mb < 2; mb++) {
+        w.put(1, 1);                               // address increment 1
+        if (mb == 0) w.put(1, 1);                  // intra
+        if (mb == 1) w.put(1, 2), w.put(31, 5);    // intra with quantiser 31
+        w.put(0b100, 3);                           // luma DC size 0: DC 1024
+        for (Level level : levels[mb]) w.put(1, 6), w.put(0, 6), w.put(level.field, level.bits);
+        w.put(0b10, 2);                            // end of block
+        for (int b = 1; b < 4; b++) w.put(0b100, 3), w.put(0b10, 2);
+        for (int b = 4; b < 6; b++) w.put(0b00, 2), w.put(0b10, 2);   // chroma DC size 0
+    }
+    w.align();
+    w.put(0x1B7, 32);
+    ASSERT_TRUE(write(w.out));
+    plm_frame_t *frame = plm_video_decode(video);
+    ASSERT_NE(frame, nullptr);
+
+    // Scan positions 1 to 4 are, in natural order, (row 0, column 1), (1, 0),
+    // (2, 0) and (1, 1), of weights 16, 16, 19 and 16 in the default intra
+    // matrix. At quantiser 1, 2 x level x 1 x weight / 16 gives 400, -400,
+    // 237 (237.5 toward zero) and -200, made odd toward zero: 399, -399, 237,
+    // -199. At 31 the first two are 12399 and -12399: bound to 2047 and -2048.
+    const int coefficients[2][4] = {{399, -399, 237, -199}, {2047, -2048, 0, 0}};
+    static const ExactDct dct;
+    for (int mb = 0; mb < 2; mb++) {
+        double in[64] = {1024}, exact[64];
+        in[1] = coefficients[mb][0], in[8] = coefficients[mb][1], in[16] = coefficients[mb][2], in[9] = coefficients[mb][3];
+        dct.apply(in, exact, false);
+        for (int y = 0; y < 16; y++)
+            for (int x = 0; x < 16; x++) {
+                int expected = x < 8 && y < 8 ? std::clamp((int)std::floor(exact[y * 8 + x] + 0.5), 0, 255) : 128;
+                EXPECT_NEAR(frame->y.data[y * 32 + mb * 16 + x], expected, 1) << "macroblock " << mb << " at " << x << "," << y;
+            }
+    }
 }
 
 // ------------------------------------------------------------ inverse DCT
 
-// The decoder's transform of natural-order coefficients into natural-order
-// samples (it takes its blocks transposed).
-void inverseTransform(const int32_t coefficients[64], int32_t samples[64]) {
-    int16_t transposed[64], out[64];
-    for (int v = 0; v < 8; v++) {
-        for (int u = 0; u < 8; u++) transposed[u * 8 + v] = (int16_t)coefficients[v * 8 + u];
-    }
-    MPEG_Idct(transposed, out);
-    for (int i = 0; i < 64; i++) samples[i] = out[i];
-}
-
-// The accuracy test for interchangeable inverse DCTs: random blocks in a
-// range, transformed forward exactly and rounded, then inverse transformed by
-// the decoder and by the exact formula; the errors must stay within fixed
-// bounds.
+// The accuracy procedure for interchangeable inverse DCTs (IEEE 1180):
+// 10000 random blocks of pixels in a range, transformed forward exactly and
+// rounded to coefficients, then inverse transformed by the decoder and by
+// the exact formula; the errors must stay within fixed bounds.
 struct IdctErrors {
     int peak = 0;
     double worstPixelMse = 0, overallMse = 0, worstPixelMean = 0, overallMean = 0;
 };
 
-// The exact two-dimensional transforms, done as two one-dimensional passes:
-// forward (pixels to coefficients) and inverse, in double precision.
-struct ExactDct {
-    double c[8][8];   // c[u][x]
-    ExactDct() {
-        for (int u = 0; u < 8; u++) {
-            for (int x = 0; x < 8; x++) c[u][x] = (u == 0 ? std::sqrt(0.125) : 0.5) * std::cos((2 * x + 1) * u * M_PI / 16.0);
-        }
-    }
-    // out[i][j] = sum over k, l of m(i, k) m(j, l) in[k][l], m = c (forward) or c transposed.
-    void apply(const double in[64], double out[64], bool forward) const {
-        double half[64];
-        auto m = [&](int i, int k) { return forward ? c[i][k] : c[k][i]; };
-        for (int k = 0; k < 8; k++) {
-            for (int j = 0; j < 8; j++) {
-                double s = 0;
-                for (int l = 0; l < 8; l++) s += m(j, l) * in[k * 8 + l];
-                half[k * 8 + j] = s;
-            }
-        }
-        for (int i = 0; i < 8; i++) {
-            for (int j = 0; j < 8; j++) {
-                double s = 0;
-                for (int k = 0; k < 8; k++) s += m(i, k) * half[k * 8 + j];
-                out[i * 8 + j] = s;
-            }
-        }
+// The procedure's own random numbers, started afresh for each run: a linear
+// congruential generator of which 30 bits are kept, scaled to -low..high.
+// (Its 32-bit product wraps; unsigned arithmetic gives the same low bits.)
+struct Ieee1180Random {
+    uint32_t randx = 1;
+    int next(int low, int high) {
+        randx = randx * 1103515245u + 12345u;
+        const uint32_t i = randx & 0x7FFFFFFEu;
+        const double x = (double)i / (double)0x7FFFFFFF * (low + high + 1);
+        return (int)x - low;
     }
 };
 
-IdctErrors measureIdct(int low, int high, int sign, int blocks) {
+IdctErrors measureIdct(int low, int high, int sign) {
+    constexpr int kBlocks = 10000;
     static const ExactDct dct;
-    // The generator of the accuracy test, so that the blocks are the usual ones.
-    long seed = 1;
-    auto random = [&](long l, long h) {
-        seed = (seed * 1103515245 + 12345) % 4294967296L;
-        return (long)((double)seed / 4294967296.0 * (h - l + 1)) + l;
-    };
+    Ieee1180Random random;
     double errSum[64] = {}, errSq[64] = {};
     IdctErrors e;
-    for (int n = 0; n < blocks; n++) {
+    for (int n = 0; n < kBlocks; n++) {
         double pixels[64], transformed[64], coef[64], exact[64];
-        for (int i = 0; i < 64; i++) pixels[i] = (double)(random(low, high) * sign);
+        for (int i = 0; i < 64; i++) pixels[i] = (double)(random.next(low, high) * sign);
         dct.apply(pixels, transformed, true);
-        int32_t block[64], samples[64];
+        int16_t transposed[64], samples[64];
         for (int i = 0; i < 64; i++) {
-            block[i] = (int32_t)std::clamp(std::floor(transformed[i] + 0.5), -2048.0, 2047.0);
-            coef[i] = block[i];
+            coef[i] = std::clamp(std::floor(transformed[i] + 0.5), -2048.0, 2047.0);
+            transposed[(i % 8) * 8 + i / 8] = (int16_t)coef[i];
         }
-        inverseTransform(block, samples);
+        MPEG_Idct(transposed, samples);
         dct.apply(coef, exact, false);
         for (int i = 0; i < 64; i++) {
             int reference = (int)std::clamp(std::floor(exact[i] + 0.5), -256.0, 255.0);
-            int d = std::clamp(samples[i], -256, 255) - reference;
+            int d = std::clamp((int)samples[i], -256, 255) - reference;
             e.peak = std::max(e.peak, std::abs(d));
             errSum[i] += d;
             errSq[i] += d * d;
         }
     }
     for (int i = 0; i < 64; i++) {
-        e.worstPixelMse = std::max(e.worstPixelMse, errSq[i] / blocks);
-        e.worstPixelMean = std::max(e.worstPixelMean, std::fabs(errSum[i]) / blocks);
-        e.overallMse += errSq[i] / blocks / 64;
-        e.overallMean += errSum[i] / blocks / 64;
+        e.worstPixelMse = std::max(e.worstPixelMse, errSq[i] / kBlocks);
+        e.worstPixelMean = std::max(e.worstPixelMean, std::fabs(errSum[i]) / kBlocks);
+        e.overallMse += errSq[i] / kBlocks / 64;
+        e.overallMean += errSum[i] / kBlocks / 64;
     }
     e.overallMean = std::fabs(e.overallMean);
     return e;
 }
 
 TEST(MpegIdct, MeetsTheAccuracyLimitsOfInterchangeableInverseTransforms) {
-    const int ranges[][2] = {{-256, 255}, {-5, 5}, {-300, 300}};
-    for (const auto &r : ranges) {
+    // Ranges -256..255, -5..5 and -300..300, each also with the sign of the
+    // pixels changed.
+    const int ranges[][2] = {{256, 255}, {5, 5}, {300, 300}};
+    for (const auto &r : ranges)
         for (int sign : {1, -1}) {
-            IdctErrors e = measureIdct(r[0], r[1], sign, 10000);
-            SCOPED_TRACE(testing::Message() << "range " << r[0] << ".." << r[1] << " sign " << sign);
+            IdctErrors e = measureIdct(r[0], r[1], sign);
+            SCOPED_TRACE(testing::Message() << "range " << -r[0] << ".." << r[1] << " sign " << sign);
             EXPECT_LE(e.peak, 1);
             EXPECT_LE(e.worstPixelMse, 0.06);
             EXPECT_LE(e.overallMse, 0.02);
             EXPECT_LE(e.worstPixelMean, 0.015);
             EXPECT_LE(e.overallMean, 0.0015);
         }
-    }
+    // All zeros in, all zeros out.
+    int16_t zeros[64] = {}, out[64];
+    MPEG_Idct(zeros, out);
+    EXPECT_TRUE(std::all_of(out, out + 64, [](int16_t v) { return v == 0; }));
 }
 
-// All-zero blocks, a lone DC term at its extremes, a lone coefficient at each
-// position, blocks that saturate between the passes, and random blocks: the
-// fast path and the portable one give the same samples.
-TEST(MpegIdct, FastPathEqualsThePortableOne) {
+// All-zero blocks, a lone coefficient at each position, blocks that
+// saturate between the passes, and random blocks: the fast path and the
+// portable one give the same samples, and so does the short kernel on
+// blocks with nothing beyond frequency 3 either way.
+TEST(MpegIdct, FastPathsEqualThePortableOne) {
     std::mt19937 random(7);
-    std::vector<std::vector<int16_t>> blocks;
-    blocks.push_back(std::vector<int16_t>(64, 0));
-    for (int dc : {-2048, -1, 1, 2047}) {
-        blocks.push_back(std::vector<int16_t>(64, 0));
-        blocks.back()[0] = (int16_t)dc;
-    }
+    std::vector<std::vector<int16_t>> blocks = {std::vector<int16_t>(64, 2047), std::vector<int16_t>(64, -2048),
+                                                std::vector<int16_t>(64, 32767), std::vector<int16_t>(64, -32768)};
     for (int position = 0; position < 64; position++) {
         blocks.push_back(std::vector<int16_t>(64, 0));
         blocks.back()[position] = (int16_t)(position & 1 ? -2048 : 2047);
     }
-    blocks.push_back(std::vector<int16_t>(64, 2047));
-    blocks.push_back(std::vector<int16_t>(64, -2048));
-    blocks.push_back(std::vector<int16_t>(64, 32767));    // beyond valid data: wraps and saturates alike
-    blocks.push_back(std::vector<int16_t>(64, -32768));
     for (int n = 0; n < 2000; n++) {
         std::vector<int16_t> b(64);
         int range = n % 3 == 0 ? 2048 : n % 3 == 1 ? 64 : 32768;
@@ -295,40 +342,18 @@ TEST(MpegIdct, FastPathEqualsThePortableOne) {
         MPEG_Idct(blocks[i].data(), fast);
         MPEG_IdctPortable(blocks[i].data(), portable);
         ASSERT_EQ(0, memcmp(fast, portable, sizeof fast)) << "block " << i;
-        // The short kernel, on the same block with everything beyond
-        // frequency 3 either way cleared.
-        for (int k = 0; k < 64; k++) {
+        for (int k = 0; k < 64; k++)
             if (k / 8 > 3 || k % 8 > 3) blocks[i][k] = 0;
-        }
         MPEG_IdctLow(blocks[i].data(), fast);
         MPEG_IdctPortable(blocks[i].data(), portable);
         ASSERT_EQ(0, memcmp(fast, portable, sizeof fast)) << "low frequencies of block " << i;
     }
 }
 
-// Put stores the samples clamped to 0..255; add clamps the sum with the
-// prediction; a lone DC term gives the flat (DC + 4) >> 3.
-TEST(MpegIdct, PutAndAddClampIntoThePicture) {
-    int16_t block[64] = {};
-    block[0] = 1000;   // flat 125
-    block[8] = 600;    // horizontal frequency 1: a left-to-right ramp
-    int16_t samples[64];
-    MPEG_Idct(block, samples);
-    uint8_t picture[8 * 12];
-    memset(picture, 200, sizeof picture);
-    MPEG_IdctAdd(block, picture + 2, 12, true);
-    for (int y = 0; y < 8; y++) {
-        EXPECT_EQ(picture[y * 12], 200);
-        EXPECT_EQ(picture[y * 12 + 1], 200);
-        for (int x = 0; x < 8; x++) EXPECT_EQ(picture[y * 12 + 2 + x], std::clamp(200 + samples[y * 8 + x], 0, 255));
-        EXPECT_EQ(picture[y * 12 + 10], 200);
-    }
-    EXPECT_EQ(picture[2], 255) << "the sum is clamped";
-    MPEG_IdctPut(block, picture + 2, 12, false);
-    for (int y = 0; y < 8; y++) {
-        for (int x = 0; x < 8; x++) EXPECT_EQ(picture[y * 12 + 2 + x], std::clamp((int)samples[y * 8 + x], 0, 255));
-    }
-    int16_t dcOnly[64] = {};
+// The decoder draws a block with only its DC term as the flat (DC + 4) >> 3
+// without transforming it: the full transform gives the same.
+TEST(MpegIdct, ALoneDcTermIsFlat) {
+    int16_t dcOnly[64] = {}, samples[64];
     for (int dc : {-2048, -5, -4, 3, 4, 1021, 2047}) {
         dcOnly[0] = (int16_t)dc;
         MPEG_Idct(dcOnly, samples);
@@ -353,72 +378,31 @@ TEST_F(DecoderTest, BufferWritesAllOrNothing) {
 
 // ---------------------------------------------------------- sequence header
 
-TEST_F(DecoderTest, HeaderAloneGivesNoFrameAndAPictureBeforeItIsIgnored) {
-    std::vector<Bytes> groups = load("ip_176x120_pan_q4");
-    // A picture with no sequence header before it cannot be decoded.
-    ASSERT_TRUE(write(groups[1]));
-    EXPECT_EQ(plm_video_decode(video), nullptr);
-    EXPECT_FALSE(plm_video_has_header(video));
-    // The header split in two: nothing until all of it is there.
-    ASSERT_TRUE(write(Bytes(groups[0].begin(), groups[0].begin() + 9)));
-    EXPECT_EQ(plm_video_decode(video), nullptr);
-    EXPECT_FALSE(plm_video_has_header(video));
-    ASSERT_TRUE(write(Bytes(groups[0].begin() + 9, groups[0].end())));
-    plm_frame_t *frame = plm_video_decode(video);
-    ASSERT_NE(frame, nullptr);
-    EXPECT_TRUE(plm_video_has_header(video));
-    EXPECT_EQ(plm_video_get_width(video), 176);
-    EXPECT_EQ(plm_video_get_height(video), 120);
-    EXPECT_GE(psnrOf(frame, clip, 0), kMinPsnr);
-    EXPECT_EQ(plm_video_decode(video), nullptr) << "the early picture was passed over for good";
-}
-
-// A header is taken as soon as its own bytes are buffered: 8 bytes of fields
+// A picture with no sequence header before it is passed over for good. A
+// header is taken as soon as its own bytes are buffered: 8 bytes of fields
 // after the start code, and 64 more for each matrix it loads, rather than a
 // fixed 136 bytes that a header without matrices might wait for in vain.
-TEST_F(DecoderTest, HeaderIsTakenOnceItsOwnBytesAreBuffered) {
+TEST_F(DecoderTest, HeaderIsTakenOnceItsOwnBytesAreBufferedAndEarlierPicturesAreIgnored) {
+    std::vector<Bytes> groups = load("ip_176x120_pan_q4");
+    ASSERT_TRUE(write(groups[1]));
+    EXPECT_EQ(plm_video_decode(video), nullptr);
+    ASSERT_TRUE(write(groups[0]));
+    plm_frame_t *frame = plm_video_decode(video);
+    ASSERT_NE(frame, nullptr);
+    EXPECT_TRUE(plm_video_get_width(video) == 176 && plm_video_get_height(video) == 120);
+    EXPECT_GE(psnrOf(frame, clip, 0), kMinPsnr);
+    EXPECT_EQ(plm_video_decode(video), nullptr) << "the early picture was passed over";
     const Bytes matrix(64, 16);
-    const struct {
-        Bytes header;
-        size_t size;
-    } cases[] = {
-        {sequenceHeader(32, 32), 12},
-        {sequenceHeader(32, 32, matrix), 76},
-        {sequenceHeader(32, 32, {}, matrix), 76},
-        {sequenceHeader(32, 32, matrix, matrix), 140},
-    };
-    for (const auto &c : cases) {
+    for (const Bytes &header : {sequenceHeader(32, 32), sequenceHeader(32, 32, matrix), sequenceHeader(32, 32, {}, matrix),
+                                sequenceHeader(32, 32, matrix, matrix)}) {
         fresh();
-        ASSERT_EQ(c.header.size(), c.size);
-        ASSERT_TRUE(write(Bytes(c.header.begin(), c.header.end() - 1)));
+        ASSERT_TRUE(write(Bytes(header.begin(), header.end() - 1)));
         EXPECT_EQ(plm_video_decode(video), nullptr);
-        EXPECT_FALSE(plm_video_has_header(video)) << c.size;
-        ASSERT_TRUE(write(Bytes(c.header.end() - 1, c.header.end())));
+        EXPECT_FALSE(plm_video_has_header(video)) << header.size();
+        ASSERT_TRUE(write(Bytes(header.end() - 1, header.end())));
         EXPECT_EQ(plm_video_decode(video), nullptr);
-        EXPECT_TRUE(plm_video_has_header(video)) << c.size;
+        EXPECT_TRUE(plm_video_has_header(video)) << header.size();
     }
-}
-
-// A zero in a loaded matrix only zeroes the coefficients it scales: the clip
-// still plays picture by picture, close to the independent decoder's.
-TEST_F(DecoderTest, ZeroMatrixEntriesDoNotStopAClip) {
-    load("ip_100x76_matrices_q5");
-    Bytes bytes = clip.bytes;
-    const Bytes fields = sequenceHeader(100, 76);
-    ASSERT_TRUE(std::equal(fields.begin(), fields.begin() + 4, bytes.begin()));
-    // Both matrices are loaded: the last intra entry lies at bits 567 to 574
-    // after the start code, the last non-intra entry is byte 135 after it.
-    for (int bit = 567; bit <= 574; bit++) bytes[4 + bit / 8] &= (uint8_t)~(0x80 >> (bit % 8));
-    bytes[4 + 135] = 0;
-    int frames = 0;
-    for (const Bytes &g : nimbra::splitVideoGroups(bytes)) {
-        ASSERT_TRUE(write(g));
-        plm_frame_t *frame = plm_video_decode(video);
-        ASSERT_NE(frame, nullptr) << "picture " << frames;
-        EXPECT_GE(psnrOf(frame, clip, frames), 35.0) << "picture " << frames;
-        frames++;
-    }
-    EXPECT_EQ(frames, (int)clip.pictures.size());
 }
 
 TEST_F(DecoderTest, HostileSizesAreRefused) {
@@ -426,9 +410,9 @@ TEST_F(DecoderTest, HostileSizesAreRefused) {
         int width, height;
         bool accepted;
     } cases[] = {
-        {0, 120, false},   {176, 0, false}, {640, 400, false}, {4095, 4095, false},
-        {321, 320, false},  // 308160 bytes at three a pixel
-        {320, 320, true},   // exactly 307200
+        {0, 120, false}, {176, 0, false}, {4095, 4095, false},
+        {321, 320, false},   // 308160 bytes at three a pixel
+        {320, 320, true},    // exactly 307200
         {1, 1, true},
     };
     for (const Case &c : cases) {
@@ -456,9 +440,7 @@ TEST_F(DecoderTest, RepeatedHeaderWithAnotherSizeIsIgnored) {
     ASSERT_TRUE(write(groups[0]));
     ASSERT_NE(plm_video_decode(video), nullptr);
     uint32_t freeAfter = GUI_GetNumFreeBytes();
-    Bytes next = sequenceHeader(32, 32);
-    next.insert(next.end(), groups[1].begin(), groups[1].end());
-    ASSERT_TRUE(write(next));
+    ASSERT_TRUE(write(sequenceHeader(32, 32) + groups[1]));
     plm_frame_t *frame = plm_video_decode(video);
     ASSERT_NE(frame, nullptr);
     EXPECT_EQ(frame->width, 176);
@@ -499,50 +481,6 @@ TEST_F(DecoderTest, PartlyBufferedPictureShowsTheLastCompleteOneUntilTheRestArri
     fresh();
     ASSERT_TRUE(write(Bytes(groups[0].begin(), groups[0].begin() + (long)groups[0].size() / 2)));
     EXPECT_EQ(plm_video_decode(video), nullptr);
-    ASSERT_TRUE(write(Bytes(groups[0].begin() + (long)groups[0].size() / 2, groups[0].end())));
-    plm_frame_t *frame = plm_video_decode(video);
-    ASSERT_NE(frame, nullptr);
-    EXPECT_GE(psnrOf(frame, clip, 0), kMinPsnr);
-}
-
-// Random damage to real streams: no read or write outside the decoder's own
-// memory (the pool above it keeps a pattern), no hang, and the pool's fill
-// level never moves after the header.
-TEST_F(DecoderTest, DamagedStreamsNeverEscapeTheDecodersMemory) {
-    std::mt19937 rng(7);
-    const char *const names[] = {"ip_176x120_pan_q4", "ipb_176x120_q4", "ip_100x76_matrices_q5"};
-    int frames = 0;
-    for (int round = 0; round < 45; round++) {
-        load(names[round % 3]);
-        fresh();
-        Bytes damaged = clip.bytes;
-        // Keep the sequence header intact in most rounds, so that pictures
-        // get decoded at all.
-        size_t from = round % 4 == 0 ? 0 : 12;
-        for (int k = 1 + (int)(rng() % 40); k > 0; k--) {
-            damaged[from + rng() % (damaged.size() - from)] = (uint8_t)(rng() % 3 == 0 ? 0 : rng());
-        }
-        uint32_t top = ALLOC_buffer_idx;
-        uint32_t expectedTop = top + 2 * (uint32_t)((clip.width + 15) / 16 * 16) * ((clip.height + 15) / 16 * 16) * 3 / 2;
-        // The pattern lies in the free part of the pool, which the sanitizer
-        // build poisons; the pattern's check stands in for it here.
-        ASAN_UNPOISON_MEMORY_REGION(ALLOC_buffer + expectedTop, POOL_SIZE_BYTES - expectedTop);
-        memset(ALLOC_buffer + expectedTop, 0xA5, POOL_SIZE_BYTES - expectedTop);
-        for (const Bytes &g : nimbra::splitVideoGroups(damaged)) {
-            if (!write(g)) plm_buffer_reset(buffer);
-            plm_frame_t *f = plm_video_decode(video);
-            if (f) {
-                frames++;
-                ASSERT_GE(f->y.data, ALLOC_buffer + top);
-                ASSERT_LE(f->y.data + f->y.width * f->y.height, ALLOC_buffer + expectedTop);
-            }
-            ASSERT_LE(ALLOC_buffer_idx, expectedTop);
-        }
-        for (uint32_t i = expectedTop; i < POOL_SIZE_BYTES; i++) {
-            ASSERT_EQ(ALLOC_buffer[i], 0xA5) << "pool byte " << i << " written, round " << round;
-        }
-    }
-    EXPECT_GT(frames, 0) << "damage left nothing to decode; the test tests nothing";
 }
 
 }  // namespace

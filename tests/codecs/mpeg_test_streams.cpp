@@ -60,8 +60,9 @@ Stream load(const std::string &name) {
 }
 
 std::vector<std::string> allNames() {
-    return {"intra_176x120_q3",      "intra_320x240_q20",  "ip_320x240_q6", "ip_176x120_pan_q4",
-            "ipb_176x120_q4",        "ip_100x76_matrices_q5", "ip_176x120_q1"};
+    return {"intra_176x120_q3", "intra_320x240_q20",     "ip_320x240_q6", "ip_176x120_pan_q4",
+            "ipb_176x120_q4",   "ip_100x76_matrices_q5", "ip_176x120_q1", "ip_176x120_adaptive_quant",
+            "ip_160x96_fullpel"};
 }
 
 size_t lastSliceStart(const nimbra::Bytes &bytes) {

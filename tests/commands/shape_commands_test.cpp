@@ -1,10 +1,9 @@
 // The shape commands end to end: wire formats, checks and reports, the
-// mapping to primitives, golden scenes, and hostile input.
+// mapping to primitives and golden scenes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <functional>
-#include <random>
 
 #include "commands/commandHandlerDraw.h"
 #include "gui/GUIDRV_Lin_8.h"
@@ -130,8 +129,6 @@ TEST_F(ShapeCommands, CommandsDrawTheirPrimitives) {
         std::function<void()> draw;
     } cases[] = {
         {"frame", 6, rectCmd(20, 30, 200, 100, 0, 0), [] { GUI_DrawRect(40, 60, 440, 260); }},
-        {"rounded frame", 6, rectCmd(20, 30, 200, 100, 30, 0), [] { GUI_DrawRoundedRect(40, 60, 440, 260, 60); }},
-        {"rounded fill", 6, rectCmd(20, 30, 200, 100, 30, 1), [] { GUI_FillRoundedRect(40, 60, 440, 260, 60); }},
         // Equal radii: a circle, whatever the angle.
         {"circle", 4, ellipseCmd(400, 300, 60, 60, 77, true), [] { GUI_FillCircle(800, 600, 120); }},
         // 90 and 270 degrees: the unrotated primitive with the radii exchanged.
@@ -141,8 +138,6 @@ TEST_F(ShapeCommands, CommandsDrawTheirPrimitives) {
         // 45 degrees: rotated, the angle in quarter degrees.
         {"ellipse at 45", 4, ellipseCmd(400, 300, 100, 40, 90, true),
          [] { GUI_FillEllipseRot(800, 600, 200, 80, 180); }},
-        {"outline at 45", 10, ellipseCmd(400, 300, 100, 40, 90, false),
-         [] { GUI_DrawEllipseRot(800, 600, 200, 80, 180); }},
         {"arc", 8, arcCmd(300, 200, 40, 40, 30, 300), [] { GUI_DrawArc(600, 400, 80, 80, 60, 600); }},
         {"closed polygon outline", 6, pointsCmd(0x12, 0x03, {{100, 100}, {400, 150}, {200, 380}}),
          [] {
@@ -168,39 +163,6 @@ TEST_F(ShapeCommands, CommandsDrawTheirPrimitives) {
     EXPECT_NE(pixel(140, 60), BG);
     call(pointsCmd(0x12, 0xC4, bowTie));
     EXPECT_EQ(pixel(140, 60), BG);
-}
-
-TEST_F(ShapeCommands, RandomShapesNeverDrawOutsideTheClip) {
-    // Arbitrary field values for every shape command, pen and style, drawn
-    // through the dispatcher under a clip rectangle.
-    std::mt19937 rng(12345);
-    auto u = [&](int n) { return (int)(rng() % (uint32_t)n); };
-    GUI_SetClipRect(37, 23, 601, 377);
-    for (int i = 0; i < 300; i++) {
-        CommandBuilder b;
-        b.setPenStyle((uint8_t)(1 + u(128)), (uint8_t)u(2), (uint8_t)u(4));
-        b.setColor(rng());
-        const uint8_t ops[] = {0x0C, 0x0D, 0x0E, 0x0F, 0x10, 0x12};
-        uint8_t op = ops[u(6)];
-        b.u8(op);
-        if (op == 0x0D || op == 0x12) {
-            int n = 2 + u(62);
-            b.u8((uint8_t)(n | (u(4) << 6)));
-            int x = u(4096) - 2048;
-            for (int k = 0; k < n; k++) {
-                x += u(300) - (op == 0x0D && u(2) ? 20 : 150);
-                b.pair(std::clamp(x, -2048, 2047), u(4096) - 2048);
-            }
-        } else {
-            // Exactly the command's own length, so that no stray byte is
-            // taken as another command.
-            int fieldBytes = op == 0x0F ? 6 : op == 0x10 ? 9 : 8;
-            for (int k = 0; k < fieldBytes; k++) b.u8((uint8_t)rng());
-        }
-        testsupport::run(b);
-        ASSERT_TRUE(enginesIdle()) << "command " << i;
-    }
-    EXPECT_EQ(diffOut(Frame(W * H, BG), snapshot(), {37, 23, 601, 377}), 0);
 }
 
 TEST_F(ShapeCommands, GoldenScenes) {

@@ -9,13 +9,11 @@
 
 #include "cache/commandHandlerCache.h"
 #include "cache/flash.h"
-#include "codecs/GUI_PNG.h"
 #include "commands/commandHandlerDraw.h"
 #include "gui/GUIDRV_Lin_8.h"
 #include "gui/GUI_Common.h"
 #include "gui/GUI_Font.h"
 #include "host/bytes.h"
-#include "resources/logo_images.h"
 #include "tests/gui/gui_test_support.h"
 #include "tests/support/sif_builder.h"
 
@@ -180,112 +178,74 @@ TEST_F(TextCommand, MalformedCommandsAndUnloadedFontsAreReported) {
 
 namespace {
 
-struct LogoLayout {
-    const uint8_t *image = nullptr;
-    uint32_t imageSize = 0;
-    int imageX = 0, imageY = 0;
-    int captionLeft = 0, captionTop = 0;   // used when there is a caption
-    bool battery = false;
-    int batteryX = 0, batteryY = 0;
-};
-
-// Width of a line in the big built-in font; prepares `refs` for drawing it.
-int captionWidth(const std::string &caption, GUI_GlyphRef *refs = nullptr, int32_t *count = nullptr) {
-    GUI_GlyphRef scratch[128];
-    GUI_SetFont(getFontSlot(2));
-    int32_t w, h;
-    int32_t n =
-        GUI_PrapareLine((const uint8_t *)caption.data(), (uint32_t)caption.size(), &w, &h, refs ? refs : scratch);
-    if (count) *count = n;
-    return w;
+// The screens below are golden files reviewed by eye (tests/golden/logo_*).
+::testing::AssertionResult screenIsGolden(const std::string &name) {
+    return guitest::matchesGolden(name, 0, 0, SCREEN_WIDTH, SCREEN_HEIGHT);
 }
 
-// The screen a logo must show, composed from the parts at positions the
-// test states outright.
-Screen composeLogo(const LogoLayout &l, const std::string &caption) {
-    memset(fb, 0, sizeof fb);
-    GUI_SetClipRect(0, 0, 639, 399);
-    if (l.image) {
-        EXPECT_EQ(GUI_PNG_Draw(l.image, l.imageSize, l.imageX, l.imageY), PNG_OK);
-    }
-    if (!caption.empty()) {
-        GUI_SetColor(0xFFFFFFFF);
-        GUI_GlyphRef refs[128];
-        int32_t n;
-        captionWidth(caption, refs, &n);
-        GUI_DispPraparedLine(n, refs, l.captionLeft, l.captionTop);
-    }
-    if (l.battery) {
-        EXPECT_EQ(GUI_PNG_Draw(BATTERY_LOW_PNG, BATTERY_LOW_PNG_size, l.batteryX, l.batteryY), PNG_OK);
-    }
-    return Screen(fb, fb + FB_SIZE_BYTES);
-}
-
-Screen indices(const nimbra::Frame &f) {
-    Screen s(FB_SIZE_BYTES);
+// The screen moved by (dx, dy), black where nothing moves in.
+Screen shifted(const Screen &s, int dx, int dy) {
+    Screen out(FB_SIZE_BYTES, 0);
     for (int y = 0; y < SCREEN_HEIGHT; y++)
-        for (int x = 0; x < SCREEN_WIDTH; x++) s[(size_t)y * SCREEN_WIDTH + x] = f.indexAt(x, y);
-    return s;
+        for (int x = 0; x < SCREEN_WIDTH; x++)
+            if (x - dx >= 0 && x - dx < SCREEN_WIDTH && y - dy >= 0 && y - dy < SCREEN_HEIGHT)
+                out[(size_t)y * SCREEN_WIDTH + x] = s[(size_t)(y - dy) * SCREEN_WIDTH + x - dx];
+    return out;
 }
 
 }  // namespace
 
 class LogoCommand : public DeviceTest {
 protected:
-    // Runs one logo command and returns the single frame it showed.
+    // Runs one logo command; returns the single frame it showed, which the
+    // frame buffer still holds.
     Screen show(const Bytes &command) {
         testsupport::clearCaptures();
         EXPECT_EQ(CMD_drawLogo(command.data(), (uint32_t)command.size()), (int32_t)command.size());
         auto frames = testsupport::frames();
         EXPECT_EQ(frames.size(), 1u);
         EXPECT_TRUE(testsupport::packets().empty());
-        return frames.empty() ? Screen(FB_SIZE_BYTES, 0) : indices(frames[0]);
+        Screen s(FB_SIZE_BYTES, 0);
+        if (!frames.empty())
+            for (size_t i = 0; i < s.size(); i++) s[i] = frames[0].indexAt((int)(i % SCREEN_WIDTH), (int)(i / SCREEN_WIDTH));
+        EXPECT_TRUE(frameIs(s)) << "the frame shown is the frame buffer";
+        return s;
     }
 };
 
+// The boot logo: the emblem centred on (320, 150), the name 10 pixels under
+// it, its line box top half a line further down.
 TEST(LogoBoot, FirstFrameOfEveryRunIsTheBootLogoWithTheName) {
     testsupport::resetDevice(true);
-    auto frames = testsupport::frames();
-    ASSERT_EQ(frames.size(), 1u);
+    ASSERT_EQ(testsupport::frames().size(), 1u);
     EXPECT_TRUE(testsupport::packets().empty());
-    // Emblem centred on (320, 150); the name 10 pixels under it, its line
-    // box top half a line (43 / 2) further down.
-    LogoLayout l{boot_logo_png, boot_logo_png_size, 244, 102, 320 - captionWidth("OR-SIM") / 2, 150 + 48 + 10 + 21};
-    EXPECT_TRUE(frameIs(composeLogo(l, "OR-SIM"), indices(frames[0]).data()));
+    EXPECT_TRUE(screenIsGolden("logo_boot"));
 }
 
+// Each kind's image centred above the caption, the whole moved by the
+// offset; kinds without an image centre the caption alone; the low-battery
+// mark goes under the caption when there is one.
 TEST_F(LogoCommand, EachKindPlacesItsImageAndCaption) {
-    const std::string caption = "Hello";
-    const int half = captionWidth(caption) / 2;
-    struct Case {
+    const struct {
         uint8_t kind;
         int16_t dx, dy;
-        LogoLayout layout;
-        int imageBottom;   // where the caption's 10-pixel gap starts
+        const char *caption, *golden;
     } cases[] = {
-        {1, -40, 25, {boot_logo_png, boot_logo_png_size, 204, 127}, 223},
-        {3, 0, 0, {shutdown_image_png, shutdown_image_png_size, 271, 98}, 202},
-        {4, 7, -9, {pair_image_png, pair_image_png_size, 272, 86}, 196},
-        {4, -300, 0, {pair_image_png, pair_image_png_size, -35, 95}, 205},   // cut by the left edge
-        {6, 3, 4, {}, 154},                                                  // kinds without an image
-        {200, 0, 0, {}, 150},
+        {3, 0, 0, "Hello", "logo_shutdown"},  {4, 7, -9, "Hello", "logo_pair"},   {5, 0, 0, "", "logo_battery"},
+        {5, 0, 0, "Low", "logo_battery_low"}, {6, 3, 4, "Hello", "logo_caption"},
     };
-    for (auto c : cases) {
-        Screen shown = show(drawLogo(c.kind, c.dx, c.dy, caption));
-        c.layout.captionLeft = 320 + c.dx - half;
-        c.layout.captionTop = c.imageBottom + 10 + 21;
-        EXPECT_TRUE(frameIs(composeLogo(c.layout, caption), shown.data())) << "kind " << (int)c.kind;
+    for (const auto &c : cases) {
+        show(drawLogo(c.kind, c.dx, c.dy, c.caption));
+        EXPECT_TRUE(screenIsGolden(c.golden)) << "kind " << (int)c.kind;
     }
-}
-
-TEST_F(LogoCommand, LowBatteryMarkGoesUnderTheCaption) {
-    LogoLayout l{boot_logo_png, boot_logo_png_size, 244, 102, 0, 0, true, 294, 198};
-    EXPECT_TRUE(frameIs(composeLogo(l, ""), show(drawLogo(5, 0, 0, "")).data()));
-    // With a caption the mark moves down by the gap and two line heights.
-    l.captionLeft = 320 - captionWidth("Low") / 2;
-    l.captionTop = 198 + 10 + 21;
-    l.batteryY = 198 + 10 + 86;
-    EXPECT_TRUE(frameIs(composeLogo(l, "Low"), show(drawLogo(5, 0, 0, "Low")).data()));
+    // Kind 1 is the boot logo; an unknown kind is a caption alone; an offset
+    // moves everything and the screen's edges cut it.
+    testsupport::resetDevice(true);
+    const Screen boot(fb, fb + FB_SIZE_BYTES);
+    EXPECT_TRUE(frameIs(boot, show(drawLogo(1, 0, 0, "OR-SIM")).data()));
+    EXPECT_TRUE(frameIs(show(drawLogo(6, 3, 4, "Hello")), show(drawLogo(200, 3, 4, "Hello")).data()));
+    const Screen pair = show(drawLogo(4, 7, -9, "Hello"));
+    EXPECT_TRUE(frameIs(shifted(pair, -307, 9), show(drawLogo(4, -300, 0, "Hello")).data()));
 }
 
 TEST_F(LogoCommand, ClearsTheWholeScreenAndLeavesWhiteAndTheBigFont) {

@@ -116,29 +116,6 @@ TEST_F(AAEngine, SpansStayInsideTheClipAndTheReservedExtent) {
     EXPECT_TRUE(enginesIdle());
 }
 
-TEST_F(AAEngine, BottomUpAndTopDownGiveTheSamePixels) {
-    // A small blob, some rows with two runs.
-    std::vector<std::tuple<int, int, int>> spans;
-    for (int y = 37; y < 70; y++) {
-        int w = 30 - (y - 53) * (y - 53) / 10;
-        spans.emplace_back(200 - w, y, 200 + w + (y % 3));
-        if (y % 4 == 1) spans.emplace_back(260 + (y % 7), y, 300 - (y % 5));
-    }
-    for (const Engine &e : {kGeneral, kSimple}) {
-        Frame results[2];
-        for (Frame &result : results) {
-            result = drawnAlone([&] {
-                e.init(0, 2559);
-                for (auto &[x0, y, x1] : spans) e.span(x0, y, x1);
-                e.exit();
-            });
-            std::reverse(spans.begin(), spans.end());
-        }
-        EXPECT_EQ(diffIn(results[0], results[1]), 0) << e.name;
-        EXPECT_TRUE(enginesIdle()) << e.name;
-    }
-}
-
 TEST_F(AAEngine, ReturningToARowWritesItAgain) {
     AA_Init(0, 2559);
     kGeneral.rows(40, 40, 43, 2);   // pixel (10, 10): coverage 8

@@ -1,7 +1,5 @@
 #include "tests/gui/gui_test_support.h"
 
-#include <png.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +10,7 @@
 #include "gui/GUI_AALib.h"
 #include "gui/GUI_AALibSimple.h"
 #include "gui/GUI_Common.h"
+#include "tools/hostlib/png_files.h"
 
 // The engines' idle checks live beside their private state; no device
 // module uses them, so only the tests declare them.
@@ -113,65 +112,38 @@ Frame drawnAlone(const std::function<void()> &draw) {
     return ::testing::AssertionSuccess();
 }
 
-static void _Rgb(uint8_t index, uint8_t *rgb) {
-    uint32_t c = Index2Color_M332(index);
-    rgb[0] = (uint8_t)(c >> 16);
-    rgb[1] = (uint8_t)(c >> 8);
-    rgb[2] = (uint8_t)c;
-}
-
-static bool _WritePng(const std::string &path, const std::vector<uint8_t> &rgb, int w, int h) {
-    png_image image;
-    memset(&image, 0, sizeof image);
-    image.version = PNG_IMAGE_VERSION;
-    image.width = (png_uint_32)w;
-    image.height = (png_uint_32)h;
-    image.format = PNG_FORMAT_RGB;
-    return png_image_write_to_file(&image, path.c_str(), 0, rgb.data(), 0, nullptr) != 0;
-}
-
-// Reads an 8-bit RGB PNG; false when the file is missing or of another kind.
-static bool _ReadPng(const std::string &path, std::vector<uint8_t> &rgb, int *w, int *h) {
-    png_image image;
-    memset(&image, 0, sizeof image);
-    image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
-    image.format = PNG_FORMAT_RGB;
-    rgb.resize(PNG_IMAGE_SIZE(image));
-    if (!png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr)) return false;
-    *w = (int)image.width;
-    *h = (int)image.height;
-    return true;
-}
-
+// Goldens hold the RGB of the indices, opaque.
 ::testing::AssertionResult matchesGolden(const std::string &name, int x0, int y0, int w, int h) {
-    std::vector<uint8_t> actual((size_t)w * h * 3);
-    for (int y = 0; y < h; y++)
-        for (int x = 0; x < w; x++) _Rgb(fb[(y0 + y) * W + x0 + x], &actual[((size_t)y * w + x) * 3]);
-    const std::string path = std::string(NIMBRA_SOURCE_DIR) + "/tests/golden/" + name + ".png";
-    const char *update = getenv("NIMBRA_UPDATE_GOLDEN");
-    if (update && strcmp(update, "1") == 0) {
-        if (!_WritePng(path, actual, w, h)) return ::testing::AssertionFailure() << "cannot write " << path;
-        return ::testing::AssertionSuccess();
-    }
-    std::vector<uint8_t> expected;
-    int ew = 0, eh = 0;
-    if (!_ReadPng(path, expected, &ew, &eh)) return ::testing::AssertionFailure() << "cannot read " << path;
-    if (ew != w || eh != h)
-        return ::testing::AssertionFailure()
-               << name << ": golden is " << ew << "x" << eh << ", crop is " << w << "x" << h;
+    nimbra::RgbaImage actual;
+    actual.width = (uint32_t)w;
+    actual.height = (uint32_t)h;
     for (int y = 0; y < h; y++)
         for (int x = 0; x < w; x++) {
-            size_t i = ((size_t)y * w + x) * 3;
-            if (memcmp(&actual[i], &expected[i], 3) == 0) continue;
-            const std::string out = std::string(NIMBRA_BINARY_DIR) + "/" + name + ".actual.png";
-            _WritePng(out, actual, w, h);
-            char msg[160];
-            snprintf(msg, sizeof msg, "%s: first difference at pixel (%d, %d): expected %02X%02X%02X, got %02X%02X%02X",
-                     name.c_str(), x0 + x, y0 + y, expected[i], expected[i + 1], expected[i + 2], actual[i],
-                     actual[i + 1], actual[i + 2]);
-            return ::testing::AssertionFailure() << msg << "; actual crop written to " << out;
+            uint32_t c = Index2Color_M332(fb[(y0 + y) * W + x0 + x]);
+            actual.rgba.insert(actual.rgba.end(), {(uint8_t)(c >> 16), (uint8_t)(c >> 8), (uint8_t)c, 0xFF});
         }
+    const std::string path = std::string(NIMBRA_SOURCE_DIR) + "/tests/golden/" + name + ".png";
+    std::string error;
+    const char *update = getenv("NIMBRA_UPDATE_GOLDEN");
+    if (update && strcmp(update, "1") == 0) {
+        if (!nimbra::writePngRgba(path, actual, error)) return ::testing::AssertionFailure() << error;
+        return ::testing::AssertionSuccess();
+    }
+    nimbra::RgbaImage expected;
+    if (!nimbra::readPngRgba(path, expected, error)) return ::testing::AssertionFailure() << error;
+    if (expected.width != actual.width || expected.height != actual.height)
+        return ::testing::AssertionFailure() << name << ": golden is " << expected.width << "x" << expected.height
+                                             << ", crop is " << w << "x" << h;
+    for (size_t i = 0; i < actual.rgba.size(); i += 4) {
+        if (memcmp(&actual.rgba[i], &expected.rgba[i], 3) == 0) continue;
+        const std::string out = std::string(NIMBRA_BINARY_DIR) + "/" + name + ".actual.png";
+        nimbra::writePngRgba(out, actual, error);
+        char msg[160];
+        snprintf(msg, sizeof msg, "%s: first difference at pixel (%d, %d): expected %02X%02X%02X, got %02X%02X%02X",
+                 name.c_str(), x0 + (int)(i / 4 % w), y0 + (int)(i / 4 / w), expected.rgba[i], expected.rgba[i + 1],
+                 expected.rgba[i + 2], actual.rgba[i], actual.rgba[i + 1], actual.rgba[i + 2]);
+        return ::testing::AssertionFailure() << msg << "; actual crop written to " << out;
+    }
     return ::testing::AssertionSuccess();
 }
 

@@ -1,5 +1,4 @@
-// The spline curve: fitting, validation, the column runs, clipping of the
-// blended end pixels and the pool.
+// The spline curve: fitting, validation and the pool. (Level and steep curves are in the primitives' golden scene.)
 #include <gtest/gtest.h>
 
 #include "gui/GUI_Alloc.h"
@@ -38,64 +37,12 @@ TEST_F(Splines, FitIsStraightForTwoPointsAndPassesSmoothlyThroughMore) {
     EXPECT_NEAR(second(9), second(11), 0.5f);
 }
 
-TEST_F(Splines, HorizontalCurveIsHalfAPenAboveAndBelow) {
-    spline({{40, 200}, {200, 200}, {400, 200}});
-    // Rows 196..204 in quarter pixels: pixel rows 49..51, ends on pixel
-    // boundaries (coverage 0), columns (40 + 2) >> 2 = 10 to (400 + 2) >> 2 = 100.
-    for (int x = 8; x < 103; x++)
-        for (int y = 47; y < 54; y++)
-            EXPECT_EQ(pixel(x, y), x >= 10 && x <= 100 && y >= 49 && y <= 51 ? FG : BG) << x << "," << y;
-}
-
 TEST_F(Splines, InvalidPointListsDrawNothing) {
     spline({{40, 200}});
     spline({{40, 200}, {40, 300}});
     spline({{40, 200}, {80, 300}, {60, 100}});
     spline({{-400, 200}, {-1, 300}});
     EXPECT_TRUE(nothingPainted());
-}
-
-TEST_F(Splines, SteepRiseLeavesNoGaps) {
-    spline({{400, 200}, {420, 1400}});
-    // A rise of 60 subpixel rows per column: each run is the pen plus the
-    // rise, centred on the curve, so runs of neighbouring columns overlap.
-    // (The first column has no rise behind it and is left out.)
-    int prevBot = -1;
-    for (int x = 101; x <= 104; x++) {
-        int top = -1, bot = -1;
-        for (int y = 0; y < H; y++)
-            if (pixel(x, y) != BG) {
-                if (top < 0) top = y;
-                bot = y;
-            }
-        ASSERT_GE(top, 0) << x;
-        for (int y = top; y <= bot; y++) EXPECT_NE(pixel(x, y), BG) << x << "," << y;
-        if (prevBot >= 0) {
-            EXPECT_LE(top, prevBot + 1) << x;
-        }
-        prevBot = bot;
-    }
-}
-
-TEST_F(Splines, DrawingStaysInsideTheClipAndTheFrameBuffer) {
-    GUI_SetClipRect(50, 0, 639, 399);
-    spline({{-400, 400}, {0, 420}, {800, 400}});
-    Box b = painted();
-    EXPECT_EQ(b.x0, 50);
-    EXPECT_EQ(b.x1, 200);
-    // Columns round to the nearest pixel and rows too: near the clip's right
-    // and bottom edges the end pixels would fall outside it.
-    fillFrame(BG);
-    GUI_SetClipRect(20, 20, 99, 99);
-    spline({{0, 390}, {200, 398}, {420, 394}});
-    spline({{60, 70}, {300, 60}, {410, 75}});
-    Box clipped = painted();
-    EXPECT_TRUE(clipped.x1 >= 0 && clipped.x0 >= 20 && clipped.y0 >= 20 && clipped.x1 <= 99 && clipped.y1 <= 99);
-    // At the frame buffer's own edges (the sanitizer checks the writes).
-    GUI_SetClipRect(0, 0, 639, 399);
-    spline({{2000, 1597}, {2300, 1598}, {2559, 1598}});
-    spline({{2400, 800}, {2559, 1598}, {2600, 1598}});
-    EXPECT_EQ(pixel(639, 399), FG);
 }
 
 TEST_F(Splines, PoolIsReturnedAndCurvesTooLongForItAreRefused) {

@@ -18,7 +18,7 @@
 #include "tools/hostlib/handshake.h"
 
 using nimbra::Bytes;
-using Replies = std::vector<Bytes>;
+using Replies = testsupport::Replies;
 
 namespace {
 
@@ -40,7 +40,7 @@ Bytes signedMessage(uint16_t peer, uint32_t limit = 0) {
 }
 
 // The handshake's result reports.
-Replies report(uint8_t code) { return {{0x04, 0x1E, code, 0x00}}; }
+Replies report(uint8_t code) { return {testsupport::report(0x1E, code)}; }
 const Replies kAccepted = report(0x00), kMalformed = report(0x01), kGap = report(0x02), kAuthFailed = report(0xE0),
               kCounterRejected = report(0xE1), kOtherIdentity = report(0xE4);
 
@@ -53,11 +53,6 @@ Session session() {
     return {orvState.authenticated, orvState.peerId, orvState.lastHandshakeCounter, firstHandshakeWord()};
 }
 
-Bytes operator+(Bytes a, const Bytes &b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
 }  // namespace
 
 class HandshakeTest : public DeviceTest {
@@ -66,21 +61,12 @@ protected:
         DeviceTest::SetUp();
         onBLEConnected(1);   // unbinds the identity
     }
-    // Runs each payload; returns the packets the device sent.
-    Replies runAll(const std::vector<Bytes> &payloads, int32_t *result = nullptr) {
-        testsupport::clearCaptures();
-        for (const Bytes &p : payloads) {
-            int32_t r = testsupport::run(p);
-            if (result) *result = r;
-        }
-        return testsupport::packets();
-    }
     // Sends the message as chunks, each in its own payload.
-    Replies send(const Bytes &message, uint32_t counter, size_t chunkBytes = 0) {
-        return runAll(nimbra::handshakeChunks(message, counter, chunkBytes));
+    static Replies send(const Bytes &message, uint32_t counter, size_t chunkBytes = 0) {
+        return testsupport::replies(nimbra::handshakeChunks(message, counter, chunkBytes));
     }
-    Replies sendChunk(uint32_t counter, uint16_t offset, uint16_t total, const Bytes &data, int32_t *result = nullptr) {
-        return runAll({nimbra::handshakeChunk(counter, offset, total, data.data(), (uint16_t)data.size())}, result);
+    static Replies sendChunk(uint32_t counter, uint16_t offset, uint16_t total, const Bytes &data, int32_t *result = nullptr) {
+        return testsupport::replies(nimbra::handshakeChunk(counter, offset, total, data.data(), (uint16_t)data.size()), result);
     }
 };
 
@@ -109,11 +95,11 @@ TEST_F(HandshakeTest, ChunksAreAcknowledgedOnceWhenComplete) {
     ASSERT_EQ(chunks.size(), 3u);
     // Each chunk is its own length; nothing is said until the last one.
     EXPECT_EQ(opcodeHandlers[0x1E](chunks[0].data(), (uint32_t)chunks[0].size()), (int32_t)chunks[0].size());
-    EXPECT_TRUE(runAll({chunks[1]}).empty());
+    EXPECT_TRUE(testsupport::replies(chunks[1]).empty());
     EXPECT_EQ(orvState.authenticated, 0);
     // The last chunk ends a payload that carries more commands after it.
     int32_t result = -1;
-    EXPECT_EQ(runAll({chunks[2] + nimbra::CommandBuilder().setColor(0xFF0000FF).payload()}, &result), kAccepted);
+    EXPECT_EQ(testsupport::replies(chunks[2] + nimbra::CommandBuilder().setColor(0xFF0000FF).payload(), &result), kAccepted);
     EXPECT_EQ(result, 0);
     EXPECT_EQ(GUI_Context.colorIndex, 0x03);
     EXPECT_EQ(session(), (Session{1, 7, 5, 5}));
@@ -130,7 +116,7 @@ TEST_F(HandshakeTest, CountersMayRepeatButNeverGoDown) {
     const uint32_t colour = GUI_GetColor();
     int32_t result = 0;
     Bytes payload = nimbra::handshakeChunks(message, 29)[0] + nimbra::CommandBuilder().setColor(0xFF00FF00).payload();
-    EXPECT_EQ(runAll({payload}, &result), kCounterRejected);
+    EXPECT_EQ(testsupport::replies(payload, &result), kCounterRejected);
     EXPECT_EQ(result, -1);
     EXPECT_EQ(GUI_GetColor(), colour);
     EXPECT_EQ(getBIT() & (1u << 5), 1u << 5);
@@ -159,7 +145,7 @@ TEST_F(HandshakeTest, ChunkFieldsAreChecked) {
     };
     for (size_t i = 0; i < malformed.size(); i++) {
         int32_t result = 0;
-        EXPECT_EQ(runAll({malformed[i]}, &result), kMalformed) << i;
+        EXPECT_EQ(testsupport::replies(malformed[i], &result), kMalformed) << i;
         EXPECT_EQ(result, -1) << i;
     }
     EXPECT_EQ(orvState.lastHandshakeCounter, 0u);   // none of these touched the counter
@@ -221,71 +207,4 @@ TEST_F(HandshakeTest, CounterLimitOfTheMessage) {
     EXPECT_EQ(send(limited, 5), kAccepted);
     // No limit at all: any counter.
     EXPECT_EQ(send(signedMessage(7, 0), 0xFFFFFFFF), kAccepted);
-}
-
-TEST_F(HandshakeTest, AuthenticationUnlocksStateChangeNotices) {
-    setDisplayState(1);   // not authenticated: no notice
-    setDisplayState(0);
-    EXPECT_TRUE(testsupport::packets().empty());
-    EXPECT_EQ(send(signedMessage(7), 1), kAccepted);
-    testsupport::clearCaptures();
-    setDisplayState(1);
-    EXPECT_EQ(testsupport::packets(), Replies{Bytes({0x01, 0x0A, 0x01})});
-    // After the link drops, the display goes off without a notice.
-    testsupport::clearCaptures();
-    onBLEConnected(0);
-    EXPECT_TRUE(testsupport::packets().empty());
-    EXPECT_FALSE(isOnState(UNIT_DISPLAY));
-}
-
-// The command-line tool writes records that the simulator accepts.
-TEST(HandshakeTool, RecordsAuthenticateTheSimulator) {
-    const std::string tool = std::string(NIMBRA_BINARY_DIR) + "/nimbra-handshake";
-    if (FILE *f = fopen(tool.c_str(), "rb"))
-        fclose(f);
-    else
-        GTEST_SKIP() << "nimbra-handshake not built";
-    const std::string records = std::string(NIMBRA_BINARY_DIR) + "/handshake_test.rec",
-                      replies = std::string(NIMBRA_BINARY_DIR) + "/handshake_test.replies",
-                      key = std::string(NIMBRA_SOURCE_DIR) + "/" + nimbra::kDevelopmentKeyPath;
-    std::string make =
-        "'" + tool + "' --id 0 --counter 9 --limit 9 --chunk 120 --key '" + key + "' -o '" + records + "'";
-    ASSERT_EQ(system(make.c_str()), 0);
-    // Three records of 11 + 120, 11 + 120 and 11 + 45 bytes.
-    EXPECT_EQ(nimbra::readFile(records).size(), 3 * 8 + 3 * 11 + 285u);
-    std::string play = "'" + std::string(NIMBRA_SIM_PATH) + "' -r '" + records + "' >/dev/null 2>'" + replies + "'";
-    ASSERT_EQ(system(play.c_str()), 0);
-    std::vector<nimbra::Packet> packets;
-    ASSERT_TRUE(nimbra::parsePackets(nimbra::readFile(replies), packets));
-    ASSERT_EQ(packets.size(), 1u);
-    EXPECT_EQ(packets[0].payload, kAccepted[0]);
-    // A missing key is a clear failure, not a crash.
-    std::string missing =
-        "'" + tool + "' --id 0 --counter 1 --key /nonexistent/key.pem -o '" + records + "' 2>/dev/null";
-    EXPECT_EQ(WEXITSTATUS(system(missing.c_str())), 1);
-    remove(records.c_str());
-    remove(replies.c_str());
-}
-
-// Random chunks, well-formed or not, in any order: the device answers each
-// with at most one report and keeps the pool where it was.
-TEST_F(HandshakeTest, RandomChunksNeverBreakTheDevice) {
-    Bytes message = signedMessage(7);
-    const uint32_t poolTop = ALLOC_buffer_idx;
-    uint32_t x = 2024;
-    auto next = [&x](uint32_t range) {
-        x = x * 1664525u + 1013904223u;
-        return (x >> 8) % range;
-    };
-    for (int i = 0; i < 2000; i++) {
-        uint16_t total = (uint16_t)(next(3) == 0 ? 285 : next(1100));
-        uint16_t offset = (uint16_t)next(total + 2u);
-        Bytes data(next(300));
-        for (size_t k = 0; k < data.size(); k++) data[k] = offset + k < 285 ? message[offset + k] : (uint8_t)next(256);
-        Bytes chunk =
-            nimbra::handshakeChunk(next(4) + (uint32_t)i / 4, offset, total, data.data(), (uint16_t)data.size());
-        if (next(5) == 0) chunk.resize(next((uint32_t)chunk.size()) + 1);   // sometimes the payload ends early
-        EXPECT_LE(runAll({chunk}).size(), 1u);
-        ASSERT_EQ(ALLOC_buffer_idx, poolTop);
-    }
 }

@@ -1,9 +1,7 @@
-// The built-in fonts: the header values and glyph metrics the device's own
-// fonts have, so that a host that measures its text against the device's
-// fonts places it on the simulator where the device would.
+// The built-in fonts: the header values the device's own fonts have, so that
+// a host that measures its text against the device's fonts places it on the
+// simulator where the device would.
 #include <gtest/gtest.h>
-
-#include <string>
 
 #include "cache/commandHandlerCache.h"
 #include "gui/GUI_Common.h"
@@ -26,29 +24,6 @@ const BuiltInFont kFonts[] = {
     {"medium", SAIRA_REGULAR_TTF_34X37_2BPP_MED_SIF, SAIRA_REGULAR_TTF_34X37_2BPP_MED_SIF_size, 34, 34, 27, 19, 25},
     {"big", SAIRA_REGULAR_TTF_43X44_2BPP_BIG_SIF, SAIRA_REGULAR_TTF_43X44_2BPP_BIG_SIF_size, 43, 43, 34, 23, 31},
 };
-
-struct Metrics {
-    int width, rows, xOffset, yOffset, advance;
-    bool operator==(const Metrics &) const = default;
-};
-
-std::ostream &operator<<(std::ostream &os, const Metrics &m) {
-    return os << m.width << " x " << m.rows << " at (" << m.xOffset << ", " << m.yOffset << "), advance " << m.advance;
-}
-
-Metrics metricsOf(const GUI_FONT *font, char code) {
-    GUI_GlyphRef g = GUI_SIF_GetCharInfo(font, (uint16_t)code);
-    if (!g) return {-1, -1, -1, -1, -1};
-    return {rd16le(g + SIF_GLYPH_WIDTH), rd16le(g + SIF_GLYPH_HEIGHT), (int16_t)rd16le(g + SIF_GLYPH_XOFFSET),
-            (int16_t)rd16le(g + SIF_GLYPH_YOFFSET), rd16le(g + SIF_GLYPH_ADVANCE)};
-}
-
-int lineWidth(const std::string &text) {
-    GUI_GlyphRef refs[128];
-    int32_t width = -1, height = -1;
-    GUI_PrapareLine((const uint8_t *)text.data(), (uint32_t)text.size(), &width, &height, refs);
-    return width;
-}
 
 }  // namespace
 
@@ -73,31 +48,4 @@ TEST_F(BuiltInFonts, HeadersRangeAndSlotsAtStartUp) {
         EXPECT_EQ(font->bitsPerPixel, 2) << f.name;
     }
     EXPECT_EQ(kFonts[0].size, 5710u) << "the small font's file has the device's size";
-}
-
-TEST_F(BuiltInFonts, SmallFontSpaceAndCapitalA) {
-    const GUI_FONT *small = getFontSlot(0);
-    ASSERT_NE(small, nullptr);
-    // The space is one transparent pixel on the baseline.
-    EXPECT_EQ(metricsOf(small, ' '), (Metrics{1, 1, 0, 17, 5}));
-    EXPECT_EQ(small->data[rd32le(GUI_SIF_GetCharInfo(small, ' ') + SIF_GLYPH_DATA_OFFSET)], 0);
-    EXPECT_EQ(metricsOf(small, 'A'), (Metrics{16, 16, 0, 1, 16}));
-    // So a host's centred "A A" is 37 pixels wide, as on the device.
-    GUI_SetFont(small);
-    EXPECT_EQ(lineWidth("A A"), 16 + 5 + 16);
-}
-
-TEST_F(BuiltInFonts, CapitalsAndLowerCaseStandOnTheBaselineAtTheHeadersHeights) {
-    // Rendered at the right pixel size, 'H' and 'x' reach exactly the
-    // capital and lower-case heights above the baseline of the header.
-    for (int slot = 0; slot < 3; slot++) {
-        const BuiltInFont &f = kFonts[slot];
-        const GUI_FONT *font = getFontSlot((uint8_t)slot);
-        ASSERT_NE(font, nullptr) << f.name;
-        const Metrics H = metricsOf(font, 'H'), x = metricsOf(font, 'x');
-        EXPECT_EQ(H.yOffset, f.baseline - f.capitalHeight) << f.name << " 'H' " << H;
-        EXPECT_EQ(H.rows, f.capitalHeight) << f.name << " 'H' " << H;
-        EXPECT_EQ(x.yOffset, f.baseline - f.lowerHeight) << f.name << " 'x' " << x;
-        EXPECT_EQ(x.rows, f.lowerHeight) << f.name << " 'x' " << x;
-    }
 }

@@ -21,10 +21,10 @@ static void _NoSleep() {}
 std::vector<uint8_t> &capturedFrames() { return g_frames; }
 std::vector<uint8_t> &capturedPackets() { return g_packets; }
 
-std::vector<nimbra::Bytes> packets() {
+Replies packets() {
     std::vector<nimbra::Packet> parsed;
     EXPECT_TRUE(nimbra::parsePackets(g_packets, parsed)) << "malformed packet stream";
-    std::vector<nimbra::Bytes> out;
+    Replies out;
     for (auto &p : parsed) out.push_back(p.payload);
     return out;
 }
@@ -65,6 +65,21 @@ void resetDevice(bool start) {
 int32_t run(const nimbra::Bytes &payload) { return handleCommand(payload.data(), (uint32_t)payload.size()); }
 int32_t run(const nimbra::CommandBuilder &builder) { return run(builder.payload()); }
 
+Replies replies(const std::vector<nimbra::Bytes> &payloads, int32_t *result) {
+    clearCaptures();
+    for (const nimbra::Bytes &p : payloads) {
+        int32_t r = run(p);
+        if (result) *result = r;
+    }
+    return packets();
+}
+Replies replies(const nimbra::Bytes &payload, int32_t *result) {
+    return replies(std::vector<nimbra::Bytes>{payload}, result);
+}
+Replies replies(const nimbra::CommandBuilder &builder, int32_t *result) { return replies(builder.payload(), result); }
+
+nimbra::Bytes report(uint8_t opcode, uint8_t code, uint8_t detail) { return {0x04, opcode, code, detail}; }
+
 std::string describeRegion(const uint8_t *buffer, int stride, int x0, int y0, int w, int h) {
     std::ostringstream out;
     for (int y = y0; y < y0 + h; y++) {
@@ -76,6 +91,28 @@ std::string describeRegion(const uint8_t *buffer, int stride, int x0, int y0, in
         out << "\n";
     }
     return out.str();
+}
+
+LogCapture::LogCapture() { logfd = tmpfile(); }
+LogCapture::~LogCapture() {
+    if (logfd) fclose(logfd);
+    logfd = nullptr;
+}
+std::string LogCapture::text() const {
+    if (!logfd) return "";
+    fflush(logfd);
+    rewind(logfd);
+    std::string out;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, logfd)) > 0) out.append(buf, n);
+    return out;
+}
+
+nimbra::Bytes testData(const std::string &path) {
+    nimbra::Bytes b = nimbra::readFile(std::string(NIMBRA_SOURCE_DIR) + "/tests/data/" + path);
+    EXPECT_FALSE(b.empty()) << "missing test data " << path;
+    return b;
 }
 
 }  // namespace testsupport

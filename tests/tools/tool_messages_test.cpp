@@ -9,6 +9,7 @@
 
 #include "tests/codecs/png_builder.h"
 #include "tests/support/sif_builder.h"
+#include "tests/support/test_bytes.h"
 #include "tests/support/tool_process.h"
 #include "tools/hostlib/cli.h"
 #include "tools/hostlib/nimbra_host.h"
@@ -64,22 +65,6 @@ Bytes pngFile(uint32_t width, uint32_t height, uint8_t depth = 8, uint8_t interl
     return png.build();
 }
 
-// The markers of a JPEG up to its scan: start of image, a frame header of
-// the given kind, size and sampling (one byte per component), a scan of
-// `scanComponents`.
-Bytes jpegHead(uint8_t frameMarker, uint16_t width, uint16_t height, std::vector<uint8_t> sampling,
-               uint8_t precision = 8, size_t scanComponents = 0) {
-    const size_t n = sampling.size();
-    if (scanComponents == 0) scanComponents = n;
-    Bytes b = {0xFF, 0xD8, 0xFF, frameMarker, 0, (uint8_t)(8 + 3 * n), precision, (uint8_t)(height >> 8),
-               (uint8_t)height, (uint8_t)(width >> 8), (uint8_t)width, (uint8_t)n};
-    for (size_t k = 0; k < n; k++) b.insert(b.end(), {(uint8_t)(k + 1), sampling[k], 0});
-    b.insert(b.end(), {0xFF, 0xDA, 0, (uint8_t)(6 + 2 * scanComponents), (uint8_t)scanComponents});
-    for (size_t k = 0; k < scanComponents; k++) b.insert(b.end(), {(uint8_t)(k + 1), 0x00});
-    b.insert(b.end(), {0, 63, 0, 0x12, 0x34, 0xFF, 0xD9});
-    return b;
-}
-
 // A font whose glyphs are 3 pixels wide: their rows take one byte at 2 bits
 // per pixel and two at 4, so the glyph table tells the depth.
 Bytes sifFont(int bitsPerPixel, int width = 3) {
@@ -92,11 +77,6 @@ Bytes sifFont(int bitsPerPixel, int width = 3) {
 Bytes sequenceHead(uint16_t width, uint16_t height) {
     return {0, 0, 1, 0xB3, (uint8_t)(width >> 4), (uint8_t)((width & 15) << 4 | height >> 8), (uint8_t)height,
             0x13, 0xFF, 0xFF, 0xE0, 0x18, 0, 0, 1, 0x00, 0x00, 0x0F, 0xFF, 0xF8};
-}
-
-Bytes operator+(Bytes a, const Bytes &b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
 }
 
 const char *const kTools[] = {"nimbra-frames", "nimbra-packets", "nimbra-upload", "nimbra-video-record", "nimbra-handshake",
@@ -145,7 +125,6 @@ TEST_F(ToolTest, UploadRefusesWhatTheDeviceWould) {
     put("interlaced.png", pngFile(8, 8, 8, 1));
     put("deep.png", pngFile(8, 8, 16));
     put("wide.png", pngFile(641, 2));
-    put("thin.png", pngFile(1, 10));
     put("fits.png", pngFile(640, 400));
     std::string error;
     nimbra::RgbaImage noise;
@@ -155,12 +134,6 @@ TEST_F(ToolTest, UploadRefusesWhatTheDeviceWould) {
     ASSERT_TRUE(nimbra::writePngRgba(path("noise.png"), noise, error)) << error;
     fs::copy_file(fs::path(NIMBRA_SOURCE_DIR) / "tests/data/jpeg/progressive.jpg", dir_ / "progressive.jpg");
     fs::copy_file(fs::path(NIMBRA_SOURCE_DIR) / "tests/data/jpeg/h2v2_q75.jpg", dir_ / "photo.jpg");
-    put("wide.jpg", jpegHead(0xC0, 700, 10, {0x22, 0x11, 0x11}));
-    put("h4.jpg", jpegHead(0xC0, 64, 16, {0x41, 0x11, 0x11}));
-    put("cmyk.jpg", jpegHead(0xC0, 64, 16, {0x11, 0x11, 0x11, 0x11}));
-    put("twelve.jpg", jpegHead(0xC1, 64, 16, {0x11}, 12));
-    put("lossless.jpg", jpegHead(0xC3, 64, 16, {0x11}));
-    put("scans.jpg", jpegHead(0xC0, 64, 16, {0x11, 0x11, 0x11}, 8, 1));
     put("two.sif", sifFont(2));
     put("four.sif", sifFont(4));
     put("narrow.sif", sifFont(4, 1));
@@ -170,30 +143,19 @@ TEST_F(ToolTest, UploadRefusesWhatTheDeviceWould) {
         {"--image 1 interlaced.png out.rec", 1, "interlaced.png is interlaced"},
         {"--image 1 deep.png out.rec", 1, "deep.png has 16-bit samples"},
         {"--image 1 wide.png out.rec", 1, "wide.png is 641 x 2 pixels; the device takes pictures of at most 640 x 400"},
-        {"--image 1 thin.png out.rec", 1, "is 1 x 10 pixels; the device draws no picture narrower or lower than 2"},
         {"--image 1 noise.png out.rec", 1, "bytes; a slot holds at most 16368"},
         {"--image 1 progressive.jpg out.rec", 1, "progressive.jpg is a progressive JPEG"},
-        {"--image 1 wide.jpg out.rec", 1, "wide.jpg is 700 x 10 pixels"},
-        {"--image 1 h4.jpg out.rec", 1, "chroma sampling the device does not decode"},
-        {"--image 1 cmyk.jpg out.rec", 1, "has 4 colour components"},
-        {"--image 1 twelve.jpg out.rec", 1, "has 12-bit samples"},
-        {"--image 1 lossless.jpg out.rec", 1, "arithmetic-coded JPEG"},
-        {"--image 1 scans.jpg out.rec", 1, "separate scans"},
         {"--image 1 two.sif out.rec", 1, "two.sif is a SIF font, not an image: upload it with --font SLOT"},
         {"--font 3 photo.jpg out.rec", 1, "photo.jpg is a JPEG image, not a SIF font: upload it with --image SLOT"},
-        {"--font 3 fits.png out.rec", 1, "fits.png is a PNG image, not a SIF font"},
         {"--font 3 notes.txt out.rec", 1, "notes.txt is not a SIF font"},
         {"--font 3 --bpp 2 four.sif out.rec", 1,
          "four.sif has 4 bits per pixel (its glyph table says so), not 2: leave out --bpp or give --bpp 4"},
-        {"--font 3 --bpp 4 two.sif out.rec", 1, "two.sif has 2 bits per pixel"},
         {"--font 3 big.sif out.rec", 1, "a font slot holds at most 32752 (add --compress"},
         {"--font 3 --image 1 two.sif out.rec", 2, "give either --font SLOT or --image SLOT"},
         {"--font 2 two.sif out.rec", 2, "--font expects a whole number from 3 to 14, got '2'"},
         {"--image 1 --compress photo.jpg out.rec", 2, "only fonts are sent compressed"},
         {"--font 3 --draw 1,1 two.sif out.rec", 2, "--draw draws images only"},
-        {"--image 1 missing.png out.rec", 1, "cannot read missing.png: No such file or directory"},
         {"--image 1 fits.png out.rec", 0, "1 load command, "},
-        {"--image 0 --draw=-10,20 photo.jpg out.rec", 0, "1 load command, "},
         {"--font=3 --bpp 4 narrow.sif out.rec", 0, "1 load command, "},
     });
     // Without --bpp the font goes with the depth its glyph table shows.
@@ -226,10 +188,8 @@ TEST_F(ToolTest, VideoRecordChecksTheStream) {
         {"mpeg2.m2v out.rec", 1, "an MPEG-2 stream; the device plays MPEG-1 video only"},
         {"program.mpg out.rec", 1, "an MPEG program stream"},
         {"padded.m1v out.rec", 1, "picture 1 takes 16382 bytes with its headers"},
-        {"missing.m1v out.rec", 1, "cannot read missing.m1v: No such file or directory"},
         {"--quality 4 clip.m1v out.rec", 2, "--quality goes with --colour"},
         {"--at 2000,0 clip.m1v out.rec", 2, "--at expects X,Y with X from -1024 to 1023"},
-        {"--chunk 0 clip.m1v out.rec", 2, "--chunk expects a whole number from 1 to 2044, got '0'"},
         {"--chunk 50 clip.m1v out.rec", 1, "picture 0 takes 6412 bytes, more than 128 chunks of 50 (give larger"},
         {"--at -10,20 --chunk 500 clip.m1v out.rec", 0, "out.rec: 176 x 120, 3 pictures"},
     });
@@ -242,26 +202,28 @@ TEST_F(ToolTest, HandshakeFindsItsKeyFromAnyFolder) {
         {"-i 1 -c 0", 2, "--counter expects a whole number from 1 to 4294967295"},
         {"--id 1 --counter 1 --key nokey.pem -o hs.rec", 1,
          "cannot read key file nokey.pem: No such file or directory"},
-        {"--id 1 --counter 1 --chunk 100 -o hs.rec", 0, ""},
+        {"--id 0 --counter 1 --chunk 100 -o hs.rec", 0, ""},
     });
-    // Three chunks of the 285-byte message, one record each.
+    // Three chunks of the 285-byte message, one record each, which
+    // authenticate the simulator.
     EXPECT_EQ(fs::file_size(dir_ / "hs.rec"), 3 * 8 + 3 * 11 + 285u);
+    ASSERT_EQ(testsupport::runCommand("cd " + shellQuote(dir_.string()) + " && " + shellQuote(NIMBRA_SIM_PATH) +
+                                      " -r hs.rec >/dev/null 2>replies.bin")
+                  .status,
+              0);
+    std::vector<nimbra::Packet> replies;
+    ASSERT_TRUE(nimbra::parsePackets(nimbra::readFile(path("replies.bin")), replies));
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0].payload, (Bytes{0x04, 0x1E, 0x00, 0x00}));
 }
 
 TEST_F(ToolTest, SmallToolsSayWhatIsWrong) {
-    put("data.bin", Bytes{1, 2, 3});
-    put("file", std::string("x"));
     check("nimbra-bin2cpp", {
         {"out.cpp h.h 9lives=data.bin", 2, "expected NAME=FILE with NAME a C++ identifier, got '9lives=data.bin'"},
-        {"out.cpp h.h data=missing.bin", 1, "cannot read missing.bin: No such file or directory"},
         {"out.cpp h.h", 2, "missing NAME=FILE"},
-        {"out.cpp h.h data=data.bin", 0, ""},
     });
-    EXPECT_NE(nimbra::readFile(path("out.cpp")).size(), 0u);
-    check("nimbra-draw-logos", {{"file/logos", 1, "cannot create file/logos: "}});
     check("nimbra-orv", {
         {"--layout nope file out.png", 2, "--layout expects one of auto, palette, grey, grey-alpha, got 'nope'"},
         {"--depth 3 file out.png", 2, "--depth expects one of 1, 2, 4, 8, got '3'"},
-        {"missing.png out.png", 1, "missing.png: No such file or directory"},
     });
 }

@@ -33,14 +33,6 @@ Bytes reassemble(const std::vector<Bytes> &commands, uint8_t opcode, uint8_t slo
 
 }  // namespace
 
-TEST(UploadHelper, CrcIsTheDevicesCrc32) {
-    const uint8_t digits[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
-    EXPECT_EQ(nimbra::deviceCrc32(digits, 9), 0x89A1897Fu);
-    EXPECT_EQ(nimbra::deviceCrc32(nullptr, 0), 0u);
-    Bytes d = nimbra::withCrc(Bytes(digits, digits + 9));
-    EXPECT_EQ(d, (Bytes{'1', '2', '3', '4', '5', '6', '7', '8', '9', 0x7F, 0x89, 0xA1, 0x89}));
-}
-
 TEST(UploadHelper, ImagesAreSplitIntoRecordSizedChunks) {
     Bytes file = pattern(5000);
     auto commands = nimbra::loadImageCommands(7, file, nimbra::kImageJpeg, {});
@@ -85,11 +77,4 @@ TEST(UploadHelper, CompressedFontsAreZlibStreamsOfTheFont) {
     // A font that would fill a slot once inflated is refused even compressed.
     EXPECT_TRUE(nimbra::loadFontCommands(9, Bytes(32752, 0), 2, o).empty());
     EXPECT_FALSE(nimbra::loadFontCommands(9, Bytes(32751, 0), 2, o).empty());
-}
-
-TEST(UploadHelper, DrawingCommands) {
-    EXPECT_EQ(nimbra::drawImageCommand(5, -2, 3), (Bytes{0x05, 5, 0x0F, 0xFE, 0x03}));
-    EXPECT_EQ(nimbra::drawSpriteCommand(1, 2, 3, 4, 5, 6),
-              (Bytes{0x19, 0, 0x00, 1, 2, 0x00, 3, 4, 0x00, 5, 6}));
-    EXPECT_EQ(nimbra::clipRectCommand(0x123, 0x456, 0x7FF, 0x800), (Bytes{0x18, 0x41, 0x23, 0x56, 0x87, 0xFF, 0x00}));
 }

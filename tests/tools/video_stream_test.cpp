@@ -61,32 +61,6 @@ TEST(VideoStreamChunks, LimitsOfChunkSizeAndCount) {
     EXPECT_EQ(one[0][1], 0x80);
 }
 
-TEST(VideoStreamClip, RecordsStartUploadDrawShowAndStop) {
-    Bytes clip = concat({startCode(0xB3), {1}, startCode(0x00), {2}, startCode(0x00), {3}});
-    nimbra::VideoClipOptions options;
-    options.xHalf = -20;
-    options.yHalf = 40;
-    Bytes records;
-    uint8_t frameId = 7;
-    std::string error;
-    ASSERT_TRUE(nimbra::videoClipRecords(clip, options, records, frameId, error)) << error;
-    EXPECT_EQ(frameId, 9);
-    // One record: every command fits.
-    ASSERT_GE(records.size(), 8u);
-    size_t length = ((size_t)records[0] << 24) | (records[1] << 16) | (records[2] << 8) | records[3];
-    ASSERT_EQ(records.size(), 8 + length);
-    Bytes payload(records.begin() + 8, records.end());
-    Bytes expected = concat({nimbra::videoPlayCommand(1), nimbra::videoUploadCommands(Bytes(clip.begin(), clip.begin() + 10))[0],
-                             nimbra::videoPlayCommand(3, -20, 40), {0x02, 7, 0, 0, 0, 0, 0, 0},
-                             nimbra::videoUploadCommands(Bytes(clip.begin() + 10, clip.end()))[0],
-                             nimbra::videoPlayCommand(3, -20, 40), {0x02, 8, 0, 0, 0, 0, 0, 0},
-                             nimbra::videoPlayCommand(2)});
-    EXPECT_EQ(payload, expected);
-    // The position is a signed packed pair: -20 is 0xFEC in 12 bits.
-    Bytes draw = nimbra::videoPlayCommand(3, -20, 40);
-    EXPECT_EQ(draw, (Bytes{0x11, 0x03, 0x0F, 0xEC, 0x28}));
-}
-
 // A clip's records played on the device core: the frames it showed and the
 // result reports it sent.
 struct Playback {
@@ -218,17 +192,6 @@ TEST(VideoStreamColour, FlatColoursComeOutExact) {
         for (int x = 0; x < 64; x++) wrong += shown.indexAt(100 + x, 50 + y) != indices[(y / 24) * 2 + x / 32];
     EXPECT_EQ(wrong, 0);
     remove(png.c_str());
-}
-
-TEST(VideoStreamClip, GroupLargerThanTheDeviceBufferIsRefused) {
-    Bytes clip = concat({startCode(0x00), Bytes(nimbra::kVideoStreamBufferBytes, 1)});
-    Bytes records;
-    uint8_t frameId = 1;
-    std::string error;
-    EXPECT_FALSE(nimbra::videoClipRecords(clip, {}, records, frameId, error));
-    EXPECT_NE(error.find("16384"), std::string::npos) << error;
-    EXPECT_TRUE(records.empty());
-    EXPECT_FALSE(nimbra::videoClipRecords(Bytes(), {}, records, frameId, error));
 }
 
 }  // namespace
