@@ -243,7 +243,7 @@ constexpr auto kZigzagTransposed = [] {
     return JPEG_OK;
 }
 
-// T.81 B.2.4.1, quantization table-specification: Lq, then per table Pq and
+// T.81 B.2.4.1, the quantisation tables segment (DQT): Lq, then per table Pq and
 // Tq in one byte and 64 values Qk in zig-zag order (8 bits when Pq is 0,
 // else 16).
 [[nodiscard]] JpegResult _GetDQT(JPEG_Context *ctx) {
@@ -271,7 +271,7 @@ constexpr auto kZigzagTransposed = [] {
     return remaining != 0 ? JPEG_REFUSED : JPEG_OK;
 }
 
-// T.81 B.2.4.2, Huffman table-specification: Lh, then per table Tc and Th
+// T.81 B.2.4.2, the Huffman tables segment (DHT): Lh, then per table Tc and Th
 // in one byte, the 16 counts Li of codes of each length and the symbols Vij.
 [[nodiscard]] JpegResult _GetDHT(JPEG_Context *ctx) {
     uint16_t length;

@@ -51,13 +51,13 @@ TEST_F(PoolScope, NestedMarksReleaseInnerFirstAndKeepWhatTheOuterTook) {
 // A 2 x 2 truecolour image with alpha (an image one pixel high is not
 // drawn at all): it borrows the opacity line.
 pngtest::Bytes _AlphaImage() {
-    pngtest::PngSpec spec;
-    spec.width = 2;
-    spec.height = 2;
-    spec.colorType = 6;
-    spec.depth = 8;
-    spec.rows = {{255, 0, 0, 128, 0, 0, 255, 128}, {0, 255, 0, 128, 0, 0, 0, 255}};
-    return spec.build();
+    pngtest::PngSpec image;
+    image.width = 2;
+    image.height = 2;
+    image.colorType = 6;
+    image.depth = 8;
+    image.rows = {{255, 0, 0, 128, 0, 0, 255, 128}, {0, 255, 0, 128, 0, 0, 0, 255}};
+    return image.build();
 }
 
 using InvariantDeathTest = PoolScope;

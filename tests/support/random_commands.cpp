@@ -17,10 +17,10 @@ int64_t RandomCommands::_Number(const FieldSpec &f) {
     return f.min + (int64_t)(((uint64_t)rng_() << 32 | rng_()) % span);
 }
 
-nimbra::CommandValues RandomCommands::values(const nimbra::CommandSpec &spec) {
+nimbra::CommandValues RandomCommands::values(const nimbra::CommandSpec &entry) {
     nimbra::CommandValues v;
     size_t limit = 0;
-    for (const FieldSpec &f : spec.fields) {
+    for (const FieldSpec &f : entry.fields) {
         switch (f.type) {
         case FieldType::Number:
         case FieldType::Colour:
@@ -61,10 +61,10 @@ nimbra::CommandValues RandomCommands::values(const nimbra::CommandSpec &spec) {
     return v;
 }
 
-Bytes RandomCommands::command(const nimbra::CommandSpec &spec) {
+Bytes RandomCommands::command(const nimbra::CommandSpec &entry) {
     Bytes out;
     std::string error;
-    if (!nimbra::encodeCommand(spec, values(spec), out, &error)) throw std::logic_error(spec.name + (": " + error));
+    if (!nimbra::encodeCommand(entry, values(entry), out, &error)) throw std::logic_error(entry.name + (": " + error));
     return out;
 }
 

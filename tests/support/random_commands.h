@@ -18,9 +18,9 @@ public:
 
     // Values any field of the command can hold, with names and ends of
     // ranges often, and variable parts from empty to long.
-    nimbra::CommandValues values(const nimbra::CommandSpec &spec);
+    nimbra::CommandValues values(const nimbra::CommandSpec &entry);
     // A valid command of the given kind (encodes its random values).
-    nimbra::Bytes command(const nimbra::CommandSpec &spec);
+    nimbra::Bytes command(const nimbra::CommandSpec &entry);
     nimbra::Bytes anyCommand();
     // A command with bytes changed, cut or extended.
     nimbra::Bytes mutated(nimbra::Bytes command);

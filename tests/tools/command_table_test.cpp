@@ -83,8 +83,8 @@ TEST(CommandTable, EveryCommandEncodesItsWireLayout) {
         EXPECT_EQ(c.built, c.expected) << c.what;
         covered.insert(c.expected[0]);
     }
-    for (const nimbra::CommandSpec &spec : nimbra::commandTable())
-        EXPECT_TRUE(covered.count(spec.opcode)) << spec.name << " has no wire case";
+    for (const nimbra::CommandSpec &entry : nimbra::commandTable())
+        EXPECT_TRUE(covered.count(entry.opcode)) << entry.name << " has no wire case";
 }
 
 TEST(CommandTable, HoldsExactlyTheOpcodesTheDispatcherHandles) {
@@ -96,30 +96,30 @@ TEST(CommandTable, HoldsExactlyTheOpcodesTheDispatcherHandles) {
 
 TEST(CommandTable, EntriesAreWellFormed) {
     std::set<std::string> names;
-    for (const nimbra::CommandSpec &spec : nimbra::commandTable()) {
-        EXPECT_TRUE(names.insert(spec.name).second) << spec.name << " twice";
+    for (const nimbra::CommandSpec &entry : nimbra::commandTable()) {
+        EXPECT_TRUE(names.insert(entry.name).second) << entry.name << " twice";
         // The device must be able to tell the length from the bytes it
         // insists on.
-        EXPECT_GE(spec.minBytes, nimbra::fixedBytes(spec)) << spec.name;
-        const nimbra::FieldSpec *tail = nimbra::variableField(spec);
+        EXPECT_GE(entry.minBytes, nimbra::fixedBytes(entry)) << entry.name;
+        const nimbra::FieldSpec *tail = nimbra::variableField(entry);
         int counts = 0, bitsPerSlot = 0, slotBits = 0;
         bool optionalSeen = false;
-        for (const nimbra::FieldSpec &f : spec.fields) {
+        for (const nimbra::FieldSpec &f : entry.fields) {
             counts += f.type == nimbra::FieldType::Count;
             if (f.slotBytes) {
-                EXPECT_TRUE(slotBits == 0 || bitsPerSlot == slotBits) << spec.name << ": a slot's bits are not all used";
+                EXPECT_TRUE(slotBits == 0 || bitsPerSlot == slotBits) << entry.name << ": a slot's bits are not all used";
                 slotBits = f.slotBytes * 8;
                 bitsPerSlot = 0;
             }
             bitsPerSlot += f.bits && f.type != nimbra::FieldType::Pair ? f.bits : f.slotBytes * 8;
             // Left-out fields can only be the last ones.
             if (f.valueCount()) {
-                EXPECT_FALSE(optionalSeen && !f.defaultValue && f.type != nimbra::FieldType::Flag) << spec.name;
+                EXPECT_FALSE(optionalSeen && !f.defaultValue && f.type != nimbra::FieldType::Flag) << entry.name;
                 optionalSeen |= f.defaultValue.has_value();
             }
         }
-        EXPECT_TRUE(slotBits == 0 || bitsPerSlot == slotBits) << spec.name << ": a slot's bits are not all used";
-        EXPECT_EQ(counts, tail ? 1 : 0) << spec.name;
+        EXPECT_TRUE(slotBits == 0 || bitsPerSlot == slotBits) << entry.name << ": a slot's bits are not all used";
+        EXPECT_EQ(counts, tail ? 1 : 0) << entry.name;
     }
     EXPECT_EQ(nimbra::opcodeName(0x30), "connect/disconnect");
     EXPECT_EQ(nimbra::opcodeName(0x04), "load-image");
@@ -145,12 +145,12 @@ TEST(CommandTable, BuilderRefusesValuesItsFieldsCannotHold) {
 TEST(CommandTable, ConnectAndDisconnectShareTheirOpcode) {
     Bytes disconnect7 = {0x30, 0x07};
     nimbra::CommandValues v;
-    const auto specs = nimbra::commandsOf(0x30);
-    ASSERT_EQ(specs.size(), 2u);
-    EXPECT_FALSE(nimbra::decodeCommand(*specs[0], disconnect7.data(), 2, v));
-    ASSERT_TRUE(nimbra::decodeCommand(*specs[1], disconnect7.data(), 2, v));
+    const auto entries = nimbra::commandsOf(0x30);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_FALSE(nimbra::decodeCommand(*entries[0], disconnect7.data(), 2, v));
+    ASSERT_TRUE(nimbra::decodeCommand(*entries[1], disconnect7.data(), 2, v));
     EXPECT_EQ(v.numbers, std::vector<int64_t>{7});
     Bytes connect = {0x30, 0x00};
-    EXPECT_TRUE(nimbra::decodeCommand(*specs[0], connect.data(), 2, v));
-    EXPECT_FALSE(nimbra::decodeCommand(*specs[1], connect.data(), 2, v));
+    EXPECT_TRUE(nimbra::decodeCommand(*entries[0], connect.data(), 2, v));
+    EXPECT_FALSE(nimbra::decodeCommand(*entries[1], connect.data(), 2, v));
 }

@@ -36,34 +36,34 @@ void expectRoundTrip(const Bytes &stream, const std::string &what, bool offsets 
 
 TEST(TextFormRoundTrip, ValuesOfEveryCommandSurviveEncodingAndDecoding) {
     testsupport::RandomCommands random(7);
-    for (const nimbra::CommandSpec &spec : nimbra::commandTable()) {
+    for (const nimbra::CommandSpec &entry : nimbra::commandTable()) {
         for (int i = 0; i < 60; i++) {
-            const nimbra::CommandValues v = random.values(spec);
+            const nimbra::CommandValues v = random.values(entry);
             Bytes bytes;
-            ASSERT_TRUE(nimbra::encodeCommand(spec, v, bytes)) << spec.name;
-            ASSERT_GE(bytes.size(), nimbra::fixedBytes(spec));
+            ASSERT_TRUE(nimbra::encodeCommand(entry, v, bytes)) << entry.name;
+            ASSERT_GE(bytes.size(), nimbra::fixedBytes(entry));
             nimbra::CommandValues back;
-            const size_t length = bytes.size() >= spec.minBytes ? nimbra::commandLength(spec, bytes.data()) : 0;
+            const size_t length = bytes.size() >= entry.minBytes ? nimbra::commandLength(entry, bytes.data()) : 0;
             if (length) {
-                EXPECT_EQ(length, bytes.size()) << spec.name;
+                EXPECT_EQ(length, bytes.size()) << entry.name;
             }
-            ASSERT_TRUE(nimbra::decodeCommand(spec, bytes.data(), bytes.size(), back)) << spec.name;
-            EXPECT_EQ(back.numbers, v.numbers) << spec.name;
-            EXPECT_EQ(back.data, v.data) << spec.name;
-            EXPECT_EQ(back.points, v.points) << spec.name;
+            ASSERT_TRUE(nimbra::decodeCommand(entry, bytes.data(), bytes.size(), back)) << entry.name;
+            EXPECT_EQ(back.numbers, v.numbers) << entry.name;
+            EXPECT_EQ(back.data, v.data) << entry.name;
+            EXPECT_EQ(back.points, v.points) << entry.name;
         }
     }
 }
 
 TEST(TextFormRoundTrip, EveryCommandKindInOneRecordEach) {
     testsupport::RandomCommands random(11);
-    for (const nimbra::CommandSpec &spec : nimbra::commandTable()) {
+    for (const nimbra::CommandSpec &entry : nimbra::commandTable()) {
         Bytes stream;
         for (int i = 0; i < 20; i++) {
-            Bytes c = random.command(spec);
+            Bytes c = random.command(entry);
             if (c.size() <= nimbra::kMaxRecordPayload) nimbra::appendRecord(stream, c);
         }
-        expectRoundTrip(stream, spec.name);
+        expectRoundTrip(stream, entry.name);
     }
 }
 

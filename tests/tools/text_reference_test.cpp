@@ -14,16 +14,16 @@ TEST(TextReference, CommittedPageIsCurrent) {
 }
 
 TEST(TextReference, EveryExampleIsOneCommandThatReadsBackAsWritten) {
-    for (const nimbra::CommandSpec &spec : nimbra::commandTable()) {
+    for (const nimbra::CommandSpec &entry : nimbra::commandTable()) {
         nimbra::ScriptError error;
-        auto stream = nimbra::assembleText(std::string("record {\n") + spec.example + "\n}\n", "example", "", error);
-        ASSERT_TRUE(stream) << spec.name << ": " << error.text();
+        auto stream = nimbra::assembleText(std::string("record {\n") + entry.example + "\n}\n", "example", "", error);
+        ASSERT_TRUE(stream) << entry.name << ": " << error.text();
         const nimbra::Bytes payload(stream->begin() + 8, stream->end());
         ASSERT_FALSE(payload.empty());
-        EXPECT_EQ(payload[0], spec.opcode) << spec.name;
+        EXPECT_EQ(payload[0], entry.opcode) << entry.name;
         const nimbra::DisassembledCommand d = nimbra::disassembleCommand(payload, 0);
-        EXPECT_EQ(d.text, spec.example);
-        EXPECT_EQ(d.length, payload.size()) << spec.name;
-        EXPECT_EQ(d.note, spec.endsStream ? "the device stops reading after this record" : "") << spec.name;
+        EXPECT_EQ(d.text, entry.example);
+        EXPECT_EQ(d.length, payload.size()) << entry.name;
+        EXPECT_EQ(d.note, entry.endsStream ? "the device stops reading after this record" : "") << entry.name;
     }
 }

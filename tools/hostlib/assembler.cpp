@@ -152,10 +152,10 @@ private:
     static bool _TakesDataRest(const std::vector<Token> &tokens) {
         if (tokens[0].kind != TokenKind::Word) return false;
         if (tokens[0].text == "bytes" || tokens[0].text == "raw") return true;
-        const CommandSpec *spec = findCommand(tokens[0].text);
-        const FieldSpec *tail = spec ? variableField(*spec) : nullptr;
+        const CommandSpec *entry = findCommand(tokens[0].text);
+        const FieldSpec *tail = entry ? variableField(*entry) : nullptr;
         if (!tail || tail->type != FieldType::Data) return false;
-        return !isFileForm(*spec, tokens);   // those have words and strings of their own
+        return !isFileForm(*entry, tokens);   // those have words and strings of their own
     }
 
     // The bytes of a line's data from tokens[from] on, and the text after
@@ -190,23 +190,23 @@ private:
         if (word == "raw") return _Raw(tokens);
         if (word == "video") return _Video(tokens);
         if (word == "zlib" && tokens.back().kind == TokenKind::Open) return _OpenZlib(tokens);
-        const CommandSpec *spec = findCommand(word);
-        if (!spec) failAt(first.column, "command expected, got " + shown(first));
-        if (isFileForm(*spec, tokens)) return _FileForm(*spec, tokens);
-        _Command(*spec, tokens);
+        const CommandSpec *entry = findCommand(word);
+        if (!entry) failAt(first.column, "command expected, got " + shown(first));
+        if (isFileForm(*entry, tokens)) return _FileForm(*entry, tokens);
+        _Command(*entry, tokens);
     }
 
     void _EndOfLine(const std::vector<Token> &tokens, size_t i) {
         if (i < tokens.size()) failAt(tokens[i].column, "end of line expected, got " + shown(tokens[i]));
     }
 
-    void _Command(const CommandSpec &spec, std::vector<Token> &tokens) {
+    void _Command(const CommandSpec &entry, std::vector<Token> &tokens) {
         CommandValues &values = values_;
         values.numbers.clear();
         values.data.clear();
         values.points.clear();
         size_t i = 1;
-        const auto &fields = spec.fields;
+        const auto &fields = entry.fields;
         for (size_t k = 0; k < fields.size(); k++) {
             const FieldSpec &f = fields[k];
             switch (f.type) {
@@ -240,7 +240,7 @@ private:
             case FieldType::Pair: {
                 const int count = f.type == FieldType::Pair ? 2 : 1;
                 if (i >= tokens.size()) {
-                    _Defaults(spec, k, values);
+                    _Defaults(entry, k, values);
                     k = fields.size();
                     break;
                 }
@@ -283,15 +283,15 @@ private:
         _EndOfLine(tokens, i);
         command_.clear();
         std::string error;
-        if (!encodeCommand(spec, values, command_, &error)) failAt(tokens[0].column, error);
-        _Emit(command_, spec.opcode == kOpCopy, tokens[0].column);
+        if (!encodeCommand(entry, values, command_, &error)) failAt(tokens[0].column, error);
+        _Emit(command_, entry.opcode == kOpCopy, tokens[0].column);
     }
 
     // The fields from k on were left out: their defaults, or an error for
     // the first that has none.
-    void _Defaults(const CommandSpec &spec, size_t k, CommandValues &values) {
-        for (; k < spec.fields.size(); k++) {
-            const FieldSpec &f = spec.fields[k];
+    void _Defaults(const CommandSpec &entry, size_t k, CommandValues &values) {
+        for (; k < entry.fields.size(); k++) {
+            const FieldSpec &f = entry.fields[k];
             if (f.type == FieldType::Text) failAt(lineEnd_, "text expected, got end of line");
             if (f.valueCount() == 0) continue;
             if (f.autoNumber) {
@@ -450,10 +450,10 @@ private:
     }
 
     // A statement that names a file: what it expands to, where it goes.
-    void _FileForm(const CommandSpec &spec, const std::vector<Token> &tokens) {
+    void _FileForm(const CommandSpec &entry, const std::vector<Token> &tokens) {
         const ScriptFiles files{[this](const std::string &name) { return _Path(name); }};
-        if (spec.opcode == kOpLoadImage) return _EmitAll(expandLoadImage(tokens, files), tokens[0].column);
-        if (spec.opcode == kOpLoadFont) return _EmitAll(expandLoadFont(tokens, files), tokens[0].column);
+        if (entry.opcode == kOpLoadImage) return _EmitAll(expandLoadImage(tokens, files), tokens[0].column);
+        if (entry.opcode == kOpLoadFont) return _EmitAll(expandLoadFont(tokens, files), tokens[0].column);
         _EmitAll(expandSignedHandshake(tokens, files, lineEnd_), tokens[0].column);
     }
 

@@ -75,23 +75,23 @@ struct SlotWalk {
 
 }  // namespace
 
-size_t fixedBytes(const CommandSpec &spec) {
+size_t fixedBytes(const CommandSpec &entry) {
     size_t n = 1;
-    for (const FieldSpec &f : spec.fields) n += f.slotBytes;
+    for (const FieldSpec &f : entry.fields) n += f.slotBytes;
     return n;
 }
 
-const FieldSpec *variableField(const CommandSpec &spec) {
-    for (const FieldSpec &f : spec.fields)
+const FieldSpec *variableField(const CommandSpec &entry) {
+    for (const FieldSpec &f : entry.fields)
         if (f.type == FieldType::Text || f.type == FieldType::Data || f.type == FieldType::Points) return &f;
     return nullptr;
 }
 
-size_t commandLength(const CommandSpec &spec, const uint8_t *command) {
-    const FieldSpec *tail = variableField(spec);
+size_t commandLength(const CommandSpec &entry, const uint8_t *command) {
+    const FieldSpec *tail = variableField(entry);
     SlotWalk walk;
     int64_t elements = 0;
-    for (const FieldSpec &f : spec.fields) {
+    for (const FieldSpec &f : entry.fields) {
         walk.enter(f);
         if (f.type == FieldType::Count) {
             elements = _Extract(f, _ReadSlot(command + walk.slotAt, walk.slotBytes), walk.slotBytes);
@@ -100,15 +100,15 @@ size_t commandLength(const CommandSpec &spec, const uint8_t *command) {
     return walk.pos + (tail ? (size_t)elements * tail->elementBytes : 0);
 }
 
-bool encodeCommand(const CommandSpec &spec, const CommandValues &values, Bytes &out, std::string *error) {
-    const FieldSpec *tail = variableField(spec);
+bool encodeCommand(const CommandSpec &entry, const CommandValues &values, Bytes &out, std::string *error) {
+    const FieldSpec *tail = variableField(entry);
     int64_t elements = 0;
     if (tail) elements = tail->type == FieldType::Points ? (int64_t)values.points.size() : (int64_t)values.data.size();
     // Written in place after what `out` holds, and taken back on failure.
     const size_t start = out.size();
-    out.resize(start + fixedBytes(spec), 0);
+    out.resize(start + fixedBytes(entry), 0);
     uint8_t *bytes = out.data() + start;
-    bytes[0] = spec.opcode;
+    bytes[0] = entry.opcode;
     SlotWalk walk;
     size_t next = 0;
     uint64_t slot = 0;
@@ -122,13 +122,13 @@ bool encodeCommand(const CommandSpec &spec, const CommandValues &values, Bytes &
         return _Fail(error, message);
     };
     auto take = [&](const FieldSpec &f, int64_t &v) {
-        if (next >= values.numbers.size()) return fail(std::string(spec.name) + ": " + f.name + " missing");
+        if (next >= values.numbers.size()) return fail(std::string(entry.name) + ": " + f.name + " missing");
         v = values.numbers[next++];
         if (v < f.min || v > f.max)
             return fail(std::string(f.name) + " " + std::to_string(v) + " is out of range (" + _Range(f) + ")");
         return true;
     };
-    for (const FieldSpec &f : spec.fields) {
+    for (const FieldSpec &f : entry.fields) {
         if (f.slotBytes) {
             flushSlot();
             walk.enter(f);
@@ -150,7 +150,7 @@ bool encodeCommand(const CommandSpec &spec, const CommandValues &values, Bytes &
         case FieldType::Constant: slot = _Insert(f, slot, slotBytes, f.min); break;
         case FieldType::Count:
             if (elements > f.max) {
-                return fail(std::string(spec.name) + ": " + std::to_string(elements) +
+                return fail(std::string(entry.name) + ": " + std::to_string(elements) +
                             (tail->type == FieldType::Points ? " points" : " bytes") + ", at most " +
                             std::to_string(f.max));
             }
@@ -160,7 +160,7 @@ bool encodeCommand(const CommandSpec &spec, const CommandValues &values, Bytes &
         }
     }
     flushSlot();
-    if (next != values.numbers.size()) return fail(std::string(spec.name) + ": too many values");
+    if (next != values.numbers.size()) return fail(std::string(entry.name) + ": too many values");
     if (tail && tail->type == FieldType::Points) {
         for (const Point &p : values.points) {
             if (p.x < -2048 || p.x > 2047 || p.y < -2048 || p.y > 2047) return fail("point out of range (-1024 to 1023.5)");
@@ -174,13 +174,13 @@ bool encodeCommand(const CommandSpec &spec, const CommandValues &values, Bytes &
     return true;
 }
 
-bool decodeCommand(const CommandSpec &spec, const uint8_t *command, size_t length, CommandValues &values) {
+bool decodeCommand(const CommandSpec &entry, const uint8_t *command, size_t length, CommandValues &values) {
     values.numbers.clear();
     values.data.clear();
     values.points.clear();
     SlotWalk walk;
     uint64_t slot = 0;
-    for (const FieldSpec &f : spec.fields) {
+    for (const FieldSpec &f : entry.fields) {
         if (walk.enter(f)) {
             if (walk.pos > length) return false;
             slot = walk.slotBytes == 3 ? 0 : _ReadSlot(command + walk.slotAt, walk.slotBytes);
@@ -204,7 +204,7 @@ bool decodeCommand(const CommandSpec &spec, const uint8_t *command, size_t lengt
         default: break;
         }
     }
-    const FieldSpec *tail = variableField(spec);
+    const FieldSpec *tail = variableField(entry);
     const size_t pos = walk.pos;
     if (!tail) return pos == length;
     if (tail->type == FieldType::Points) {

@@ -19,22 +19,22 @@ struct CommandValues {
 };
 
 // Bytes of the fields before the variable part.
-size_t fixedBytes(const CommandSpec &spec);
+size_t fixedBytes(const CommandSpec &entry);
 // Whether the command ends in text, bytes or points.
-const FieldSpec *variableField(const CommandSpec &spec);
+const FieldSpec *variableField(const CommandSpec &entry);
 
 // Appends the command to `out`. A value outside its field's range, a missing
 // value or a variable part longer than its count can say gives false and a
 // message (`out` is then unchanged).
-bool encodeCommand(const CommandSpec &spec, const CommandValues &values, Bytes &out, std::string *error = nullptr);
+bool encodeCommand(const CommandSpec &entry, const CommandValues &values, Bytes &out, std::string *error = nullptr);
 
 // The command's length by its fields; the command must have at least
-// spec.minBytes bytes (which always hold its count).
-size_t commandLength(const CommandSpec &spec, const uint8_t *command);
+// entry.minBytes bytes (which always hold its count).
+size_t commandLength(const CommandSpec &entry, const uint8_t *command);
 
 // Reads `length` bytes (as commandLength gives) as this command. False when
 // a constant or a range does not match, so that another entry of the same
 // opcode may be tried.
-bool decodeCommand(const CommandSpec &spec, const uint8_t *command, size_t length, CommandValues &values);
+bool decodeCommand(const CommandSpec &entry, const uint8_t *command, size_t length, CommandValues &values);
 
 }  // namespace nimbra

@@ -55,23 +55,23 @@ void _AppendNumber(std::string &out, const FieldSpec &f, int64_t v) {
     }
 }
 
-void _AppendCommand(std::string &out, const CommandSpec &spec, const CommandValues &values);
+void _AppendCommand(std::string &out, const CommandSpec &entry, const CommandValues &values);
 
 }  // namespace
 
-std::string formatCommand(const CommandSpec &spec, const CommandValues &values) {
+std::string formatCommand(const CommandSpec &entry, const CommandValues &values) {
     std::string out;
-    _AppendCommand(out, spec, values);
+    _AppendCommand(out, entry, values);
     return out;
 }
 
 namespace {
 
-void _AppendCommand(std::string &out, const CommandSpec &spec, const CommandValues &values) {
+void _AppendCommand(std::string &out, const CommandSpec &entry, const CommandValues &values) {
     // Trailing fields equal to their defaults are left out.
     size_t numbersShown = values.numbers.size();
-    for (size_t i = spec.fields.size(); i-- > 0;) {
-        const FieldSpec &f = spec.fields[i];
+    for (size_t i = entry.fields.size(); i-- > 0;) {
+        const FieldSpec &f = entry.fields[i];
         const size_t k = f.valueCount();
         if (k == 0) continue;
         if (!f.defaultValue || numbersShown < k) break;
@@ -80,9 +80,9 @@ void _AppendCommand(std::string &out, const CommandSpec &spec, const CommandValu
         if (!isDefault) break;
         numbersShown -= k;
     }
-    out += spec.name;
+    out += entry.name;
     size_t next = 0;
-    for (const FieldSpec &f : spec.fields) {
+    for (const FieldSpec &f : entry.fields) {
         if (next >= numbersShown && f.valueCount()) break;
         switch (f.type) {
         case FieldType::Number: _AppendNumber(out, f, values.numbers[next++]); break;
@@ -103,7 +103,7 @@ void _AppendCommand(std::string &out, const CommandSpec &spec, const CommandValu
         default: break;
         }
     }
-    const FieldSpec *tail = variableField(spec);
+    const FieldSpec *tail = variableField(entry);
     if (tail && tail->type == FieldType::Text) {
         out += ' ';
         appendQuotedText(out, values.data.data(), values.data.size());
@@ -148,14 +148,14 @@ void _Disassemble(const uint8_t *payload, size_t size, size_t offset, Disassembl
     const uint8_t *c = payload + offset;
     const size_t remaining = size - offset;
     const uint8_t op = c[0];
-    const auto &specs = commandsOf(op);
-    if (specs.empty()) {
+    const auto &entries = commandsOf(op);
+    if (entries.empty()) {
         return _RestAsBytes(c, remaining,
                             "unknown opcode " + hexNumber(op, 2) +
                                 ": the device sets status bit 5 and skips the rest of the record",
                             d);
     }
-    const CommandSpec &first = *specs[0];
+    const CommandSpec &first = *entries[0];
     if (remaining < first.minBytes) {
         if (first.shortAction) {
             _RestAsBytes(c, remaining, std::string("too short: ") + first.shortAction, d);
@@ -172,15 +172,15 @@ void _Disassemble(const uint8_t *payload, size_t size, size_t offset, Disassembl
         return _RestAsBytes(c, remaining, _StopNote(overrun.reason, op, overrun.code, overrun.detail), d);
     }
     static thread_local CommandValues values;
-    for (const CommandSpec *spec : specs) {
-        if (!decodeCommand(*spec, c, length, values)) continue;
-        _AppendCommand(d.text, *spec, values);
+    for (const CommandSpec *entry : entries) {
+        if (!decodeCommand(*entry, c, length, values)) continue;
+        _AppendCommand(d.text, *entry, values);
         d.length = length;
-        d.endsStream = spec->endsStream;
+        d.endsStream = entry->endsStream;
         if (refusal) {
             d.note = _StopNote("refused, " + refusal->reason, op, refusal->code, refusal->detail);
             d.stopsRecord = true;
-        } else if (spec->endsStream) {
+        } else if (entry->endsStream) {
             d.note = "the device stops reading after this record";
         }
         return;

@@ -29,7 +29,7 @@ inline DisassembledCommand disassembleCommand(const Bytes &payload, size_t offse
 }
 
 // One command's text from its values (the name and its fields).
-std::string formatCommand(const CommandSpec &spec, const CommandValues &values);
+std::string formatCommand(const CommandSpec &entry, const CommandValues &values);
 
 struct DisassemblyOptions {
     bool offsets = true;   // each record's and command's stream offset as a comment

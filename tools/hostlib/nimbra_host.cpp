@@ -34,10 +34,10 @@ CommandBuilder &CommandBuilder::pair(int32_t a, int32_t b) {
 
 CommandBuilder &CommandBuilder::command(const char *name, const std::vector<int64_t> &numbers, const Bytes &data,
                                         const std::vector<Point> &points) {
-    const CommandSpec *spec = findCommand(name);
-    if (!spec) throw std::invalid_argument(std::string("no command named ") + name);
+    const CommandSpec *entry = findCommand(name);
+    if (!entry) throw std::invalid_argument(std::string("no command named ") + name);
     std::string error;
-    if (!encodeCommand(*spec, CommandValues{numbers, data, points}, payload_, &error))
+    if (!encodeCommand(*entry, CommandValues{numbers, data, points}, payload_, &error))
         throw std::invalid_argument(error);
     return *this;
 }

@@ -35,11 +35,11 @@ std::string _JsonHex(const uint8_t *p, size_t n) {
 
 // The length a payload of this type must have, or 0 when its bytes do not
 // even hold the count that decides it.
-size_t _ExpectedLength(const ReplySpec &spec, const uint8_t *p, size_t n) {
+size_t _ExpectedLength(const ReplySpec &entry, const uint8_t *p, size_t n) {
     size_t at = 1;
     uint64_t last = 0;
     bool lastKnown = true;
-    for (const ReplyFieldSpec &f : spec.fields) {
+    for (const ReplyFieldSpec &f : entry.fields) {
         size_t size = 0;
         switch (f.type) {
         case ReplyFieldType::Number: size = f.bytes; break;
@@ -85,14 +85,14 @@ DecodedReply decodeReply(const uint8_t *p, size_t n) {
         return reply;
     }
     reply.type = p[0];
-    const ReplySpec *spec = findReply(p[0]);
-    if (!spec) {
+    const ReplySpec *entry = findReply(p[0]);
+    if (!entry) {
         reply.name = "unknown";
         reply.problem = "type " + hexNumber(p[0], 2) + " is not a reply the device sends";
         return reply;
     }
-    reply.name = spec->name;
-    const size_t expected = _ExpectedLength(*spec, p, n);
+    reply.name = entry->name;
+    const size_t expected = _ExpectedLength(*entry, p, n);
     if (expected != n) {
         reply.problem = std::to_string(n) + " bytes, " +
                         (expected ? std::to_string(expected) : std::string("more")) + " expected";
@@ -100,7 +100,7 @@ DecodedReply decodeReply(const uint8_t *p, size_t n) {
     }
     size_t at = 1;
     uint64_t last = 0;
-    for (const ReplyFieldSpec &f : spec->fields) {
+    for (const ReplyFieldSpec &f : entry->fields) {
         const uint8_t *q = p + at;
         switch (f.type) {
         case ReplyFieldType::Number:

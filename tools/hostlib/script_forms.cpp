@@ -40,10 +40,10 @@ const Token &_FileName(const std::vector<Token> &tokens, size_t i, size_t lineEn
 
 }  // namespace
 
-bool isFileForm(const CommandSpec &spec, const std::vector<Token> &tokens) {
+bool isFileForm(const CommandSpec &entry, const std::vector<Token> &tokens) {
     if (tokens.size() < 3) return false;
-    if (spec.opcode == kOpLoadImage || spec.opcode == kOpLoadFont) return tokens[2].kind == TokenKind::String;
-    return spec.opcode == kOpHandshake && tokens[2].kind == TokenKind::Word && tokens[2].text == "key";
+    if (entry.opcode == kOpLoadImage || entry.opcode == kOpLoadFont) return tokens[2].kind == TokenKind::String;
+    return entry.opcode == kOpHandshake && tokens[2].kind == TokenKind::Word && tokens[2].text == "key";
 }
 
 std::vector<Bytes> expandLoadImage(const std::vector<Token> &tokens, const ScriptFiles &files) {

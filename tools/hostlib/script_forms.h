@@ -19,7 +19,7 @@ struct ScriptFiles {
 
 // Whether the line is the file form of its command: `load-image SLOT
 // "FILE"`, `load-font SLOT "FILE"`, `handshake COUNTER key "FILE"`.
-bool isFileForm(const CommandSpec &spec, const std::vector<Token> &tokens);
+bool isFileForm(const CommandSpec &entry, const std::vector<Token> &tokens);
 
 // load-image SLOT "FILE" [png|jpeg] [chunk N]: the chunk commands.
 std::vector<Bytes> expandLoadImage(const std::vector<Token> &tokens, const ScriptFiles &files);

@@ -88,10 +88,10 @@ std::string _Upper(const std::string &s) {
     return u;
 }
 
-std::string _Synopsis(const CommandSpec &spec) {
-    std::string s = spec.name;
+std::string _Synopsis(const CommandSpec &entry) {
+    std::string s = entry.name;
     int optionals = 0;
-    for (const FieldSpec &f : spec.fields) {
+    for (const FieldSpec &f : entry.fields) {
         switch (f.type) {
         case FieldType::Flag: s += std::string(" [") + f.name + "]"; break;
         case FieldType::Number:
@@ -158,10 +158,10 @@ std::string _Wire(const FieldSpec &f, size_t slotAt, size_t slotBytes) {
     return s;
 }
 
-std::string _Table(const CommandSpec &spec) {
+std::string _Table(const CommandSpec &entry) {
     std::string t = "| Field | Written as | On the wire | Meaning |\n|---|---|---|---|\n";
     size_t pos = 1, slotAt = 1, slotBytes = 0;
-    for (const FieldSpec &f : spec.fields) {
+    for (const FieldSpec &f : entry.fields) {
         if (f.slotBytes) {
             slotAt = pos;
             slotBytes = f.slotBytes;
@@ -183,14 +183,14 @@ std::string _Table(const CommandSpec &spec) {
 
 std::string textFormReference() {
     std::string page = kIntroduction;
-    for (const CommandSpec &spec : commandTable()) {
-        page += "### " + std::string(spec.name) + " (opcode " + hexNumber(spec.opcode, 2) + ")\n\n";
-        page += std::string(spec.summary) + "\n\n";
-        page += "    " + _Synopsis(spec) + "\n\n";
-        if (!spec.fields.empty() && !(spec.fields.size() == 1 && spec.fields[0].type == FieldType::Constant)) {
-            page += _Table(spec) + "\n";
+    for (const CommandSpec &entry : commandTable()) {
+        page += "### " + std::string(entry.name) + " (opcode " + hexNumber(entry.opcode, 2) + ")\n\n";
+        page += std::string(entry.summary) + "\n\n";
+        page += "    " + _Synopsis(entry) + "\n\n";
+        if (!entry.fields.empty() && !(entry.fields.size() == 1 && entry.fields[0].type == FieldType::Constant)) {
+            page += _Table(entry) + "\n";
         }
-        page += "Example: `" + std::string(spec.example) + "`\n\n";
+        page += "Example: `" + std::string(entry.example) + "`\n\n";
     }
     page.pop_back();
     return page;
