@@ -220,6 +220,11 @@ struct VlcTree {
     int16_t child[Nodes][2];
 };
 
+// Deliberately not constexpr and never defined: the tables are built while
+// compiling, and a malformed one calls this, which stops the build with the
+// reason in the message. The device core throws no exceptions.
+void MalformedCodeTable(const char *reason);
+
 template <size_t Nodes, size_t N>
 constexpr VlcTree<Nodes> _BuildVlcTree(const VlcCode (&codes)[N]) {
     VlcTree<Nodes> tree{};
@@ -231,15 +236,15 @@ constexpr VlcTree<Nodes> _BuildVlcTree(const VlcCode (&codes)[N]) {
         size_t node = 0;
         for (const char *p = code.bits; *p; p++) {
             if (*p == ' ') continue;
-            int bit = *p == '1' ? 1 : *p == '0' ? 0 : throw "code digit other than 0 or 1";
+            int bit = *p == '1' ? 1 : *p == '0' ? 0 : (MalformedCodeTable("code digit other than 0 or 1"), 0);
             int16_t &slot = tree.child[node][bit];
             if (++seen == length) {
-                if (slot != 0) throw "code is a prefix of another code";
+                if (slot != 0) MalformedCodeTable("code is a prefix of another code");
                 slot = (int16_t)(-(code.value + 1));
             } else {
-                if (slot < 0) throw "code begins with another code";
+                if (slot < 0) MalformedCodeTable("code begins with another code");
                 if (slot == 0) {
-                    if (used >= Nodes) throw "tree too small";
+                    if (used >= Nodes) MalformedCodeTable("tree too small");
                     slot = (int16_t)used++;
                 }
                 node = (size_t)slot;
