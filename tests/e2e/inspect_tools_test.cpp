@@ -3,6 +3,7 @@
 // frame went missing; the demo's report opened in a real browser.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -118,8 +119,9 @@ TEST(InspectReport, OpensInABrowserWithEveryFrameAndCommand) {
 
     // Chromium keeps away from the network (closed here) with these flags;
     // the budget lets the page's scripts load the frame's data and run.
-    const std::string page = "file://" + (dir / "demo" / "index.html").string() + "#3";
-    const auto browse = [&](const std::string &profile, const std::string &what) {
+    const auto browse = [&](const std::string &profile, const std::string &what,
+                            const std::string &file = "index.html") {
+        const std::string page = "file://" + (dir / "demo" / file).string() + "#3";
         return runCommand(std::string("timeout 120 ") + chromium +
                           " --headless --no-sandbox --disable-gpu --disable-quic --no-first-run"
                           " --disable-background-networking --disable-component-update --disable-sync"
@@ -163,4 +165,60 @@ TEST(InspectReport, OpensInABrowserWithEveryFrameAndCommand) {
     std::string error;
     ASSERT_TRUE(nimbra::readPngRgba(shot.string(), screenshot, error)) << error;
     EXPECT_EQ(screenshot.width, 1600u);
+
+    // The page driven as a user drives it, by a script loaded after its own:
+    // the keys step and zoom, and the pointer over the red box of frame 3 at
+    // zoom 2 reads that pixel, its half pixel and the colour the exported
+    // frame has there.
+    const char *const kProbe = R"(setTimeout(() => {
+  const out = [], $ = (id) => document.getElementById(id);
+  const key = (k) => document.dispatchEvent(new KeyboardEvent('keydown', { key: k, bubbles: true }));
+  for (const k of ['ArrowRight', 'ArrowLeft', 'End', 'ArrowRight', 'Home', 'ArrowLeft'])
+    key(k), out.push(k + ' ' + document.querySelector('.thumb.selected').dataset.frame);
+  key('2');
+  out.push('zoom ' + $('stage').style.width + ' ' + document.querySelector('.zoom button.on').dataset.zoom);
+  key('c');
+  out.push('changes ' + $('changes').checked);
+  for (let i = 0; i < 3; i++) key('ArrowRight');
+  setTimeout(() => {
+    const box = $('picture').getBoundingClientRect();
+    $('stage').dispatchEvent(new MouseEvent('mousemove',
+        { clientX: box.left + 2 * 120.75, clientY: box.top + 2 * 150.25, bubbles: true }));
+    out.push('readout ' + $('readout').textContent);
+    document.body.dataset.probe = out.join('|');
+  }, 3000);
+}, 1000);
+)";
+    ASSERT_TRUE(nimbra::saveFile((dir / "demo" / "probe.js").string(), kProbe, error)) << error;
+    const nimbra::Bytes indexBytes = nimbra::readFile((dir / "demo" / "index.html").string());
+    std::string probePage(indexBytes.begin(), indexBytes.end());
+    const std::string ownScript = "<script src=\"report.js\" defer></script>";
+    ASSERT_NE(probePage.find(ownScript), std::string::npos);
+    probePage.replace(probePage.find(ownScript), ownScript.size(),
+                      ownScript + "<script src=\"probe.js\" defer></script>");
+    ASSERT_TRUE(nimbra::saveFile((dir / "demo" / "probe.html").string(), probePage, error)) << error;
+    run = browse("profile-probe", "--dump-dom 2>/dev/null >" + shellQuote(dom.string()), "probe.html");
+    ASSERT_EQ(run.status, 0) << run.output;
+    const nimbra::Bytes probedBytes = nimbra::readFile(dom.string());
+    const std::string probed(probedBytes.begin(), probedBytes.end());
+    const size_t at = probed.find("data-probe=\"");
+    ASSERT_NE(at, std::string::npos) << probed.substr(0, 2000);
+    const std::string said = probed.substr(at + 12, probed.find('"', at + 12) - at - 12);
+
+    ASSERT_EQ(runCommand(builtProgram("nimbra-frames") + " -r " +
+                         shellQuote(std::string(NIMBRA_SOURCE_DIR) + "/examples/demo.rec") + " --frames 3 --dir " +
+                         shellQuote((dir / "frames").string()))
+                  .status,
+              0);
+    nimbra::RgbaImage frame3;
+    ASSERT_TRUE(nimbra::readPngRgba((dir / "frames" / "frame_0003.png").string(), frame3, error)) << error;
+    const uint8_t *red = frame3.pixel(120, 150);
+    // The index is the colour's top bits, 3 + 3 + 2.
+    char colour[32];
+    snprintf(colour, sizeof colour, "0x%02X  #%02X%02X%02X", (red[0] & 0xE0) | (red[1] & 0xE0) >> 3 | red[2] >> 6,
+             red[0], red[1], red[2]);
+    EXPECT_EQ(said.substr(0, said.find("|readout")),
+              "ArrowRight 4|ArrowLeft 3|End 28|ArrowRight 28|Home 0|ArrowLeft 0|zoom 1280px 2|changes false");
+    EXPECT_EQ(said.substr(said.find("|readout")),
+              std::string("|readout x 120 y 150 \u00b7 half pixels 241 300 \u00b7 index ") + colour);
 }
