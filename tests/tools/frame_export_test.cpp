@@ -1,7 +1,9 @@
 // Frame exports read back: the GIF with giflib, the contact sheet with
-// libpng. Every pixel must come back as the colour the device showed.
+// libpng, the video with ffmpeg. Every pixel must come back as the colour
+// the device showed (the video made for browsers within a few levels).
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <gif_lib.h>
 
@@ -9,8 +11,11 @@
 #include "host/platform.h"
 #include "tools/export/contact_sheet.h"
 #include "tools/export/gif_export.h"
+#include "tools/export/video_export.h"
+#include "tools/hostlib/file_io.h"
 #include "tools/hostlib/png_files.h"
 #include "tools/run/recording_run.h"
+#include "tests/support/tool_process.h"
 
 namespace fs = std::filesystem;
 using nimbra::IndexedFrame;
@@ -224,5 +229,48 @@ TEST(ContactSheet, ShrunkPixelsAreRoundedBlockMeans) {
             }
         }
         EXPECT_EQ(wrong, 0u) << "factor " << factor;
+    }
+}
+
+// Each setting encoded and decoded again by ffmpeg, enlarged twice: the
+// lossless video gives back every pixel, grey frames included; the one for
+// browsers the same frames within a few levels on average.
+TEST(VideoExport, FramesDecodeBackToTheirColours) {
+    if (!nimbra::ffmpegAvailable()) GTEST_SKIP() << "no ffmpeg installed (scripts/install-deps.sh installs it)";
+    const auto &demo = demoFrames();
+    const std::vector<IndexedFrame> frames = {demo[3], colourThenGrey()[1], demo[9]};
+    const int scale = 2, width = 640 * scale, height = 400 * scale;
+    for (bool compatible : {false, true}) {
+        SCOPED_TRACE(compatible ? "compatible" : "lossless");
+        const fs::path dir = scratch(compatible ? "mp4-compatible" : "mp4");
+        const std::string path = (dir / "frames.mp4").string(), raw = (dir / "frames.rgb").string();
+        nimbra::VideoExport video;
+        std::string error;
+        ASSERT_TRUE(video.open(path, {25, scale, compatible}, error)) << error;
+        for (const auto &f : frames) ASSERT_TRUE(video.add(f, error)) << error;
+        ASSERT_TRUE(video.finish(error)) << error;
+        const auto run = testsupport::runCommand("ffmpeg -nostdin -v error -i " + testsupport::shellQuote(path) +
+                                                 " -f rawvideo -pix_fmt rgb24 -y " + testsupport::shellQuote(raw));
+        ASSERT_EQ(run.status, 0) << run.output;
+        const nimbra::Bytes rgb = nimbra::readFile(raw);
+        ASSERT_EQ(rgb.size(), frames.size() * width * height * 3);
+        for (size_t n = 0; n < frames.size(); n++) {
+            size_t wrong = 0;
+            uint64_t distance = 0;
+            for (int y = 0; y < height; y++) {
+                for (int x = 0; x < width; x++) {
+                    const uint8_t *got = rgb.data() + ((n * height + y) * width + x) * 3;
+                    const Rgb want = frames[n].rgbAt(x / scale, y / scale);
+                    wrong += !(Rgb{got[0], got[1], got[2]} == want);
+                    distance += (uint64_t)(abs(got[0] - want.r) + abs(got[1] - want.g) + abs(got[2] - want.b));
+                }
+            }
+            const double meanLevels = (double)distance / (3.0 * width * height);
+            if (compatible) {
+                EXPECT_LT(meanLevels, 2.0) << "frame " << n;
+            } else {
+                EXPECT_EQ(wrong, 0u) << "frame " << n;
+            }
+        }
     }
 }
