@@ -57,4 +57,8 @@ constexpr uint8_t kUploadSkipChunk = 0x02;   // the second chunk is lost
 constexpr uint8_t kUploadRepeatChunk = 0x04; // the first chunk is sent twice
 constexpr size_t kUploadHeaderBytes = 11;
 
+// Text-form target: byte 0 bit 0 set, the rest is a script; else it is a
+// recording stream.
+constexpr uint8_t kTextFormScript = 0x01;
+
 }  // namespace fuzzlayout

@@ -448,6 +448,16 @@ void recordingSeeds() {
     seed("records", "system", records(system));
 }
 
+// The text form: the demo's scripts, and pieces of its recording as streams.
+void textFormSeeds() {
+    for (const char *script : {"basics", "shapes", "text"}) {
+        seed("text_form", std::string(script) + "_script",
+             cat({{fuzzlayout::kTextFormScript}, readSource("examples/demo/" + std::string(script) + ".nsc")}));
+    }
+    const std::vector<Bytes> pieces = piecesOf(readSource("examples/demo.rec"), 2000);
+    for (size_t i = 0; i < pieces.size(); i++) seed("text_form", "demo_part" + std::to_string(i), cat({{0}, pieces[i]}));
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -468,6 +478,7 @@ int main(int argc, char **argv) {
         handshakeSeeds();
         uploadSeeds();
         recordingSeeds();
+        textFormSeeds();
     } catch (const std::exception &e) {
         return cli.fail(e.what());
     }
