@@ -7,8 +7,8 @@
 #   scripts/fuzz.sh --seed [TARGET|all]      add first seeds (test data, examples) to the work corpora
 #   scripts/fuzz.sh --keep [TARGET|all]      merge the work corpora into fuzz/corpus, minimised
 #
-# TARGET is a name from fuzz/corpus (records, png, jpeg, sif, mpeg,
-# zlib_blocks, handshake, uploads). Each target works in out/fuzz/TARGET/:
+# TARGET is a name from fuzz/corpus (records, png, jpeg, sif, shapes, mpeg,
+# zlib_blocks, handshake, uploads, text_form). Each target works in out/fuzz/TARGET/:
 # corpus/ starts as a copy of fuzz/corpus/TARGET and keeps what fuzzing
 # adds, findings/ receives every crash, leak or timeout as a file (replay one
 # with build-sanitize/fuzz/fuzz_TARGET FILE), fuzz.log is libFuzzer's log.
