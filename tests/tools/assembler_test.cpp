@@ -135,6 +135,9 @@ TEST(Assembler, BadLinesAndTheirMessages) {
         {"load-image 1 \"none.png\"", "line 1:14: cannot read '" + folder.path("none.png") +
                                           "': No such file or directory"},
         {"include \"none.nsc\"", "line 1:9: cannot read '" + folder.path("none.nsc") + "': No such file or directory"},
+        // A device or a folder would never end or cannot be read.
+        {"include \"/dev/zero\"", "line 1:9: cannot read '/dev/zero': not a regular file"},
+        {"load-image 1 \"inner\" png", "line 1:14: cannot read '" + folder.path("inner") + "': Is a directory"},
         {"include \"loop.nsc\"", folder.path("loop.nsc") + ": line 1:9: include loop: '" + folder.path("loop.nsc") +
                                      "' includes itself"},
         {"connect\ninclude \"inner/broken.nsc\"", folder.path("inner/broken.nsc") +

@@ -86,8 +86,9 @@ private:
         for (const std::string &open : includeStack_)
             if (open == key) fail("include loop: '" + path + "' includes itself");
         if (includeStack_.size() >= kMaxIncludeDepth) fail("includes nested deeper than 32");
-        auto bytes = loadFile(path);
-        if (!bytes) fail("cannot read '" + path + "': " + strerror(errno));
+        std::string reason;
+        auto bytes = loadRegularFile(path, reason);
+        if (!bytes) fail("cannot read '" + path + "': " + reason);
         includeStack_.push_back(key);
         const std::string directory = fs::path(path).parent_path().string();
         _Script(std::string_view((const char *)bytes->data(), bytes->size()), path, directory);

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace nimbra {
@@ -50,6 +51,23 @@ std::optional<Bytes> loadFile(const std::string &path, std::string &error) {
     std::optional<Bytes> bytes = loadFile(path);
     if (!bytes) error = _Reason();
     return bytes;
+}
+
+std::optional<Bytes> loadRegularFile(const std::string &path, std::string &error) {
+    struct stat status;
+    if (stat(path.c_str(), &status) != 0) {
+        error = strerror(errno);
+        return std::nullopt;
+    }
+    if (S_ISDIR(status.st_mode)) {
+        error = strerror(EISDIR);
+        return std::nullopt;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        error = "not a regular file";
+        return std::nullopt;
+    }
+    return loadFile(path, error);
 }
 
 bool saveFile(const std::string &path, const std::string &text, std::string &error) {

@@ -19,6 +19,9 @@ bool saveFile(const std::string &path, const std::string &text);
 // or directory"), for messages.
 std::optional<Bytes> loadFile(const std::string &path, std::string &error);
 bool saveFile(const std::string &path, const std::string &text, std::string &error);
+// A file a script names: only a regular file, never "-" or a device, since a
+// script naming /dev/zero or a pipe would never end; nullopt with the reason.
+std::optional<Bytes> loadRegularFile(const std::string &path, std::string &error);
 // Binary output: as saveFile, but standard output is refused when it is a
 // terminal.
 bool saveBinary(const std::string &path, const Bytes &bytes, std::string &error);

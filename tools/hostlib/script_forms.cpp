@@ -25,10 +25,9 @@ uint8_t _Slot(const Token &t) {
 
 Bytes _ReadNamedFile(const Token &t, const ScriptFiles &files) {
     const std::string path = files.path(stringValue(t));
-    std::error_code ec;
-    errno = 0;
-    auto bytes = fs::is_directory(path, ec) ? std::nullopt : loadFile(path);
-    if (!bytes) failAt(t.column, "cannot read '" + path + "': " + (errno ? strerror(errno) : "not a file"));
+    std::string reason;
+    auto bytes = loadRegularFile(path, reason);
+    if (!bytes) failAt(t.column, "cannot read '" + path + "': " + reason);
     return *bytes;
 }
 
