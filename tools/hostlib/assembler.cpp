@@ -86,8 +86,11 @@ private:
         for (const std::string &open : includeStack_)
             if (open == key) fail("include loop: '" + path + "' includes itself");
         if (includeStack_.size() >= kMaxIncludeDepth) fail("includes nested deeper than 32");
+        // The script given to the tool may be "-" or a pipe; what it
+        // includes must be a regular file.
         std::string reason;
-        auto bytes = loadRegularFile(path, reason);
+        const bool given = from.line == 0;
+        auto bytes = given ? loadFile(path, reason) : loadRegularFile(path, reason);
         if (!bytes) fail("cannot read '" + path + "': " + reason);
         includeStack_.push_back(key);
         const std::string directory = fs::path(path).parent_path().string();
