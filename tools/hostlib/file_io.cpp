@@ -54,6 +54,8 @@ std::optional<Bytes> loadFile(const std::string &path, std::string &error) {
 }
 
 std::optional<Bytes> loadRegularFile(const std::string &path, std::string &error) {
+    // A file really named "-" is read as such, not as standard input.
+    if (path == "-") return loadRegularFile("./-", error);
     struct stat status;
     if (stat(path.c_str(), &status) != 0) {
         error = strerror(errno);
