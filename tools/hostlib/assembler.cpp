@@ -5,8 +5,6 @@
 // Errors stop it at once; nothing is returned then.
 #include "tools/hostlib/assembler.h"
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <map>
 #include <stdexcept>

@@ -1,7 +1,5 @@
 #include "tools/hostlib/script_forms.h"
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 
 #include "tools/hostlib/file_io.h"
